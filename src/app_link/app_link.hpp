@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string_view>
+
+#include "common/cli_error.hpp"
+#include "common/json.hpp"
+
+namespace murmela {
+
+// The one way command logic reaches the app: send `command` with `args` and
+// the detach marker, get the app's result. Unless `no_launch`, an app that is
+// not running is started first.
+class AppLink {
+ public:
+  virtual ~AppLink() = default;
+  virtual Result<Json> call(std::string_view command, const Json& args, bool detach,
+                            bool no_launch) = 0;
+};
+
+// The real link: the Unix socket in the app's data folder, starting the app
+// beside the CLI when the socket cannot be reached.
+class SocketAppLink final : public AppLink {
+ public:
+  Result<Json> call(std::string_view command, const Json& args, bool detach,
+                    bool no_launch) override;
+};
+
+}  // namespace murmela

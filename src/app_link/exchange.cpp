@@ -1,0 +1,130 @@
+#include "app_link/exchange.hpp"
+
+#include <cerrno>
+#include <cstring>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <fmt/format.h>
+
+#include "app_link/protocol.hpp"
+#include "common/platform.hpp"
+#include "common/system_error.hpp"
+#include "common/utf8.hpp"
+
+namespace murmela {
+
+namespace {
+
+using Outcome = std::expected<Json, ExchangeError>;
+
+std::unexpected<ExchangeError> unreachable(std::string text) {
+  return std::unexpected(ExchangeError{ExchangeError::Kind::Unreachable, std::move(text)});
+}
+
+std::unexpected<ExchangeError> failed(std::string message) {
+  return std::unexpected(ExchangeError{ExchangeError::Kind::Failed, std::move(message)});
+}
+
+class Socket {
+ public:
+  explicit Socket(int fd) : fd_(fd) {}
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+  ~Socket() { close(); }
+  int fd() const { return fd_; }
+  void close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+};
+
+std::expected<void, std::string> connect_to(const Socket& socket, const std::string& path) {
+  if (path.find('\0') != std::string::npos) return std::unexpected(kInteriorNulText);
+  if (path.size() > platform::max_socket_path_bytes()) {
+    return std::unexpected("path must be shorter than SUN_LEN");
+  }
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path.data(), path.size());
+  const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
+  if (::connect(socket.fd(), reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+    return std::unexpected(system_error_text(errno));
+  }
+  return {};
+}
+
+std::expected<void, std::string> write_all(const Socket& socket, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::send(socket.fd(), bytes.data(), bytes.size(), platform::send_flags());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return std::unexpected(system_error_text(errno));
+    }
+    if (written == 0) return std::unexpected(kWriteZeroText);
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return {};
+}
+
+// Up to and including the first line feed, or to end of stream; at most
+// kMaxReplyBytes are taken from the socket.
+std::expected<std::string, std::string> read_line(const Socket& socket) {
+  std::string line;
+  char buffer[8192];
+  while (line.size() < kMaxReplyBytes) {
+    const std::size_t room = std::min(sizeof buffer, kMaxReplyBytes - line.size());
+    const ssize_t got = ::read(socket.fd(), buffer, room);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return std::unexpected(system_error_text(errno));
+    }
+    if (got == 0) break;
+    std::string_view chunk(buffer, static_cast<std::size_t>(got));
+    if (auto end = chunk.find('\n'); end != std::string_view::npos) {
+      line.append(chunk.substr(0, end + 1));
+      break;
+    }
+    line.append(chunk);
+  }
+  if (!is_valid_utf8(line)) return std::unexpected(kInvalidUtf8Text);
+  return line;
+}
+
+bool is_blank(std::string_view text) {
+  return text.find_first_not_of(" \t\r\n\f\v") == std::string_view::npos;
+}
+
+Outcome interpret(std::string_view line) {
+  if (is_blank(line)) return failed("Murmela closed the connection without replying.");
+  auto reply = parse_reply(line);
+  if (!reply) return failed(fmt::format("Murmela sent an unreadable reply: {}", reply.error()));
+  if (reply->ok) return reply->result;
+  if (reply->has_error) return failed(reply->error);
+  return failed("Murmela reported an unknown error.");
+}
+
+}  // namespace
+
+Outcome send_request(const std::string& path, std::string_view command, const Json& args,
+                     bool detach) {
+  const int fd = platform::open_stream_socket();
+  if (fd < 0) return unreachable(system_error_text(-fd));
+  Socket socket(fd);
+  if (auto connected = connect_to(socket, path); !connected) return unreachable(connected.error());
+
+  if (auto sent = write_all(socket, serialize_request(command, args, detach)); !sent) {
+    return failed(fmt::format("Cannot send the request to Murmela: {}", sent.error()));
+  }
+  auto line = read_line(socket);
+  socket.close();
+  if (!line) return failed(fmt::format("Murmela closed the connection: {}", line.error()));
+  return interpret(*line);
+}
+
+}  // namespace murmela

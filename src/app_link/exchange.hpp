@@ -1,0 +1,30 @@
+#pragma once
+
+#include <expected>
+#include <string>
+#include <string_view>
+
+#include "common/json.hpp"
+
+namespace murmela {
+
+// Why one exchange with the app failed.
+struct ExchangeError {
+  enum class Kind {
+    Unreachable,  // no connection stood; starting the app may help
+    Failed,       // anything after the connection stood, or the app's own error
+  };
+  Kind kind;
+  std::string text;  // Unreachable: the system error text; Failed: the full message
+
+  bool unreachable() const { return kind == Kind::Unreachable; }
+};
+
+inline constexpr std::size_t kMaxReplyBytes = 32 * 1024 * 1024;
+
+// One connection to the socket at `path`: one request line out, one reply
+// line in. Never starts anything.
+std::expected<Json, ExchangeError> send_request(const std::string& path, std::string_view command,
+                                                const Json& args, bool detach);
+
+}  // namespace murmela

@@ -1,0 +1,86 @@
+#include "app_link/launch.hpp"
+
+#include <array>
+#include <chrono>
+#include <optional>
+#include <thread>
+
+#include <fmt/format.h>
+
+#include "app_link/data_folder.hpp"
+#include "app_link/exchange.hpp"
+#include "common/paths.hpp"
+#include "common/platform.hpp"
+#include "common/process.hpp"
+#include "common/system_error.hpp"
+
+namespace murmela {
+
+namespace {
+
+constexpr std::array kAppNames = {"Murmela", "murmela"};
+constexpr auto kPollInterval = std::chrono::milliseconds(500);
+constexpr auto kStartLimit = std::chrono::seconds(90);
+
+Result<std::string> find_app() {
+  auto cli = platform::executable_path();
+  if (!cli) return fail(CliError::failed(cli.error()));
+  auto folder = parent_folder(*cli);
+  if (!folder) return fail(CliError::failed("Cannot find the Murmela folder."));
+  for (const char* name : kAppNames) {
+    std::string candidate = join_path(*folder, name);
+    if (is_regular_file(candidate)) return candidate;
+  }
+  return fail(CliError::not_running(
+      fmt::format("Murmela is not running, and the app was not found beside {}.", *folder)));
+}
+
+bool ping() { return send_request(socket_path(), "ping", Json::object(), false).has_value(); }
+
+Done wait_until_answering(pid_t app) {
+  const auto start = std::chrono::steady_clock::now();
+  bool app_ended = false;
+  for (;;) {
+    if (std::chrono::steady_clock::now() - start >= kStartLimit) {
+      return fail(CliError::not_running("Murmela did not start within 90 seconds."));
+    }
+    std::this_thread::sleep_for(kPollInterval);
+    if (ping()) return {};
+    if (app_ended) continue;
+
+    bool check_failed = false;
+    if (!poll_exit(app, check_failed).has_value()) continue;
+    app_ended = true;
+    // The copy we started is gone; if nobody answers now, the copy that holds
+    // the app's place is one that does not serve the CLI.
+    if (!ping()) {
+      return fail(CliError::not_running(
+          "Murmela is running but does not accept CLI commands. Update Murmela, or quit and "
+          "reopen it, then try again."));
+    }
+  }
+}
+
+}  // namespace
+
+Result<Json> launch_and_retry(std::string_view command, const Json& args, bool detach) {
+  auto app = find_app();
+  if (!app) return fail(app.error());
+
+  auto started = spawn_process(*app, {*app, "--startup"}, {.new_process_group = true});
+  if (!started) {
+    return fail(CliError::failed(
+        fmt::format("Cannot start {}: {}", *app, system_error_text(started.error()))));
+  }
+  if (auto ready = wait_until_answering(started->pid); !ready) return fail(ready.error());
+
+  auto reply = send_request(socket_path(), command, args, detach);
+  if (reply) return *std::move(reply);
+  if (reply.error().unreachable()) {
+    return fail(CliError::not_running(
+        fmt::format("Murmela started but is not answering: {}", reply.error().text)));
+  }
+  return fail(CliError::failed(reply.error().text));
+}
+
+}  // namespace murmela

@@ -1,0 +1,125 @@
+#include "cli/app_commands.hpp"
+
+#include <fmt/format.h>
+
+#include "cli/texts.hpp"
+#include "common/platform.hpp"
+#include "common/utf8.hpp"
+
+namespace murmela {
+
+namespace {
+
+Json status_object(const Json& state) {
+  const Json settings = member_or_null(state, "settings");
+  const std::string* meeting_model = string_member(settings, "meetingAsrModel");
+  auto cli = platform::executable_path();
+  return {
+      {"version", member_or_null(state, "version")},
+      {"state", member_or_null(state, "state")},
+      {"meetingRecording", member_or_null(state, "meetingRecording")},
+      {"activeMeetingId", member_or_null(state, "activeMeetingId")},
+      {"error", member_or_null(state, "error")},
+      {"dictationModel", member_or_null(settings, "asrModel")},
+      {"meetingModel", meeting_model && !meeting_model->empty()
+                           ? Json(*meeting_model)
+                           : member_or_null(settings, "asrModel")},
+      {"meetingSpeakerLabels", member_or_null(settings, "meetingSpeakerLabels")},
+      {"notesModel", member_or_null(settings, "notesModel")},
+      {"cli", cli ? Json(lossy_utf8(*cli)) : Json(nullptr)},
+  };
+}
+
+Result<Json> app_state(const Context& ctx) { return call_app(ctx, "get_state", Json::object(), false); }
+
+const char* const kSettingsUsage = "Use `settings get [key]` or `settings set key=value ...`.";
+
+Done print_settings(const Context& ctx, const std::string* key) {
+  auto state = app_state(ctx);
+  if (!state) return fail(state.error());
+  Json settings = member_or_null(*state, "settings");
+  print_json(ctx.out, key ? member_or_null(settings, *key) : settings);
+  return {};
+}
+
+// Every word is checked before anything is sent, so a bad word leaves the
+// app's settings untouched.
+Result<Json> merged_settings(Json settings, std::span<const std::string> pairs) {
+  for (const std::string& pair : pairs) {
+    const auto equals = pair.find('=');
+    if (equals == std::string::npos) {
+      return fail(CliError::usage(fmt::format("Use key=value, not `{}`.", pair)));
+    }
+    const std::string name = pair.substr(0, equals);
+    auto member = settings.find(name);
+    if (member == settings.end()) {
+      return fail(CliError::usage(fmt::format(
+          "Unknown setting `{}`. Run `murmela-cli settings get` to list them.", name)));
+    }
+    *member = setting_value(pair.substr(equals + 1));
+  }
+  return settings;
+}
+
+Done change_settings(const Context& ctx, std::span<const std::string> pairs) {
+  auto state = app_state(ctx);
+  if (!state) return fail(state.error());
+  Json settings = member_or_null(*state, "settings");
+  if (!settings.is_object()) return fail(CliError::failed("Murmela returned no settings."));
+
+  auto merged = merged_settings(std::move(settings), pairs);
+  if (!merged) return fail(merged.error());
+  auto saved = call_app(ctx, "save_settings", {{"settings", *merged}}, false);
+  if (!saved) return fail(saved.error());
+  print_json(ctx.out, member_or_null(*saved, "settings"));
+  return {};
+}
+
+}  // namespace
+
+Json setting_value(const std::string& text) {
+  auto parsed = parse_json(text);
+  return parsed ? *std::move(parsed) : Json(text);
+}
+
+Done run_status(const Context& ctx) {
+  auto state = app_state(ctx);
+  if (!state) return fail(state.error());
+  print_json(ctx.out, status_object(*state));
+  return {};
+}
+
+// Quitting must never start the app just to stop it again.
+Done run_quit(const Context& ctx) {
+  auto result = ctx.app.call("quit_app", Json::object(), false, true);
+  if (!result) return fail(result.error());
+  print_json(ctx.out, *result);
+  return {};
+}
+
+Done run_open(const Context& ctx, const std::string& page) {
+  return call_and_print(ctx, "show_page", {{"page", page}});
+}
+
+Done run_invoke(const Context& ctx, const std::string& command, const std::string* json_text) {
+  Json args = Json::object();
+  if (json_text) {
+    auto parsed = parse_json(*json_text);
+    if (!parsed) {
+      return fail(CliError::usage(fmt::format("Arguments must be a JSON object: {}", parsed.error())));
+    }
+    args = *std::move(parsed);
+  }
+  return call_and_print(ctx, command, args);
+}
+
+Done run_settings(const Context& ctx, std::span<const std::string> words) {
+  if (words.empty()) return print_settings(ctx, nullptr);
+  if (words[0] == "get" && words.size() <= 2) {
+    return print_settings(ctx, words.size() == 2 ? &words[1] : nullptr);
+  }
+  if (words[0] == "set" && words.size() >= 2) return change_settings(ctx, words.subspan(1));
+  return fail(CliError::usage(kSettingsUsage));
+}
+
+}  // namespace murmela

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <span>
+#include <string>
+
+#include "cli/context.hpp"
+
+namespace murmela {
+
+// `dictation start|stop|cancel|history|copy-last`: the words after `dictation`.
+Done run_dictation(const Context& ctx, std::span<const std::string> words);
+
+}  // namespace murmela

@@ -1,0 +1,11 @@
+#pragma once
+
+#include "cli/context.hpp"
+
+namespace murmela {
+
+// Runs the command the positional words name. Output is already written when
+// it returns success.
+Done dispatch(const Context& ctx);
+
+}  // namespace murmela

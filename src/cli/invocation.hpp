@@ -1,0 +1,34 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/cli_error.hpp"
+
+namespace murmela {
+
+// The command line, scanned once and read by every command.
+struct Invocation {
+  std::vector<std::string> words;                 // positional words, in order
+  std::map<std::string, std::string, std::less<>> options;  // later value wins
+  bool detach = false;
+  bool no_launch = false;
+  bool confirm = false;  // --confirm or --yes
+  bool cleaned = false;
+
+  std::optional<std::string> option(std::string_view name) const {
+    auto found = options.find(name);
+    if (found == options.end()) return std::nullopt;
+    return found->second;
+  }
+};
+
+// Flags and options may stand anywhere; `--name value` takes the next argument
+// whatever it looks like. Fails only for an option with nothing after it.
+Result<Invocation> scan(std::span<const std::string> arguments);
+
+}  // namespace murmela

@@ -1,0 +1,107 @@
+#include "cli/mcp.hpp"
+
+#include <csignal>
+#include <cstdlib>
+
+#include <fmt/format.h>
+
+#include "cli/texts.hpp"
+#include "common/utf8.hpp"
+
+namespace murmela {
+
+namespace {
+
+constexpr const char* kDefaultProtocolVersion = "2025-06-18";
+constexpr int kMethodNotFound = -32601;
+
+Json initialize_result(const McpTexts& texts, const Json& message) {
+  const Json params = member_or_null(message, "params");
+  const std::string* requested = string_member(params, "protocolVersion");
+  return {
+      {"protocolVersion", requested ? *requested : kDefaultProtocolVersion},
+      {"capabilities", {{"tools", Json::object()}}},
+      {"serverInfo", {{"name", "murmela"}, {"version", kCliVersion}}},
+      {"instructions", texts.instructions},
+  };
+}
+
+Json tools_list_result(const McpTexts& texts) {
+  Json tool = {
+      {"name", "murmela_use_cli"},
+      {"description", texts.instructions},
+      {"inputSchema", {{"type", "object"}, {"properties", Json::object()}}},
+  };
+  return {{"tools", Json::array({tool})}};
+}
+
+Json tools_call_result(const McpTexts& texts) {
+  Json content = {{"type", "text"}, {"text", texts.guide}};
+  return {{"content", Json::array({content})}, {"isError", false}};
+}
+
+// The result for `method`, or nothing when the method is not served.
+std::optional<Json> result_for(const McpTexts& texts, std::string_view method, const Json& message) {
+  if (method == "initialize") return initialize_result(texts, message);
+  if (method == "tools/list") return tools_list_result(texts);
+  if (method == "tools/call") return tools_call_result(texts);
+  if (method == "ping") return Json::object();
+  if (method == "prompts/list") return Json{{"prompts", Json::array()}};
+  if (method == "resources/list") return Json{{"resources", Json::array()}};
+  return std::nullopt;
+}
+
+bool write_line(const std::string& text) {
+  return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fputc('\n', stdout) != EOF &&
+         std::fflush(stdout) == 0;
+}
+
+}  // namespace
+
+McpTexts mcp_texts() {
+  return {guide_text(),
+          fmt::format("Murmela is controlled through its command-line tool, not MCP. Run `\"{}\" "
+                      "guide` for the full reference; every GUI action is available, for example "
+                      "`meetings list`, `meetings transcribe <id>` and `invoke <command> <json>`.",
+                      cli_path_text())};
+}
+
+std::optional<Json> mcp_reply(const McpTexts& texts, std::string_view line) {
+  auto message = parse_json(line);
+  if (!message || !message->is_object() || !message->contains("id")) return std::nullopt;
+
+  const std::string* method = string_member(*message, "method");
+  Json reply = {{"jsonrpc", "2.0"}, {"id", message->at("id")}};
+  if (auto result = result_for(texts, method ? *method : "", *message)) {
+    reply["result"] = *std::move(result);
+  } else {
+    reply["error"] = {{"code", kMethodNotFound}, {"message", texts.instructions}};
+  }
+  return reply;
+}
+
+Done run_mcp() {
+  // A client that goes away must end the server quietly, not kill it.
+  std::signal(SIGPIPE, SIG_IGN);
+  const McpTexts texts = mcp_texts();
+
+  char* buffer = nullptr;
+  std::size_t capacity = 0;
+  for (;;) {
+    const ssize_t length = ::getline(&buffer, &capacity, stdin);
+    if (length <= 0) break;
+    std::string_view line(buffer, static_cast<std::size_t>(length));
+    if (!is_valid_utf8(line)) break;
+    if (line.ends_with('\n')) {
+      line.remove_suffix(1);
+      if (line.ends_with('\r')) line.remove_suffix(1);
+    }
+
+    auto reply = mcp_reply(texts, line);
+    if (reply && !write_line(to_compact(*reply))) break;
+  }
+  std::free(buffer);
+  return {};
+}
+
+}  // namespace murmela

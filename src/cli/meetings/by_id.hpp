@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string_view>
+
+#include "cli/meetings/meeting_id.hpp"
+#include "cli/meetings/summary.hpp"
+
+namespace murmela::meetings {
+
+// Resolves `id`, then sends `command` with the full ID as `id` plus `extra`
+// members, printing the answer as it came.
+inline Done call_and_print_by_id(const Context& ctx, std::string_view command,
+                                 const std::string& id, Json extra = Json::object()) {
+  auto full_id = resolve_meeting_id(ctx, id);
+  if (!full_id) return fail(full_id.error());
+  extra["id"] = *full_id;
+  return call_and_print(ctx, command, extra);
+}
+
+// The same, printing a meeting record as its summary.
+inline Done call_and_print_meeting_by_id(const Context& ctx, std::string_view command,
+                                         const std::string& id, Json extra = Json::object()) {
+  auto full_id = resolve_meeting_id(ctx, id);
+  if (!full_id) return fail(full_id.error());
+  extra["id"] = *full_id;
+  return call_and_print_meeting(ctx, command, extra);
+}
+
+}  // namespace murmela::meetings

@@ -1,0 +1,38 @@
+#include "cli/meetings/absolute_path.hpp"
+#include "cli/meetings/commands.hpp"
+#include "cli/meetings/meeting_id.hpp"
+#include "cli/meetings/summary.hpp"
+
+namespace murmela::meetings {
+
+Done record_start(const Context& ctx) {
+  const auto& inv = ctx.invocation;
+  return call_and_print_meeting(ctx, "start_meeting",
+                                {{"title", inv.option("title").value_or("")},
+                                 {"source", inv.option("source").value_or("both")}});
+}
+
+Done record_stop(const Context& ctx) {
+  return call_and_print_meeting(ctx, "stop_meeting", Json::object());
+}
+
+Done import_media(const Context& ctx, const std::string& file) {
+  auto path = absolute_path(file);
+  if (!path) return fail(path.error());
+  return call_and_print_meeting(ctx, "import_media", {{"path", *path}});
+}
+
+// IDs resolve in the order typed; the first that fails ends the command.
+Done join(const Context& ctx, Words ids) {
+  Json full_ids = Json::array();
+  for (const std::string& id : ids) {
+    auto full_id = resolve_meeting_id(ctx, id);
+    if (!full_id) return fail(full_id.error());
+    full_ids.push_back(*full_id);
+  }
+  auto title = ctx.invocation.option("title");
+  return call_and_print_meeting(ctx, "join_meetings",
+                                {{"ids", full_ids}, {"title", title ? Json(*title) : Json()}});
+}
+
+}  // namespace murmela::meetings

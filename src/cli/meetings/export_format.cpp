@@ -1,0 +1,45 @@
+#include "cli/meetings/export_format.hpp"
+
+#include <algorithm>
+#include <string_view>
+#include <utility>
+
+#include <fmt/format.h>
+
+#include "common/paths.hpp"
+
+namespace murmela {
+
+std::optional<std::string> path_extension(const std::string& path) {
+  auto name = file_name(path);
+  if (!name) return std::nullopt;
+  const auto dot = name->rfind('.');
+  if (dot == std::string_view::npos || dot == 0) return std::nullopt;
+  return std::string(name->substr(dot + 1));
+}
+
+Result<std::string> export_format_for(const std::string& absolute_path,
+                                      const std::optional<std::string>& format_option) {
+  std::string name;
+  if (format_option) {
+    name = *format_option;
+  } else {
+    name = path_extension(absolute_path).value_or("md");
+    std::ranges::transform(name, name.begin(), [](char c) {
+      return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    });
+  }
+
+  static constexpr std::pair<std::string_view, const char*> kFormats[] = {
+      {"md", "markdown"}, {"markdown", "markdown"}, {"txt", "text"}, {"text", "text"},
+      {"htm", "html"},    {"html", "html"},         {"pdf", "pdf"},  {"wav", "wav"},
+      {"audio", "wav"},
+  };
+  for (const auto& [accepted, sent] : kFormats) {
+    if (name == accepted) return std::string(sent);
+  }
+  return fail(CliError::usage(
+      fmt::format("Unknown export format `{}`. Use md, txt, html, pdf or wav.", name)));
+}
+
+}  // namespace murmela

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <span>
+#include <string>
+
+#include "cli/context.hpp"
+
+namespace murmela {
+
+// The `meetings` family: the words after `meetings` (or `meeting`).
+Done run_meetings(const Context& ctx, std::span<const std::string> words);
+
+}  // namespace murmela

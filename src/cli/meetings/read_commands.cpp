@@ -1,0 +1,42 @@
+#include "cli/meetings/by_id.hpp"
+#include "cli/meetings/commands.hpp"
+
+namespace murmela::meetings {
+
+namespace {
+
+Done print_meeting_text(const Context& ctx, const std::string& id, std::string_view key) {
+  auto full_id = resolve_meeting_id(ctx, id);
+  if (!full_id) return fail(full_id.error());
+  auto record = call_app(ctx, "get_meeting", {{"id", *full_id}}, false);
+  if (!record) return fail(record.error());
+  const std::string* text = string_member(*record, key);
+  std::string line = text ? *text : std::string();
+  line.push_back('\n');
+  ctx.out.write(line);
+  return {};
+}
+
+}  // namespace
+
+Done list(const Context& ctx) { return call_and_print(ctx, "list_meetings", Json::object()); }
+
+Done show(const Context& ctx, const std::string& id) {
+  return call_and_print_by_id(ctx, "get_meeting", id);
+}
+
+Done transcript(const Context& ctx, const std::string& id) {
+  return print_meeting_text(ctx, id, ctx.invocation.cleaned ? "cleanedTranscript" : "transcript");
+}
+
+Done notes(const Context& ctx, const std::string& id) { return print_meeting_text(ctx, id, "notes"); }
+
+Done speakers(const Context& ctx, const std::string& id) {
+  return call_and_print_by_id(ctx, "meeting_speakers", id);
+}
+
+Done cancel(const Context& ctx, const std::string& id) {
+  return call_and_print_by_id(ctx, "cancel_meeting", id);
+}
+
+}  // namespace murmela::meetings

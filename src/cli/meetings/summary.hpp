@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string_view>
+
+#include "cli/context.hpp"
+
+namespace murmela {
+
+// The short form of a meeting record that commands print: 15 members, the
+// transcript and notes stood in for by their lengths in code points.
+Json summarize_meeting(const Json& record);
+
+// The app's answer printed as a summary when it is a meeting record (an
+// object with a `transcript` key), as it came otherwise.
+Done call_and_print_meeting(const Context& ctx, std::string_view command, const Json& args);
+
+}  // namespace murmela

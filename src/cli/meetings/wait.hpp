@@ -1,0 +1,25 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "cli/context.hpp"
+
+namespace murmela {
+
+inline constexpr std::uint64_t kDefaultWaitTimeoutSeconds = 14400;
+inline constexpr auto kWaitPollInterval = std::chrono::seconds(2);
+
+// While a meeting has one of these statuses, a job is still running on it.
+bool is_busy_status(std::string_view status);
+
+// The --timeout option in whole seconds, 14400 when it is absent.
+Result<std::uint64_t> wait_timeout(const Invocation& invocation);
+
+// Polls the meeting until its job is over, then prints its summary; a meeting
+// that ended `failed` fails with its error after the summary is printed.
+Done wait_for_meeting(const Context& ctx, const std::string& id);
+
+}  // namespace murmela

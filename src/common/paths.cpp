@@ -1,0 +1,76 @@
+#include "common/paths.hpp"
+
+#include <cerrno>
+#include <climits>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "common/system_error.hpp"
+
+namespace murmela {
+
+std::string join_path(std::string_view left, std::string_view right) {
+  std::string joined(left);
+  if (!joined.empty() && joined.back() != '/') joined.push_back('/');
+  joined.append(right);
+  return joined;
+}
+
+std::vector<std::string_view> path_components(std::string_view path) {
+  std::vector<std::string_view> parts;
+  if (path.starts_with('/')) parts.push_back("/");
+  std::size_t pos = 0;
+  while (pos < path.size()) {
+    std::size_t end = path.find('/', pos);
+    if (end == std::string_view::npos) end = path.size();
+    std::string_view part = path.substr(pos, end - pos);
+    // A "." after the first component changes nothing; a leading one does.
+    if (!part.empty() && !(part == "." && !parts.empty())) parts.push_back(part);
+    pos = end + 1;
+  }
+  return parts;
+}
+
+std::optional<std::string> parent_folder(std::string_view path) {
+  auto parts = path_components(path);
+  if (parts.empty() || (parts.size() == 1 && parts[0] == "/")) return std::nullopt;
+  parts.pop_back();
+  if (parts.empty()) return std::string();
+  std::string parent;
+  for (auto part : parts) parent = part == "/" ? std::string("/") : join_path(parent, part);
+  return parent;
+}
+
+std::optional<std::string_view> file_name(std::string_view path) {
+  auto parts = path_components(path);
+  if (parts.empty() || parts.back() == "/" || parts.back() == "..") return std::nullopt;
+  return parts.back();
+}
+
+std::expected<std::string, std::string> current_directory() {
+  std::string buffer(PATH_MAX, '\0');
+  while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE) return std::unexpected(system_error_text(errno));
+    buffer.resize(buffer.size() * 2);
+  }
+  buffer.resize(std::char_traits<char>::length(buffer.c_str()));
+  return buffer;
+}
+
+bool is_directory(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool is_regular_file(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool exists(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0;
+}
+
+}  // namespace murmela

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <expected>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace murmela {
+
+// Appends `right` as one more component; a separator is inserted only when
+// `left` is not empty and does not end with one.
+std::string join_path(std::string_view left, std::string_view right);
+
+// The folder that holds `path`, or nothing for a root or an empty path.
+std::optional<std::string> parent_folder(std::string_view path);
+
+// The last component, or nothing when there is none (a root, "..", empty).
+std::optional<std::string_view> file_name(std::string_view path);
+
+// The components of a path, "." and repeated separators dropped, a leading
+// "/" kept as its own component.
+std::vector<std::string_view> path_components(std::string_view path);
+
+// The current working directory, or the system error text.
+std::expected<std::string, std::string> current_directory();
+
+bool is_directory(const std::string& path);     // following links
+bool is_regular_file(const std::string& path);  // following links
+bool exists(const std::string& path);           // following links
+
+}  // namespace murmela

@@ -1,0 +1,93 @@
+#include "common/platform.hpp"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <string_view>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#if defined(__APPLE__)
+#include <mach-o/dyld.h>
+#else
+#include <sys/auxv.h>
+#endif
+
+#include "common/environment.hpp"
+#include "common/paths.hpp"
+#include "common/system_error.hpp"
+
+namespace murmela::platform {
+
+#if defined(__APPLE__)
+
+std::expected<std::string, std::string> executable_path() {
+  uint32_t size = 0;
+  _NSGetExecutablePath(nullptr, &size);
+  std::string path(size, '\0');
+  if (_NSGetExecutablePath(path.data(), &size) != 0) {
+    return std::unexpected(system_error_text(ENAMETOOLONG));
+  }
+  path.resize(std::char_traits<char>::length(path.c_str()));
+  return path;
+}
+
+std::string app_data_folder() {
+  return join_path(join_path(env_value("HOME").value_or(""), "Library/Application Support"),
+                   "Murmela");
+}
+
+std::size_t max_socket_path_bytes() { return sizeof(sockaddr_un::sun_path) - 1; }
+
+int open_stream_socket() {
+  int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  if (fd < 0) return -errno;
+  int on = 1;
+  if (::fcntl(fd, F_SETFD, FD_CLOEXEC) != 0 ||
+      ::setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof on) != 0) {
+    int error = errno;
+    ::close(fd);
+    return -error;
+  }
+  return fd;
+}
+
+int send_flags() { return 0; }
+
+#else
+
+// The name the program was started by (not /proc/self/exe, which resolves
+// links: run through ~/.local/bin/murmela-cli, that link is the path we want).
+std::expected<std::string, std::string> executable_path() {
+  const char* started_as = reinterpret_cast<const char*>(::getauxval(AT_EXECFN));
+  if (started_as == nullptr || *started_as == '\0') {
+    return std::unexpected(system_error_text(ENOENT));
+  }
+  std::string path = started_as;
+  if (path.front() == '/') return path;
+  auto cwd = current_directory();
+  if (!cwd) return std::unexpected(cwd.error());
+  return join_path(*cwd, path);
+}
+
+std::string app_data_folder() {
+  auto xdg = env_value("XDG_DATA_HOME");
+  if (xdg && xdg->starts_with('/')) return join_path(*xdg, "Murmela");
+  return join_path(join_path(env_value("HOME").value_or(""), ".local/share"), "Murmela");
+}
+
+std::size_t max_socket_path_bytes() { return sizeof(sockaddr_un::sun_path) - 1; }
+
+int open_stream_socket() {
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  return fd < 0 ? -errno : fd;
+}
+
+int send_flags() { return MSG_NOSIGNAL; }
+
+#endif
+
+}  // namespace murmela::platform

@@ -1,0 +1,29 @@
+#pragma once
+
+// Everything that differs between macOS and Linux lives behind these
+// declarations (and in platform.cpp).
+
+#include <cstddef>
+#include <expected>
+#include <string>
+
+namespace murmela::platform {
+
+// The path of the running executable as the system reports it, symbolic links
+// not resolved. The error is the system error text.
+std::expected<std::string, std::string> executable_path();
+
+// The per-user folder the app keeps its data in, from the environment.
+std::string app_data_folder();
+
+// The longest socket path that fits `sun_path` with its terminating NUL.
+std::size_t max_socket_path_bytes();
+
+// A Unix stream socket, close-on-exec, whose writes to a vanished peer fail
+// instead of raising SIGPIPE. Returns the descriptor or -errno.
+int open_stream_socket();
+
+// Flags for send() on sockets made by open_stream_socket().
+int send_flags();
+
+}  // namespace murmela::platform

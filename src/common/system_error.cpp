@@ -1,0 +1,13 @@
+#include "common/system_error.hpp"
+
+#include <cstring>
+
+#include <fmt/format.h>
+
+namespace murmela {
+
+std::string system_error_text(int error_number) {
+  return fmt::format("{} (os error {})", std::strerror(error_number), error_number);
+}
+
+}  // namespace murmela

@@ -1,0 +1,87 @@
+#include "common/utf8.hpp"
+
+namespace murmela {
+
+namespace {
+
+// Length of the valid UTF-8 sequence at `pos`, or, when it is invalid, the
+// negated length of its longest valid prefix (at least one byte) so that a
+// decoder replaces each maximal invalid subpart with one U+FFFD.
+long sequence_length(std::string_view s, std::size_t pos) {
+  auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+  const unsigned char lead = byte(pos);
+  if (lead < 0x80) return 1;
+
+  std::size_t needed;
+  unsigned char low = 0x80, high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    needed = 1;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    needed = 2;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    needed = 3;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return -1;
+  }
+
+  for (std::size_t i = 1; i <= needed; ++i) {
+    if (pos + i >= s.size()) return -static_cast<long>(i);
+    const unsigned char next = byte(pos + i);
+    const unsigned char lo = i == 1 ? low : 0x80;
+    const unsigned char hi = i == 1 ? high : 0xBF;
+    if (next < lo || next > hi) return -static_cast<long>(i);
+  }
+  return static_cast<long>(needed + 1);
+}
+
+}  // namespace
+
+bool is_valid_utf8(std::string_view bytes) {
+  for (std::size_t pos = 0; pos < bytes.size();) {
+    const long length = sequence_length(bytes, pos);
+    if (length < 0) return false;
+    pos += static_cast<std::size_t>(length);
+  }
+  return true;
+}
+
+std::string lossy_utf8(std::string_view bytes) {
+  std::string text;
+  text.reserve(bytes.size());
+  for (std::size_t pos = 0; pos < bytes.size();) {
+    const long length = sequence_length(bytes, pos);
+    if (length > 0) {
+      text.append(bytes.substr(pos, static_cast<std::size_t>(length)));
+      pos += static_cast<std::size_t>(length);
+    } else {
+      text.append("\xEF\xBF\xBD");
+      pos += static_cast<std::size_t>(-length);
+    }
+  }
+  return text;
+}
+
+std::size_t code_point_count(std::string_view text) {
+  std::size_t count = 0;
+  for (char c : text) {
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++count;
+  }
+  return count;
+}
+
+std::string_view first_code_points(std::string_view text, std::size_t count) {
+  std::size_t seen = 0;
+  for (std::size_t pos = 0; pos < text.size(); ++pos) {
+    if ((static_cast<unsigned char>(text[pos]) & 0xC0) != 0x80) {
+      if (seen == count) return text.substr(0, pos);
+      ++seen;
+    }
+  }
+  return text;
+}
+
+}  // namespace murmela
