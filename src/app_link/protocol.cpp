@@ -29,8 +29,8 @@ std::expected<Json, std::string> parse_without_repeated_members(std::string_view
   Json value;
   try {
     value = Json::parse(line, watch);
-  } catch (const Json::exception&) {
-    return parse_json(line);  // repeats the failure with its description
+  } catch (const Json::exception& error) {
+    return std::unexpected(describe_parse_error(error));
   }
   if (!repeated.empty()) return std::unexpected(fmt::format("duplicate field `{}`", repeated));
   return value;

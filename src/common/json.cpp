@@ -4,17 +4,27 @@ namespace murmela {
 
 namespace {
 
-// nlohmann prefixes its messages with "[json.exception.parse_error.101] "; the
-// part after it is the description users need.
+constexpr std::size_t kMaxQuotedTokenBytes = 40;
+
+}  // namespace
+
+// nlohmann prefixes its messages with "[json.exception.parse_error.101] " and
+// quotes the whole token it stopped in, which for a cut-off reply can be
+// megabytes long; users need the description and the start of the token.
 std::string describe_parse_error(const Json::exception& error) {
   std::string_view text = error.what();
   if (text.starts_with("[json.exception.")) {
     if (auto end = text.find("] "); end != std::string_view::npos) text.remove_prefix(end + 2);
   }
-  return std::string(text);
+  constexpr std::string_view kLastRead = "; last read: '";
+  const auto quote = text.find(kLastRead);
+  if (quote == std::string_view::npos) return std::string(text);
+  const auto token_start = quote + kLastRead.size();
+  if (text.size() - token_start <= kMaxQuotedTokenBytes + 1) return std::string(text);
+  std::size_t cut = token_start + kMaxQuotedTokenBytes;
+  while (cut > token_start && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  return std::string(text.substr(0, cut)) + "...'";
 }
-
-}  // namespace
 
 std::expected<Json, std::string> parse_json(std::string_view text) {
   try {

@@ -16,6 +16,9 @@ using Json = nlohmann::json;
 // is the parser's description of the fault, with its line and column.
 std::expected<Json, std::string> parse_json(std::string_view text);
 
+// The parser's description of a fault, with its line and column.
+std::string describe_parse_error(const Json::exception& error);
+
 // Compact form: no spaces or line breaks; minimal escaping, UTF-8 kept.
 std::string to_compact(const Json& value);
 

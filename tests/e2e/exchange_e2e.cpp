@@ -1,0 +1,157 @@
+#include <gtest/gtest.h>
+
+#include "cli_fixture.hpp"
+
+using namespace testing_support;
+
+namespace {
+
+class Exchange : public CliTest {};
+
+TEST_F(Exchange, RequestBytesAndPrettyOutput) {
+  FakeApp app(socket_path());
+  app.on_ok("get_model_library", R"({"z":[1,2.5,1e2],"a":"K\u00e4se \"q\"","m":{}})");
+  auto run = this->run({"models", "list", "--detach"});
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out,
+            "{\n  \"a\": \"K\xC3\xA4se \\\"q\\\"\",\n  \"m\": {},\n  \"z\": [\n    1,\n    2.5,\n"
+            "    100.0\n  ]\n}\n");
+  EXPECT_EQ(app.requests(), std::vector<std::string>{
+      "{\"version\":1,\"command\":\"get_model_library\",\"args\":{},\"detach\":true}\n"});
+}
+
+TEST_F(Exchange, InvokeSendsArgsWithSortedKeysAndEscapes) {
+  FakeApp app(socket_path());
+  auto run = this->run({"invoke", "get_meeting", R"({"id":"a\u0001/\u00e4","b":[true]})"});
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.out, "null\n");
+  EXPECT_EQ(app.requests()[0],
+            "{\"version\":1,\"command\":\"get_meeting\",\"args\":{\"b\":[true],\"id\":\"a\\u0001/\xC3\xA4\"},"
+            "\"detach\":false}\n");
+}
+
+struct ReplyCase {
+  const char* name;
+  FakeReply reply;
+  int exit_code;
+  std::string out;
+  std::string err;  // whole stderr, or a prefix when it ends with "..."
+};
+
+TEST_F(Exchange, EveryReplyShape) {
+  const std::vector<ReplyCase> cases = {
+      {"result", FakeReply::raw("{\"ok\":true,\"result\":[1,2]}\n"), 0, "[\n  1,\n  2\n]\n", ""},
+      {"bare string", FakeReply::ok("\"hi\""), 0, "\"hi\"\n", ""},
+      {"array envelope", FakeReply::raw("[true,{\"a\":1},null]\n"), 0, "{\n  \"a\": 1\n}\n", ""},
+      {"split across writes", FakeReply::split({"{\"ok\":tr", "ue,\"res", "ult\":7}\n"}), 0, "7\n", ""},
+      {"bytes after the line feed", FakeReply::raw("{\"ok\":true,\"result\":1}\ngarbage"), 0, "1\n", ""},
+      {"no line feed at all", FakeReply::raw("{\"ok\":true,\"result\":2}"), 0, "2\n", ""},
+      {"app error", FakeReply::error("\"No such meeting.\""), 1, "", "error: No such meeting.\n"},
+      {"empty app error", FakeReply::error("\"\""), 1, "", "error: \n"},
+      {"unknown error", FakeReply::raw("{\"ok\":false,\"error\":null}\n"), 1, "",
+       "error: Murmela reported an unknown error.\n"},
+      {"closed without reply", FakeReply::close(), 1, "",
+       "error: Murmela closed the connection without replying.\n"},
+      {"blank reply", FakeReply::raw("  \n"), 1, "", "error: Murmela closed the connection without replying.\n"},
+      {"garbage", FakeReply::raw("garbage\n"), 1, "", "error: Murmela sent an unreadable reply: ..."},
+      {"repeated member", FakeReply::raw("{\"ok\":true,\"ok\":true}\n"), 1, "",
+       "error: Murmela sent an unreadable reply: ..."},
+      {"no ok", FakeReply::raw("{\"result\":1}\n"), 1, "", "error: Murmela sent an unreadable reply: ..."},
+      {"not UTF-8", FakeReply::raw("{\"ok\":true,\"result\":\"\xFF\"}\n"), 1, "",
+       "error: Murmela closed the connection: stream did not contain valid UTF-8\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeApp app(socket_path());
+    app.on("ping", c.reply);
+    auto run = this->run({"ping"});
+    EXPECT_EQ(run.exit_code, c.exit_code);
+    EXPECT_EQ(run.out, c.out);
+    if (c.err.ends_with("...")) {
+      EXPECT_TRUE(run.err.starts_with(c.err.substr(0, c.err.size() - 3))) << run.err;
+      EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1);
+    } else {
+      EXPECT_EQ(run.err, c.err);
+    }
+  }
+}
+
+TEST_F(Exchange, ReplyLargerThanTheCapIsCutAndUnreadable) {
+  FakeApp app(socket_path());
+  std::string huge = "{\"ok\":true,\"result\":\"" + std::string(33 * 1024 * 1024, 'x') + "\"}\n";
+  app.on("ping", FakeReply::raw(huge));
+  auto run = this->run({"ping"});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_TRUE(run.err.starts_with("error: Murmela sent an unreadable reply: ")) << run.err.substr(0, 200);
+}
+
+TEST_F(Exchange, NotRunningWithNoLaunch) {
+  auto run = this->run({"status", "--no-launch"});
+  EXPECT_EQ(run.exit_code, 3);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "error: Murmela is not running (No such file or directory (os error 2)).\n");
+}
+
+TEST_F(Exchange, QuitNeverStartsTheApp) {
+  auto run = this->run({"quit"});
+  EXPECT_EQ(run.exit_code, 3);
+  EXPECT_EQ(run.err, "error: Murmela is not running (No such file or directory (os error 2)).\n");
+}
+
+TEST_F(Exchange, SocketPathTooLongIsUnreachable) {
+  env["HOME"] = home.mkdir(std::string(100, 'h'));
+  auto run = this->run({"ping", "--no-launch"});
+  EXPECT_EQ(run.exit_code, 3);
+  EXPECT_EQ(run.err, "error: Murmela is not running (path must be shorter than SUN_LEN).\n");
+}
+
+TEST_F(Exchange, DataFolderFollowsXdgDataHomeOnlyWhenAbsolute) {
+  env["XDG_DATA_HOME"] = home / "xdg";
+  {
+    FakeApp app(home / "xdg/Murmela/cli.sock");
+    EXPECT_EQ(run({"ping"}).exit_code, 0);
+  }
+  env["XDG_DATA_HOME"] = "relative";
+  FakeApp app(socket_path());
+  EXPECT_EQ(run({"ping"}).exit_code, 0);
+}
+
+TEST_F(Exchange, EmptyHomeGivesARelativeDataFolder) {
+  env["HOME"] = "";
+  FakeApp app(home / ".local/share/Murmela/cli.sock");
+  EXPECT_EQ(run({"ping"}, "", home.path()).exit_code, 0);
+}
+
+TEST_F(Exchange, UsageErrorsPrintTheHintAndSendNothing) {
+  FakeApp app(socket_path());
+  for (auto args : {std::vector<std::string>{"Status"}, {"--title"}, {"invoke", "x", "{"}}) {
+    auto run = this->run(args);
+    EXPECT_EQ(run.exit_code, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_TRUE(run.err.ends_with("\nRun `murmela-cli help` for usage.\n")) << run.err;
+  }
+  EXPECT_TRUE(app.requests().empty());
+}
+
+TEST_F(Exchange, TextsNeedNoApp) {
+  auto help = run({"--help"});
+  EXPECT_EQ(help.exit_code, 0);
+  EXPECT_EQ(help.out.size(), 2846u);
+  EXPECT_EQ(run({}).out, help.out);
+  EXPECT_EQ(run({"version", "--detach"}).out, "murmela-cli 0.28.8 (protocol 1)\n");
+  auto guide = run({"guide"});
+  EXPECT_EQ(guide.out, run({"-h", "agents"}).out);
+  EXPECT_NE(guide.out.find("\nCLI: " + cli + "\n"), std::string::npos);
+  EXPECT_EQ(guide.out.size(), 180 + cli.size() + 1674);
+}
+
+TEST_F(Exchange, GuideShowsTheLinkThePathWasStartedBy) {
+  const std::string link = home / "bin/murmela-cli";
+  std::filesystem::create_directories(home / "bin");
+  std::filesystem::create_symlink(cli, link);
+  auto guide = run_program(link, {"guide"}, {env, "", ""});
+  EXPECT_NE(guide.out.find("\nCLI: " + link + "\n"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+struct RunResult {
+  int exit_code = -1;  // -1 when killed by a signal
+  std::string out;
+  std::string err;
+};
+
+struct RunOptions {
+  std::map<std::string, std::string> env;  // the whole environment
+  std::string input;                       // fed to stdin, then closed
+  std::string cwd;                         // empty: inherit
+};
+
+// Runs `program` with `args` and waits for it, collecting both streams.
+RunResult run_program(const std::string& program, const std::vector<std::string>& args,
+                      const RunOptions& options);
+
+}  // namespace testing_support
