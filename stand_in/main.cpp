@@ -1,1 +1,103 @@
-int main() { return 0; }
+// The Murmela stand-in: serves the app's CLI socket with an in-memory meeting
+// library, so that murmela-cli can be used and tested where the real app does
+// not exist. It recognises no speech.
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include "app.hpp"
+#include "app_link/data_folder.hpp"
+#include "app_link/exchange.hpp"
+#include "common/environment.hpp"
+#include "common/system_error.hpp"
+#include "server.hpp"
+
+namespace {
+
+int fail(const std::string& message) {
+  std::fprintf(stderr, "murmela (stand-in): %s\n", message.c_str());
+  return 1;
+}
+
+// How long each step of a job takes; tests make it short.
+std::chrono::milliseconds job_step() {
+  auto value = murmela::env_value("MURMELA_STAND_IN_STEP_MS");
+  if (value) {
+    char* end = nullptr;
+    const long ms = std::strtol(value->c_str(), &end, 10);
+    if (end != value->c_str() && *end == '\0' && ms >= 0) return std::chrono::milliseconds(ms);
+  }
+  return std::chrono::milliseconds(1500);
+}
+
+int listen_on(const std::string& path) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -errno;
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof address.sun_path) {
+    ::close(fd);
+    return -ENAMETOOLONG;
+  }
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 64) != 0) {
+    const int error = errno;
+    ::close(fd);
+    return -error;
+  }
+  return fd;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    if (argument == "--help" || argument == "-h") {
+      std::puts("Usage: murmela [--startup]\n\nA stand-in for the Murmela app: it serves murmela-cli's socket with demo\n"
+                "meetings kept in memory. It recognises no speech. Set MURMELA_STAND_IN_STEP_MS to\n"
+                "change how long each step of a job takes (default 1500).");
+      return 0;
+    }
+    if (argument != "--startup") return fail("unknown argument " + argument + " (try --help)");
+  }
+
+  const std::string folder = murmela::app_data_folder();
+  const std::string socket = murmela::socket_path();
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  if (error) return fail("cannot create " + folder + ": " + error.message());
+
+  // One instance per data folder: the lock is held for the life of the process.
+  const std::string lock_path = folder + "/stand-in.lock";
+  const int lock = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+    return fail("another instance is already running for " + folder);
+  }
+  if (murmela::send_request(socket, "ping", murmela::Json::object(), false)) {
+    return fail("Murmela is already running and answers on " + socket);
+  }
+  ::unlink(socket.c_str());  // nobody answers on it: a stale file
+
+  const int listener = listen_on(socket);
+  if (listener < 0) return fail("cannot listen on " + socket + ": " + murmela::system_error_text(-listener));
+
+  stand_in::App app(folder, socket, job_step());
+  stand_in::serve(app, listener);
+  ::close(listener);
+  ::unlink(socket.c_str());
+  // Connection threads may still run; end without tearing down what they use.
+  std::fflush(nullptr);
+  std::_Exit(0);
+}

@@ -1,0 +1,94 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "args.hpp"
+#include "meeting.hpp"
+
+namespace stand_in {
+
+struct Dictation {
+  std::string text;
+  std::string created_at;
+};
+
+// The stand-in app's state and its answers to every app command. Handlers
+// run on the connection threads, so all state is behind one mutex; a blocking
+// transcription waits without holding it.
+class App {
+ public:
+  App(std::string data_folder, std::string socket_path, Clock::duration job_step);
+
+  Answer handle(const std::string& command, const Json& args, bool detach);
+
+  bool quit_requested() const { return quit_requested_; }
+
+  // Every command with the arguments it reads.
+  static const std::vector<std::pair<std::string, std::vector<std::string>>>& command_list();
+
+ private:
+  using Lock = std::unique_lock<std::mutex>;
+
+  std::optional<Answer> app_command(const std::string& command, const Args& args);
+  Answer meeting_command(const std::string& command, const Args& args, bool detach, Lock& lock);
+
+  // Meetings.
+  std::expected<Meeting*, std::string> find_meeting(const Args& args);
+  std::expected<Meeting*, std::string> find_idle_meeting(const Args& args);
+  Meeting& add_meeting(Meeting meeting);
+  Json meeting_list();
+  Answer start_meeting(const Args& args);
+  Answer stop_meeting();
+  Answer import_media(const Args& args);
+  Answer join_meetings(const Args& args);
+  Answer transcribe_meeting(const Args& args, bool detach, Lock& lock);
+  Answer cancel_meeting(const Args& args);
+  Answer save_meeting(const Args& args);
+  Answer rename_meeting_speaker(const Args& args);
+  Answer set_meeting_speaker_labels(const Args& args);
+  Answer clean_meeting(const Args& args);
+  Answer generate_notes(const Args& args);
+  Answer delete_meeting(const Args& args);
+  Answer export_meeting(const Args& args);
+  Answer export_meeting_audio(const Args& args);
+  void advance_jobs();
+
+  // Everything else.
+  Json state();
+  Answer save_settings(const Args& args);
+  Answer show_page(const Args& args);
+  Answer dictation_step(const std::string& command);
+  Answer list_dictations(const Args& args);
+  Answer copy_last_dictation();
+  Answer acknowledge_download_terms(const Args& args);
+  Json diagnostics();
+  bool model_installed(const std::string& id) const;
+
+  std::mutex mutex_;
+  std::string data_folder_;
+  std::string socket_path_;
+  Clock::duration job_step_;
+  Clock::time_point started_ = Clock::now();
+  std::atomic<bool> quit_requested_{false};
+
+  Json settings_;
+  Json models_;
+  std::vector<Meeting> meetings_;
+  std::uint64_t next_sequence_ = 1;
+  std::string dictation_state_ = "idle";
+  std::vector<Dictation> dictations_;
+};
+
+// Seeds the library with a few demo meetings.
+std::vector<Meeting> demo_meetings();
+Json demo_settings();
+Json demo_models();
+
+}  // namespace stand_in

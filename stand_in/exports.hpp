@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+
+#include "meeting.hpp"
+
+namespace stand_in {
+
+// The meeting rendered in `format` (markdown, text, html, pdf), from the
+// given transcript text.
+std::string render_document(const Meeting& meeting, const std::string& transcript,
+                            const std::string& format);
+
+// A short mono WAV clip standing in for the meeting's audio.
+std::string render_wav(const Meeting& meeting);
+
+}  // namespace stand_in

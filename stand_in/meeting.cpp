@@ -1,0 +1,100 @@
+#include "meeting.hpp"
+
+#include <ctime>
+#include <random>
+
+#include <fmt/format.h>
+
+namespace stand_in {
+
+void Meeting::advance(Clock::time_point now) {
+  while (!stages.empty() && now >= stages.front().until) {
+    stages.pop_front();
+    if (!stages.empty()) continue;
+    if (job_failure) {
+      settled_status = "failed";
+      error = *job_failure;
+    } else {
+      settled_status = "ready";
+      error.reset();
+      if (on_job_done) on_job_done(*this);
+    }
+    job_failure.reset();
+    on_job_done = nullptr;
+  }
+}
+
+void Meeting::start_job(std::vector<std::string> statuses, Clock::duration step,
+                        std::function<void(Meeting&)> done, std::optional<std::string> failure) {
+  stages.clear();
+  auto until = Clock::now();
+  for (auto& status : statuses) {
+    until += step;
+    stages.push_back({std::move(status), until});
+  }
+  on_job_done = std::move(done);
+  job_failure = std::move(failure);
+  error.reset();
+}
+
+void Meeting::cancel_job() {
+  stages.clear();
+  on_job_done = nullptr;
+  job_failure.reset();
+  settled_status = "cancelled";
+}
+
+Json Meeting::to_json() const {
+  return {
+      {"id", id},
+      {"title", title},
+      {"status", status()},
+      {"createdAt", created_at},
+      {"durationSeconds", duration_seconds},
+      {"source", source},
+      {"transcriptionModel", transcription_model ? Json(*transcription_model) : Json()},
+      {"speakerLabels", speaker_labels},
+      {"speakerCount", speakers().size()},
+      {"transcript", transcript},
+      {"cleanedTranscript", cleaned_transcript ? Json(*cleaned_transcript) : Json()},
+      {"notes", notes},
+      {"recognitionCompleteness", transcript.empty() ? 0.0 : 1.0},
+      {"recordingWarnings", Json::array()},
+      {"recognitionWarnings", Json::array()},
+      {"error", error ? Json(*error) : Json()},
+  };
+}
+
+std::vector<std::pair<std::string, int>> Meeting::speakers() const {
+  std::vector<std::pair<std::string, int>> found;
+  std::size_t start = 0;
+  while (start < transcript.size()) {
+    std::size_t end = transcript.find('\n', start);
+    if (end == std::string::npos) end = transcript.size();
+    const std::string line = transcript.substr(start, end - start);
+    if (auto colon = line.find(": "); colon != std::string::npos && colon > 0) {
+      const std::string name = line.substr(0, colon);
+      auto it = std::find_if(found.begin(), found.end(), [&](auto& s) { return s.first == name; });
+      if (it == found.end()) found.emplace_back(name, 1);
+      else ++it->second;
+    }
+    start = end + 1;
+  }
+  return found;
+}
+
+std::string new_meeting_id() {
+  static std::mt19937_64 random{std::random_device{}()};
+  return fmt::format("{:016x}{:016x}", random(), random());
+}
+
+std::string iso_time_now() {
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  ::gmtime_r(&now, &utc);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
+}  // namespace stand_in

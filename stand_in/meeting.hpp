@@ -1,0 +1,72 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/json.hpp"
+
+namespace stand_in {
+
+using murmela::Json;
+using Clock = std::chrono::steady_clock;
+
+// One step of a running job: the status the meeting shows until `until`.
+struct Stage {
+  std::string status;
+  Clock::time_point until;
+};
+
+// A meeting of the in-memory library. Its audio is not real: `audio_script`
+// holds what the recording "says", which transcription turns into text.
+struct Meeting {
+  std::string id;
+  std::string title;
+  std::string created_at;  // ISO 8601, UTC
+  std::uint64_t sequence = 0;  // start order; higher is more recent
+  std::uint64_t duration_seconds = 0;
+  Clock::time_point recording_started;
+  std::string source;  // both, microphone, system, import, join
+  std::optional<std::string> transcription_model;
+  bool speaker_labels = true;
+  std::vector<std::string> audio_script;  // "Speaker: words" lines
+  std::string transcript;
+  std::optional<std::string> cleaned_transcript;
+  std::string notes;
+  std::string settled_status = "ready";
+  std::optional<std::string> error;
+
+  // The running job, if any.
+  std::deque<Stage> stages;
+  std::optional<std::string> job_failure;
+  std::function<void(Meeting&)> on_job_done;
+
+  bool busy() const { return !stages.empty(); }
+  const std::string& status() const { return busy() ? stages.front().status : settled_status; }
+
+  // Moves the job on to where the clock says it is.
+  void advance(Clock::time_point now);
+
+  // Starts a job through `statuses`, each lasting `step`; `done` runs when it
+  // succeeds.
+  void start_job(std::vector<std::string> statuses, Clock::duration step,
+                 std::function<void(Meeting&)> done, std::optional<std::string> failure = {});
+
+  void cancel_job();
+
+  Json to_json() const;
+
+  // Speaker names in transcript order, with how many lines each has.
+  std::vector<std::pair<std::string, int>> speakers() const;
+};
+
+// A new random 32-digit lowercase hexadecimal ID.
+std::string new_meeting_id();
+
+std::string iso_time_now();
+
+}  // namespace stand_in

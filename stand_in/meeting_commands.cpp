@@ -1,0 +1,424 @@
+#include <algorithm>
+#include <thread>
+
+#include "app.hpp"
+#include "common/files.hpp"
+#include "common/paths.hpp"
+#include "common/system_error.hpp"
+#include "exports.hpp"
+
+namespace stand_in {
+
+namespace {
+
+std::string joined_lines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const auto& line : lines) text += line + "\n";
+  return text;
+}
+
+// What a speaker-labelled line looks like without labels.
+std::string without_labels(const std::string& transcript) {
+  std::string out;
+  std::size_t start = 0;
+  while (start < transcript.size()) {
+    std::size_t end = transcript.find('\n', start);
+    if (end == std::string::npos) end = transcript.size();
+    std::string line = transcript.substr(start, end - start);
+    if (auto colon = line.find(": "); colon != std::string::npos) line = line.substr(colon + 2);
+    out += line + "\n";
+    start = end + 1;
+  }
+  return out;
+}
+
+std::string cleaned(const std::string& transcript) {
+  std::string out;
+  std::size_t start = 0;
+  while (start < transcript.size()) {
+    std::size_t end = transcript.find_first_of(" \n", start);
+    if (end == std::string::npos) end = transcript.size();
+    std::string word = transcript.substr(start, end - start);
+    const bool filler = word == "um," || word == "uh," || word == "um" || word == "uh";
+    if (!filler) out += word;
+    if (end < transcript.size() && !(filler && transcript[end] == ' ')) out += transcript[end];
+    start = end + 1;
+  }
+  return out;
+}
+
+}  // namespace
+
+Answer App::meeting_command(const std::string& command, const Args& args, bool detach, Lock& lock) {
+  if (command == "list_meetings") return meeting_list();
+  if (command == "get_meeting") {
+    auto meeting = find_meeting(args);
+    if (!meeting) return refuse(meeting.error());
+    return (*meeting)->to_json();
+  }
+  if (command == "meeting_speakers") {
+    auto meeting = find_meeting(args);
+    if (!meeting) return refuse(meeting.error());
+    Json speakers = Json::array();
+    for (const auto& [name, lines] : (*meeting)->speakers()) speakers.push_back({{"name", name}, {"lines", lines}});
+    return Json{{"id", (*meeting)->id}, {"speakers", speakers}};
+  }
+  if (command == "start_meeting") return start_meeting(args);
+  if (command == "stop_meeting") return stop_meeting();
+  if (command == "import_media") return import_media(args);
+  if (command == "join_meetings") return join_meetings(args);
+  if (command == "transcribe_meeting") return transcribe_meeting(args, detach, lock);
+  if (command == "cancel_meeting") return cancel_meeting(args);
+  if (command == "save_meeting") return save_meeting(args);
+  if (command == "rename_meeting_speaker") return rename_meeting_speaker(args);
+  if (command == "set_meeting_speaker_labels") return set_meeting_speaker_labels(args);
+  if (command == "clean_meeting") return clean_meeting(args);
+  if (command == "generate_notes") return generate_notes(args);
+  if (command == "delete_meeting") return delete_meeting(args);
+  if (command == "export_meeting") return export_meeting(args);
+  return export_meeting_audio(args);
+}
+
+void App::advance_jobs() {
+  const auto now = Clock::now();
+  for (auto& meeting : meetings_) meeting.advance(now);
+}
+
+Meeting& App::add_meeting(Meeting meeting) {
+  meeting.sequence = next_sequence_++;
+  meetings_.push_back(std::move(meeting));
+  return meetings_.back();
+}
+
+Json App::meeting_list() {
+  std::vector<const Meeting*> order;
+  for (const auto& m : meetings_) order.push_back(&m);
+  std::ranges::sort(order, [](auto* a, auto* b) { return a->sequence > b->sequence; });
+  Json list = Json::array();
+  for (const auto* m : order) {
+    Json entry = m->to_json();
+    entry.erase("transcript");
+    entry.erase("cleanedTranscript");
+    entry.erase("notes");
+    list.push_back(std::move(entry));
+  }
+  return list;
+}
+
+std::expected<Meeting*, std::string> App::find_meeting(const Args& args) {
+  auto id = args.string("id");
+  if (!id) return std::unexpected(id.error());
+  for (auto& m : meetings_) {
+    if (m.id == *id) return &m;
+  }
+  return std::unexpected(fmt::format("No meeting with ID {}.", *id));
+}
+
+std::expected<Meeting*, std::string> App::find_idle_meeting(const Args& args) {
+  auto meeting = find_meeting(args);
+  if (meeting && (*meeting)->busy()) {
+    return std::unexpected(fmt::format("The meeting is busy ({}); wait for it or cancel it first.",
+                                       (*meeting)->status()));
+  }
+  return meeting;
+}
+
+Answer App::start_meeting(const Args& args) {
+  auto title = args.optional_string("title");
+  auto source = args.optional_string("source");
+  if (!title) return refuse(title.error());
+  if (!source) return refuse(source.error());
+  const std::string chosen = source->value_or("both");
+  if (chosen != "both" && chosen != "microphone" && chosen != "system") {
+    return refuse(fmt::format("Unknown source `{}`: use both, microphone or system.", chosen));
+  }
+  for (const auto& m : meetings_) {
+    if (m.status() == "recording") return refuse("A meeting is already being recorded.");
+  }
+  Meeting meeting;
+  meeting.id = new_meeting_id();
+  meeting.title = title->value_or("").empty() ? "New meeting" : **title;
+  meeting.created_at = iso_time_now();
+  meeting.source = chosen;
+  meeting.audio_script = {"You: This recording was made by the stand-in app.",
+                          "Other speakers: It recognises no speech, so this text is made up."};
+  meeting.stages.push_back({"recording", Clock::time_point::max()});
+  meeting.recording_started = Clock::now();
+  return add_meeting(std::move(meeting)).to_json();
+}
+
+Answer App::stop_meeting() {
+  for (auto& m : meetings_) {
+    if (m.status() != "recording") continue;
+    m.duration_seconds = static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - m.recording_started).count());
+    const std::string model = settings_["asrModel"].get<std::string>();
+    m.start_job({"finalizing", "transcribing", "generatingTitle"}, job_step_, [model](Meeting& done) {
+      done.transcript = joined_lines(done.audio_script);
+      done.transcription_model = model;
+    });
+    return m.to_json();
+  }
+  return refuse("No meeting is being recorded.");
+}
+
+Answer App::import_media(const Args& args) {
+  auto path = args.string("path");
+  if (!path) return refuse(path.error());
+  if (!path->starts_with('/')) return refuse("Argument `path` must be an absolute path.");
+  if (!murmela::is_regular_file(*path)) return refuse(fmt::format("Cannot import {}: no such file.", *path));
+  Meeting meeting;
+  meeting.id = new_meeting_id();
+  meeting.title = std::string(murmela::file_name(*path).value_or("Imported media"));
+  meeting.created_at = iso_time_now();
+  meeting.source = "import";
+  meeting.duration_seconds = 90;
+  meeting.audio_script = {"Speaker 1: This is an imported file; the stand-in app recognises no speech.",
+                          "Speaker 2: So this transcript is a placeholder."};
+  const std::string model = settings_["asrModel"].get<std::string>();
+  meeting.start_job({"importing", "transcribing"}, job_step_, [model](Meeting& done) {
+    done.transcript = joined_lines(done.audio_script);
+    done.transcription_model = model;
+  });
+  return add_meeting(std::move(meeting)).to_json();
+}
+
+Answer App::join_meetings(const Args& args) {
+  const Json* ids = args.find("ids");
+  if (!ids || !ids->is_array() || ids->size() < 2) return refuse("Argument `ids` must list two or more meetings.");
+  auto title = args.optional_string("title");
+  if (!title) return refuse(title.error());
+  Meeting joined;
+  for (const auto& id : *ids) {
+    const Json one = {{"id", id}};
+    auto part = find_idle_meeting(Args(one));
+    if (!part) return refuse(part.error());
+    joined.duration_seconds += (*part)->duration_seconds;
+    for (const auto& line : (*part)->audio_script) joined.audio_script.push_back(line);
+  }
+  joined.id = new_meeting_id();
+  joined.title = title->value_or("Joined meeting");
+  joined.created_at = iso_time_now();
+  joined.source = "join";
+  return add_meeting(std::move(joined)).to_json();
+}
+
+Answer App::transcribe_meeting(const Args& args, bool detach, Lock& lock) {
+  auto meeting = find_idle_meeting(args);
+  if (!meeting) return refuse(meeting.error());
+  auto model = args.optional_string("model");
+  if (!model) return refuse(model.error());
+  std::string chosen = model->value_or(settings_["meetingAsrModel"].get<std::string>());
+  if (chosen.empty()) chosen = settings_["asrModel"].get<std::string>();
+  if (!std::ranges::any_of(models_, [&](const Json& m) { return m["id"] == chosen && m["kind"] == "speech"; })) {
+    return refuse(fmt::format("Unknown speech model `{}`.", chosen));
+  }
+  std::optional<std::string> failure;
+  if (!model_installed(chosen)) failure = fmt::format("The model {} is not downloaded.", chosen);
+  const bool labels = settings_["meetingSpeakerLabels"] == true;
+  (*meeting)->start_job({"transcribing"}, job_step_, [chosen, labels](Meeting& done) {
+    done.transcript = joined_lines(done.audio_script);
+    if (!labels) done.transcript = without_labels(done.transcript);
+    done.speaker_labels = labels;
+    done.transcription_model = chosen;
+    done.cleaned_transcript.reset();
+  }, failure);
+
+  const std::string id = (*meeting)->id;
+  if (detach) return (*meeting)->to_json();
+  // Wait for the job without holding the lock, so that other connections
+  // (a `meetings wait` poll, a cancel) are served meanwhile.
+  for (;;) {
+    lock.unlock();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    lock.lock();
+    advance_jobs();
+    auto current = std::ranges::find_if(meetings_, [&](auto& m) { return m.id == id; });
+    if (current == meetings_.end()) return refuse("The meeting was deleted.");
+    if (current->busy()) continue;
+    if (current->status() == "failed") return refuse(current->error.value_or("Transcription failed."));
+    if (current->status() == "cancelled") return refuse("Transcription was cancelled.");
+    return current->to_json();
+  }
+}
+
+Answer App::cancel_meeting(const Args& args) {
+  auto meeting = find_meeting(args);
+  if (!meeting) return refuse(meeting.error());
+  if (!(*meeting)->busy() || (*meeting)->status() == "recording") {
+    return refuse("Nothing to cancel: no job is running on this meeting.");
+  }
+  (*meeting)->cancel_job();
+  return Json{{"id", (*meeting)->id}, {"cancelled", true}};
+}
+
+Answer App::save_meeting(const Args& args) {
+  auto meeting = find_idle_meeting(args);
+  if (!meeting) return refuse(meeting.error());
+  auto title = args.string("title");
+  auto transcript = args.optional_string("transcript");
+  auto notes = args.optional_string("notes");
+  if (!title) return refuse(title.error());
+  if (!transcript) return refuse(transcript.error());
+  if (!notes) return refuse(notes.error());
+  Meeting& m = **meeting;
+  if (transcript->value_or("") != m.transcript) m.cleaned_transcript.reset();
+  m.title = *title;
+  m.transcript = transcript->value_or("");
+  m.notes = notes->value_or("");
+  return m.to_json();
+}
+
+Answer App::rename_meeting_speaker(const Args& args) {
+  auto meeting = find_idle_meeting(args);
+  if (!meeting) return refuse(meeting.error());
+  auto from = args.string("from");
+  auto to = args.string("to");
+  if (!from) return refuse(from.error());
+  if (!to) return refuse(to.error());
+  if (to->empty() || to->find_first_of(":\n") != std::string::npos) {
+    return refuse("A speaker name must not be empty or hold a colon or line break.");
+  }
+  Meeting& m = **meeting;
+  const std::string prefix = *from + ": ";
+  std::string renamed;
+  bool found = false;
+  std::size_t start = 0;
+  while (start < m.transcript.size()) {
+    std::size_t end = m.transcript.find('\n', start);
+    if (end == std::string::npos) end = m.transcript.size();
+    std::string line = m.transcript.substr(start, end - start);
+    if (line.starts_with(prefix)) {
+      line = *to + ": " + line.substr(prefix.size());
+      found = true;
+    }
+    renamed += line + (end < m.transcript.size() ? "\n" : "");
+    start = end + 1;
+  }
+  if (!found) return refuse(fmt::format("No speaker named \"{}\" in this meeting.", *from));
+  m.transcript = renamed;
+  for (auto& line : m.audio_script) {
+    if (line.starts_with(prefix)) line = *to + ": " + line.substr(prefix.size());
+  }
+  return m.to_json();
+}
+
+Answer App::set_meeting_speaker_labels(const Args& args) {
+  auto meeting = find_idle_meeting(args);
+  if (!meeting) return refuse(meeting.error());
+  auto enabled = args.boolean("enabled");
+  auto confirmed = args.boolean("confirmed", false);
+  if (!enabled) return refuse(enabled.error());
+  if (!confirmed) return refuse(confirmed.error());
+  Meeting& m = **meeting;
+  if (!*enabled && m.speaker_labels && !*confirmed) {
+    return refuse("Turning labels off drops the speaker names from the transcript. Confirm to go ahead.");
+  }
+  m.speaker_labels = *enabled;
+  if (!m.transcript.empty()) {
+    m.transcript = *enabled ? joined_lines(m.audio_script) : without_labels(m.transcript);
+  }
+  return m.to_json();
+}
+
+Answer App::clean_meeting(const Args& args) {
+  auto meeting = find_idle_meeting(args);
+  if (!meeting) return refuse(meeting.error());
+  if ((*meeting)->transcript.empty()) return refuse("The meeting has no transcript yet; transcribe it first.");
+  (*meeting)->cleaned_transcript = cleaned((*meeting)->transcript);
+  return (*meeting)->to_json();
+}
+
+Answer App::generate_notes(const Args& args) {
+  auto meeting = find_idle_meeting(args);
+  if (!meeting) return refuse(meeting.error());
+  auto preset = args.string("preset");
+  auto instructions = args.optional_string("instructions");
+  if (!preset) return refuse(preset.error());
+  if (!instructions) return refuse(instructions.error());
+  Meeting& m = **meeting;
+  if (m.transcript.empty()) return refuse("The meeting has no transcript yet; transcribe it first.");
+
+  std::string notes;
+  if (*preset == "summary" || *preset == "brief") {
+    notes = "Summary (stand-in: the first lines of the transcript)\n\n";
+    std::size_t lines = *preset == "brief" ? 1 : 3;
+    std::size_t start = 0;
+    while (lines-- > 0 && start < m.transcript.size()) {
+      std::size_t end = m.transcript.find('\n', start);
+      if (end == std::string::npos) end = m.transcript.size();
+      notes += "- " + m.transcript.substr(start, end - start) + "\n";
+      start = end + 1;
+    }
+  } else if (*preset == "tasks") {
+    notes = "Tasks\n\n";
+    for (const auto& line : m.audio_script) {
+      if (line.find(" will ") != std::string::npos) notes += "- [ ] " + line + "\n";
+    }
+  } else if (*preset == "speakers") {
+    notes = "Speakers\n\n";
+    for (const auto& [name, count] : m.speakers()) notes += fmt::format("- {}: {} lines\n", name, count);
+  } else if (*preset == "formattedTranscript") {
+    notes = m.transcript;
+  } else if (*preset == "custom") {
+    if (instructions->value_or("").empty()) return refuse("The custom preset needs instructions.");
+    notes = fmt::format("Notes for \"{}\" (the stand-in app runs no AI model)\n", **instructions);
+  } else {
+    return refuse(fmt::format("Unknown preset `{}`.", *preset));
+  }
+  m.notes = notes;
+  return m.to_json();
+}
+
+Answer App::delete_meeting(const Args& args) {
+  auto meeting = find_idle_meeting(args);
+  if (!meeting) return refuse(meeting.error());
+  const std::string id = (*meeting)->id;
+  std::erase_if(meetings_, [&](const Meeting& m) { return m.id == id; });
+  return Json{{"deleted", id}};
+}
+
+namespace {
+
+Answer write_export(const std::string& path, const std::string& bytes) {
+  if (!path.starts_with('/')) return refuse("Argument `path` must be an absolute path.");
+  if (auto written = murmela::write_file(path, bytes); !written) {
+    return refuse(fmt::format("Cannot write {}: {}", path, murmela::system_error_text(written.error())));
+  }
+  return Json{{"path", path}, {"bytes", bytes.size()}};
+}
+
+}  // namespace
+
+Answer App::export_meeting(const Args& args) {
+  auto meeting = find_idle_meeting(args);
+  if (!meeting) return refuse(meeting.error());
+  auto path = args.string("path");
+  auto format = args.string("format");
+  auto version = args.string("transcriptVersion");
+  if (!path) return refuse(path.error());
+  if (!format) return refuse(format.error());
+  if (!version) return refuse(version.error());
+  const Meeting& m = **meeting;
+  if (*format == "wav") return write_export(*path, render_wav(m));
+  if (*format != "markdown" && *format != "text" && *format != "html" && *format != "pdf") {
+    return refuse(fmt::format("Unknown export format `{}`.", *format));
+  }
+  if (*version != "recognized" && *version != "cleaned") {
+    return refuse(fmt::format("Unknown transcript version `{}`.", *version));
+  }
+  if (*version == "cleaned" && !m.cleaned_transcript) {
+    return refuse("The meeting has no cleaned transcript; run `meetings clean` first.");
+  }
+  return write_export(*path, render_document(m, *version == "cleaned" ? *m.cleaned_transcript : m.transcript, *format));
+}
+
+Answer App::export_meeting_audio(const Args& args) {
+  auto meeting = find_idle_meeting(args);
+  if (!meeting) return refuse(meeting.error());
+  auto path = args.string("path");
+  if (!path) return refuse(path.error());
+  return write_export(*path, render_wav(**meeting));
+}
+
+}  // namespace stand_in

@@ -1,0 +1,93 @@
+#include "server.hpp"
+
+#include <atomic>
+#include <csignal>
+#include <thread>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "app_link/protocol.hpp"
+
+namespace stand_in {
+
+namespace {
+
+volatile std::sig_atomic_t g_signalled = 0;
+std::atomic<bool> g_quit{false};
+
+void on_signal(int) { g_signalled = 1; }
+
+constexpr std::size_t kMaxRequestBytes = 64 * 1024 * 1024;
+
+std::string read_request(int connection) {
+  std::string request;
+  char buffer[8192];
+  while (request.size() < kMaxRequestBytes) {
+    const ssize_t got = ::read(connection, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    request.append(buffer, static_cast<std::size_t>(got));
+    if (request.find('\n') != std::string::npos) break;
+  }
+  if (auto end = request.find('\n'); end != std::string::npos) request.resize(end);
+  return request;
+}
+
+void write_all(int connection, const std::string& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t wrote = ::send(connection, text.data() + done, text.size() - done, MSG_NOSIGNAL);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) return;
+    done += static_cast<std::size_t>(wrote);
+  }
+}
+
+void answer(App& app, int connection) {
+  const std::string reply = reply_line(app, read_request(connection));
+  write_all(connection, reply);
+  ::close(connection);
+  if (app.quit_requested()) g_quit = true;
+}
+
+std::string error_line(const std::string& message) {
+  return murmela::to_compact(Json{{"ok", false}, {"error", message}}) + "\n";
+}
+
+}  // namespace
+
+std::string reply_line(App& app, const std::string& request_line) {
+  auto request = murmela::parse_json(request_line);
+  if (!request || !request->is_object()) return error_line("The request is not a JSON object.");
+  const Json version = murmela::member_or_null(*request, "version");
+  if (version != murmela::PROTOCOL_VERSION) {
+    return error_line(fmt::format("Unsupported protocol version {}; this app speaks {}.", version.dump(),
+                                  murmela::PROTOCOL_VERSION));
+  }
+  const std::string* command = murmela::string_member(*request, "command");
+  if (!command) return error_line("The request has no command.");
+  const Json args = request->contains("args") ? request->at("args") : Json::object();
+  const bool detach = murmela::member_or_null(*request, "detach") == true;
+
+  auto answer = app.handle(*command, args, detach);
+  if (!answer) return error_line(answer.error());
+  return murmela::to_compact(Json{{"ok", true}, {"result", *answer}}) + "\n";
+}
+
+int serve(App& app, int listener) {
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGINT, on_signal);
+  std::signal(SIGTERM, on_signal);
+  while (!g_signalled && !g_quit) {
+    pollfd ready{listener, POLLIN, 0};
+    if (::poll(&ready, 1, 100) <= 0) continue;
+    const int connection = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    if (connection < 0) continue;
+    std::thread([&app, connection] { answer(app, connection); }).detach();
+  }
+  return 0;
+}
+
+}  // namespace stand_in

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+
+#include "app.hpp"
+
+namespace stand_in {
+
+// Serves the app's socket: one request line and one reply line per
+// connection, each connection on a thread of its own. Returns when the app
+// is asked to quit or the process gets SIGINT or SIGTERM.
+int serve(App& app, int listener);
+
+// One reply line for one request line.
+std::string reply_line(App& app, const std::string& request_line);
+
+}  // namespace stand_in

@@ -1,0 +1,122 @@
+#include <filesystem>
+#include <thread>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <sys/stat.h>
+
+#include "cli_fixture.hpp"
+
+using namespace testing_support;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The CLI copied into a folder of its own, with whatever app the test puts
+// beside it.
+class Launch : public CliTest {
+ protected:
+  std::string folder = home / "Applications/Murmela";
+
+  void SetUp() override {
+    cli = copy_cli_to(folder);
+    env["MURMELA_STAND_IN_STEP_MS"] = "50";
+  }
+
+  void TearDown() override {
+    // Whatever was started is asked to quit, and the test waits until it has.
+    if (fs::exists(socket_path())) run({"quit", "--no-launch"});
+    for (int i = 0; i < 100 && fs::exists(socket_path()); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_FALSE(fs::exists(socket_path())) << "the started app is still running";
+  }
+
+  void put_stand_in(const std::string& name) {
+    fs::copy_file(kStandInPath, folder + "/" + name);
+  }
+
+  void put_script(const std::string& name, const std::string& body) {
+    home.write("Applications/Murmela/" + name, "#!/bin/sh\n" + body + "\n");
+    ::chmod((folder + "/" + name).c_str(), 0755);
+  }
+};
+
+TEST_F(Launch, StartsTheAppBesideTheCliAndResendsTheRequest) {
+  put_stand_in("murmela");
+  const auto start = std::chrono::steady_clock::now();
+  auto run = this->run({"status"});
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  auto status = nlohmann::json::parse(run.out);
+  EXPECT_EQ(status["cli"], cli);
+  EXPECT_EQ(status["state"], "idle");
+  EXPECT_GE(took, std::chrono::milliseconds(500));  // the first ping comes half a second in
+
+  // It keeps running after the CLI has ended, for the next command.
+  EXPECT_EQ(this->run({"ping", "--no-launch"}).exit_code, 0);
+}
+
+TEST_F(Launch, PrefersCapitalisedName) {
+  put_stand_in("Murmela");
+  put_script("murmela", "exit 0");
+  auto run = this->run({"ping"});
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+}
+
+TEST_F(Launch, SkipsAFolderNamedLikeTheApp) {
+  fs::create_directories(folder + "/Murmela");
+  put_stand_in("murmela");
+  auto run = this->run({"ping"});
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+}
+
+TEST_F(Launch, NothingBesideTheCli) {
+  auto run = this->run({"ping"});
+  EXPECT_EQ(run.exit_code, 3);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "error: Murmela is not running, and the app was not found beside " + folder + ".\n");
+}
+
+TEST_F(Launch, NoLaunchNeverStartsIt) {
+  put_stand_in("murmela");
+  auto run = this->run({"ping", "--no-launch"});
+  EXPECT_EQ(run.exit_code, 3);
+  EXPECT_FALSE(fs::exists(socket_path()));
+}
+
+TEST_F(Launch, AnAppThatEndsAtOnceDoesNotServeTheCli) {
+  put_script("murmela", "exit 0");
+  auto run = this->run({"ping"});
+  EXPECT_EQ(run.exit_code, 3);
+  EXPECT_EQ(run.err,
+            "error: Murmela is running but does not accept CLI commands. Update Murmela, or quit and "
+            "reopen it, then try again.\n");
+}
+
+TEST_F(Launch, AnAppThatCannotBeStarted) {
+  home.write("Applications/Murmela/Murmela", "not a program");
+  ::chmod((folder + "/Murmela").c_str(), 0644);
+  auto run = this->run({"ping"});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(run.err, "error: Cannot start " + folder + "/Murmela: Permission denied (os error 13)\n");
+}
+
+TEST_F(Launch, AppErrorAfterStartIsAFailure) {
+  put_stand_in("murmela");
+  auto run = this->run({"invoke", "no_such_command"});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(run.err, "error: Unknown command `no_such_command`. Run `murmela-cli commands` to list them.\n");
+}
+
+TEST_F(Launch, StartedThroughALinkTheAppIsLookedForBesideTheLink) {
+  put_stand_in("murmela");
+  fs::create_directories(home / ".local/bin");
+  fs::create_symlink(cli, home / ".local/bin/murmela-cli");
+  auto run = run_program(home / ".local/bin/murmela-cli", {"ping"}, {env, "", ""});
+  EXPECT_EQ(run.exit_code, 3);
+  EXPECT_EQ(run.err, "error: Murmela is not running, and the app was not found beside " + home / ".local/bin" + ".\n");
+}
+
+}  // namespace

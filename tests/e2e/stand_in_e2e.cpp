@@ -1,0 +1,224 @@
+#include <filesystem>
+#include <thread>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include "cli_fixture.hpp"
+
+using namespace testing_support;
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The stand-in app started by the test itself, in the test's HOME; the CLI
+// talks to it with --no-launch.
+class StandIn : public CliTest {
+ protected:
+  pid_t app = -1;
+
+  void SetUp() override {
+    env["MURMELA_STAND_IN_STEP_MS"] = "150";
+    app = start();
+    for (int i = 0; i < 200 && !fs::exists(socket_path()); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(fs::exists(socket_path()));
+  }
+
+  void TearDown() override {
+    if (app > 0) {
+      run({"quit", "--no-launch"});
+      int status = 0;
+      ::waitpid(app, &status, 0);
+    }
+  }
+
+  pid_t start() const {
+    std::vector<std::string> env_text;
+    for (const auto& [k, v] : env) env_text.push_back(k + "=" + v);
+    std::vector<char*> envp;
+    for (auto& e : env_text) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::string program = kStandInPath, flag = "--startup";
+    char* argv[] = {program.data(), flag.data(), nullptr};
+    pid_t pid = -1;
+    posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, envp.data());
+    return pid;
+  }
+
+  json cli_json(const std::vector<std::string>& args) {
+    std::vector<std::string> all = args;
+    all.push_back("--no-launch");
+    auto result = run(all);
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    return json::parse(result.out, nullptr, false);
+  }
+};
+
+TEST_F(StandIn, RefusesASecondInstanceAndRemovesItsSocketOnQuit) {
+  auto second = run_program(kStandInPath, {"--startup"}, {env, "", ""});
+  EXPECT_EQ(second.exit_code, 1);
+  EXPECT_NE(second.err.find("already running"), std::string::npos);
+
+  EXPECT_EQ(cli_json({"quit"})["quitting"], true);
+  int status = 0;
+  ::waitpid(app, &status, 0);
+  app = -1;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_FALSE(fs::exists(socket_path()));
+}
+
+TEST_F(StandIn, ReplacesAStaleSocketFile) {
+  run({"quit", "--no-launch"});
+  ::waitpid(app, nullptr, 0);
+  home.write(".local/share/Murmela/cli.sock", "stale");
+  app = start();
+  for (int i = 0; i < 200 && run({"ping", "--no-launch"}).exit_code != 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(run({"ping", "--no-launch"}).exit_code, 0);
+}
+
+TEST_F(StandIn, AnswersEveryCommandItLists) {
+  auto commands = cli_json({"commands"});
+  ASSERT_TRUE(commands.is_array());
+  EXPECT_GE(commands.size(), 30u);
+  auto diagnostics = cli_json({"diagnostics"});
+  EXPECT_NE(diagnostics["note"].get<std::string>().find("recognises no speech"), std::string::npos);
+  auto unknown = run({"invoke", "nope", "--no-launch"});
+  EXPECT_EQ(unknown.exit_code, 1);
+  auto bad = run({"invoke", "get_meeting", "[1]", "--no-launch"});
+  EXPECT_EQ(bad.err, "error: The arguments of `get_meeting` must be a JSON object.\n");
+}
+
+TEST_F(StandIn, SettingsRoundTrip) {
+  auto saved = cli_json({"settings", "set", "language=de", "meetingSpeakerLabels=false"});
+  EXPECT_EQ(saved["language"], "de");
+  EXPECT_EQ(saved["meetingSpeakerLabels"], false);
+  EXPECT_EQ(cli_json({"settings", "get", "language"}), "de");
+  auto wrong = run({"settings", "set", "meetingSpeakerLabels=maybe", "--no-launch"});
+  EXPECT_EQ(wrong.exit_code, 1);
+}
+
+TEST_F(StandIn, DictationAndHistory) {
+  cli_json({"dictation", "start"});
+  auto stopped = cli_json({"dictation", "stop"});
+  EXPECT_EQ(stopped["state"], "idle");
+  EXPECT_TRUE(stopped["outputText"].is_string());
+  EXPECT_EQ(cli_json({"dictation", "history", "--limit", "5"}).size(), 1u);
+  EXPECT_EQ(cli_json({"dictation", "copy-last"})["copied"], stopped["outputText"]);
+}
+
+TEST_F(StandIn, DetachedJobPassesThroughBusyStatusesAndWaitFollowsIt) {
+  auto started = cli_json({"meetings", "transcribe", "8a4b2", "--detach"});
+  EXPECT_EQ(started["status"], "transcribing");
+  auto done = cli_json({"meetings", "wait", "8a4b2"});
+  EXPECT_EQ(done["status"], "ready");
+  EXPECT_GT(done["transcriptChars"].get<int>(), 0);
+}
+
+TEST_F(StandIn, AFailingJobEndsTheWaitWithItsError) {
+  cli_json({"meetings", "transcribe", "3f1c", "--model", "large-v3", "--detach"});
+  auto waited = run({"meetings", "wait", "3f1c", "--no-launch"});
+  EXPECT_EQ(waited.exit_code, 1);
+  EXPECT_EQ(json::parse(waited.out)["status"], "failed");
+  EXPECT_EQ(waited.err, "error: The model large-v3 is not downloaded.\n");
+}
+
+TEST_F(StandIn, CancelStopsAJob) {
+  cli_json({"meetings", "transcribe", "8a4be", "--detach"});
+  EXPECT_EQ(cli_json({"meetings", "cancel", "8a4be"})["cancelled"], true);
+  EXPECT_EQ(cli_json({"meetings", "show", "8a4be"})["status"], "cancelled");
+}
+
+TEST_F(StandIn, BlockingTranscribeDoesNotHoldUpOtherClients) {
+  env["MURMELA_STAND_IN_STEP_MS"] = "150";
+  RunResult blocking;
+  std::thread transcribe([&] { blocking = run({"meetings", "transcribe", "8a4b2", "--no-launch"}); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const auto before = std::chrono::steady_clock::now();
+  auto show = cli_json({"meetings", "show", "8a4b2"});
+  const auto took = std::chrono::steady_clock::now() - before;
+  transcribe.join();
+  EXPECT_EQ(show["status"], "transcribing");
+  EXPECT_LT(took, std::chrono::milliseconds(150));
+  EXPECT_EQ(blocking.exit_code, 0) << blocking.err;
+  EXPECT_EQ(json::parse(blocking.out)["status"], "ready");
+}
+
+TEST_F(StandIn, ExportsWriteFilesThatReadBack) {
+  cli_json({"meetings", "rename", "3f1c", "Plans <&> \"Q1\""});
+  const std::string dir = home.mkdir("out");
+  for (const char* name : {"a.md", "a.txt", "a.html", "a.pdf", "a.wav"}) {
+    cli_json({"meetings", "export", "3f1c", dir + "/" + name});
+  }
+  cli_json({"meetings", "export-audio", "3f1c", dir + "/audio.wav"});
+
+  EXPECT_TRUE(home.read("out/a.md").starts_with("# Plans <&> \"Q1\"\n"));
+  EXPECT_NE(home.read("out/a.txt").find("You: Morning everyone"), std::string::npos);
+  const std::string html = home.read("out/a.html");
+  EXPECT_TRUE(html.starts_with("<!DOCTYPE html>"));
+  EXPECT_NE(html.find("<title>Plans &lt;&amp;&gt; &quot;Q1&quot;</title>"), std::string::npos);
+  for (const char* wav : {"out/a.wav", "out/audio.wav"}) {
+    const std::string audio = home.read(wav);
+    ASSERT_GT(audio.size(), 44u);
+    EXPECT_EQ(audio.substr(0, 4), "RIFF");
+    EXPECT_EQ(audio.substr(8, 8), "WAVEfmt ");
+  }
+  EXPECT_TRUE(home.read("out/a.pdf").starts_with("%PDF-1.4"));
+  if (fs::exists("/usr/bin/pdftotext")) {
+    auto text = run_program("/usr/bin/pdftotext", {dir + "/a.pdf", "-"}, {env, "", ""});
+    EXPECT_NE(text.out.find("Plans <&> \"Q1\""), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("Morning everyone"), std::string::npos);
+  }
+
+  auto unwritable = run({"meetings", "export", "3f1c", "/nonexistent/dir/a.md", "--no-launch"});
+  EXPECT_EQ(unwritable.exit_code, 1);
+  EXPECT_TRUE(unwritable.err.starts_with("error: Cannot write /nonexistent/dir/a.md: No such file"));
+}
+
+// The workflow the agent guide teaches, step by step, against the stand-in.
+TEST_F(StandIn, TypicalMeetingWorkflowOfTheGuide) {
+  EXPECT_EQ(cli_json({"meetings", "list"}).size(), 3u);
+  auto joined = cli_json({"meetings", "join", "8a4b2", "8a4be", "--title", "Client call"});
+  const std::string id = joined["id"];
+  EXPECT_EQ(joined["title"], "Client call");
+  EXPECT_EQ(cli_json({"meetings", "transcribe", id})["status"], "ready");
+  auto speakers = cli_json({"meetings", "speakers", id})["speakers"];
+  ASSERT_EQ(speakers.size(), 2u);
+  cli_json({"meetings", "rename-speaker", id, "You", "Tomas Reeves"});
+  cli_json({"meetings", "rename-speaker", id, "Other speakers", "Ana Pike"});
+  auto transcript = run({"meetings", "transcript", id, "--no-launch"});
+  EXPECT_TRUE(transcript.out.starts_with("Tomas Reeves: Thanks for joining.")) << transcript.out;
+  EXPECT_NE(transcript.out.find("\nAna Pike: "), std::string::npos);
+  home.write("work/notes.md", "# Call\n- first drop before January\n");
+  EXPECT_EQ(cli_json({"meetings", "set-notes", id, "--file", home / "work/notes.md"})["notesChars"], 35);
+  auto exported = run({"meetings", "export", id, "call.md", "--no-launch"}, "", home / "work");
+  EXPECT_EQ(exported.exit_code, 0) << exported.err;
+  EXPECT_EQ(json::parse(exported.out)["exported"], home / "work/call.md");
+  const std::string markdown = home.read("work/call.md");
+  EXPECT_NE(markdown.find("**Ana Pike:** Yes, we need the first drop"), std::string::npos);
+  EXPECT_NE(markdown.find("- first drop before January"), std::string::npos);
+}
+
+TEST_F(StandIn, RecordingLifecycle) {
+  auto started = cli_json({"meetings", "record", "start", "--title", "Standup"});
+  EXPECT_EQ(started["status"], "recording");
+  EXPECT_EQ(cli_json({"status"})["meetingRecording"], true);
+  EXPECT_EQ(run({"meetings", "record", "start", "--no-launch"}).exit_code, 1);
+  EXPECT_EQ(cli_json({"meetings", "record", "stop"})["status"], "finalizing");
+  auto done = cli_json({"meetings", "wait", "latest"});
+  EXPECT_EQ(done["status"], "ready");
+  EXPECT_EQ(done["title"], "Standup");
+  home.write("talk.m4a", "audio");
+  auto imported = run({"meetings", "import", "talk.m4a", "--no-launch"}, "", home.path());
+  EXPECT_EQ(json::parse(imported.out)["status"], "importing");
+  EXPECT_EQ(run({"meetings", "delete", "latest", "--yes", "--no-launch"}).exit_code, 1);  // still busy
+}
+
+}  // namespace
