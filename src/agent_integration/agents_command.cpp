@@ -1,9 +1,56 @@
 #include "agent_integration/agents_command.hpp"
 
+#include <algorithm>
+#include <unistd.h>
+
+#include "agent_integration/integration.hpp"
+#include "app_link/data_folder.hpp"
+#include "common/paths.hpp"
+#include "common/platform.hpp"
+
 namespace murmela {
 
-Done run_agents(const Context&, std::span<const std::string>) {
-  return fail(CliError::usage("Use `agents status|install|remove`."));
+namespace {
+
+Json report_json(const Reports& reports) {
+  Json lines = Json::array();
+  for (const auto& report : reports) {
+    Json line = {{"target", report.target}, {"state", report.state}};
+    if (report.detail) line["detail"] = *report.detail;
+    lines.push_back(std::move(line));
+  }
+  return lines;
+}
+
+}  // namespace
+
+Done run_agents(const Context& ctx, std::span<const std::string> words) {
+  static constexpr std::string_view kActions[] = {"status", "install", "remove", "ensure", "uninstall"};
+  if (words.size() != 1 || std::ranges::find(kActions, words[0]) == std::end(kActions)) {
+    return fail(CliError::usage("Use `agents status|install|remove`."));
+  }
+  auto cli_path = platform::executable_path();
+  if (!cli_path) return fail(CliError::failed(cli_path.error()));
+  const std::string data_folder = app_data_folder();
+  const std::string& action = words[0];
+
+  Reports reports;
+  if (action == "status") {
+    reports = run_integration(IntegrationMode::Status, *cli_path, data_folder);
+  } else if (action == "install") {
+    reports = run_integration(IntegrationMode::Install, *cli_path, data_folder);
+  } else if (action == "remove" || action == "uninstall") {
+    reports = run_integration(IntegrationMode::Remove, *cli_path, data_folder);
+    if (action == "uninstall") ::unlink(join_path(data_folder, kMarkerName).c_str());
+  } else {
+    reports = ensure_integration(*cli_path, data_folder).value_or(Reports{});
+  }
+
+  print_json(ctx.out, report_json(reports));
+  if (std::ranges::any_of(reports, [](const auto& r) { return r.state == "failed"; })) {
+    return fail(CliError::failed("Some targets could not be updated; see `detail`."));
+  }
+  return {};
 }
 
 }  // namespace murmela

@@ -65,6 +65,10 @@ std::expected<SpawnedProcess, int> spawn_process(const std::string& program,
     ::posix_spawn_file_actions_addopen(actions.get(), 2, "/dev/null", O_WRONLY, 0);
   }
 
+  if (!options.working_directory.empty()) {
+    ::posix_spawn_file_actions_addchdir_np(actions.get(), options.working_directory.c_str());
+  }
+
   SpawnAttributes attributes;
   if (options.new_process_group) {
     ::posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETPGROUP);

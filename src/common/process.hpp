@@ -15,6 +15,7 @@ namespace murmela {
 struct SpawnOptions {
   bool capture_output = false;
   bool new_process_group = false;
+  std::string working_directory;  // empty: inherited
 };
 
 struct SpawnedProcess {

@@ -1,0 +1,96 @@
+#include "agent_integration/claude_code_target.hpp"
+
+#include <vector>
+
+#include "agent_integration/run_with_limit.hpp"
+#include "agent_integration/shared.hpp"
+#include "common/environment.hpp"
+#include "common/paths.hpp"
+#include "common/text.hpp"
+#include "common/utf8.hpp"
+
+namespace murmela {
+
+namespace {
+
+constexpr std::size_t kMaxDetailCharacters = 300;
+
+std::vector<std::string> candidate_folders() {
+  std::vector<std::string> folders;
+  if (auto path = env_value("PATH")) {
+    std::size_t start = 0;
+    for (;;) {
+      const auto end = path->find(':', start);
+      const std::string folder = path->substr(start, end - start);
+      folders.push_back(folder.empty() ? "." : folder);
+      if (end == std::string::npos) break;
+      start = end + 1;
+    }
+  }
+  if (auto home = home_folder()) {
+    for (const char* folder : {".local/bin", ".claude/local", "AppData/Roaming/npm"}) {
+      folders.push_back(join_path(*home, folder));
+    }
+  }
+  folders.push_back("/opt/homebrew/bin");
+  folders.push_back("/usr/local/bin");
+  return folders;
+}
+
+TargetReport from_change(const CommandOutcome& outcome, const char* success_state) {
+  if (!outcome.completed) return {"Claude Code", "failed", outcome.error};
+  if (outcome.success) return {"Claude Code", success_state, std::nullopt};
+  return {"Claude Code", "failed",
+          std::string(first_code_points(trim(outcome.output), kMaxDetailCharacters))};
+}
+
+}  // namespace
+
+std::optional<std::string> find_claude_command() {
+  for (const auto& folder : candidate_folders()) {
+    const std::string candidate = join_path(folder, "claude");
+    if (is_regular_file(candidate)) return candidate;
+  }
+  return std::nullopt;
+}
+
+std::optional<TargetReport> update_claude_code(IntegrationMode mode, const std::string& cli_path) {
+  const auto home = home_folder();
+  const auto claude = find_claude_command();
+  if (!claude) {
+    if (home && is_regular_file(join_path(*home, ".claude.json"))) {
+      return TargetReport{"Claude Code", "skipped", "The claude command was not found."};
+    }
+    return std::nullopt;
+  }
+
+  // `claude mcp get` also shows a project's local entry for the folder it runs
+  // in; from the home folder it answers for the user scope we edit.
+  const RunLimits limits{.working_directory = home.value_or("")};
+  auto run = [&](std::vector<std::string> arguments) { return run_with_limit(*claude, arguments, limits); };
+  const std::vector<std::string> remove_args{"mcp", "remove", "--scope", "user", "murmela"};
+  const std::vector<std::string> add_args{"mcp", "add", "--scope", "user", "murmela", "--", cli_path, "mcp"};
+
+  const CommandOutcome query = run({"mcp", "get", "murmela"});
+  if (!query.completed) return TargetReport{"Claude Code", "failed", query.error};
+  const bool registered = query.success;
+  const bool points_here = query.output.find(lossy_utf8(cli_path)) != std::string::npos;
+  const bool mentions_cli = query.output.find("murmela-cli") != std::string::npos;
+
+  switch (mode) {
+    case IntegrationMode::Status:
+      return TargetReport{"Claude Code", !registered ? "absent" : points_here ? "present" : "skipped", std::nullopt};
+    case IntegrationMode::Install:
+      if (!registered) return from_change(run(add_args), "added");
+      if (points_here) return TargetReport{"Claude Code", "present", std::nullopt};
+      if (!mentions_cli) return TargetReport{"Claude Code", "skipped", "Another server is already named murmela."};
+      run(remove_args);
+      return from_change(run(add_args), "updated");
+    case IntegrationMode::Remove:
+      if (registered && mentions_cli) return from_change(run(remove_args), "removed");
+      return TargetReport{"Claude Code", "absent", std::nullopt};
+  }
+  return std::nullopt;
+}
+
+}  // namespace murmela

@@ -1,0 +1,182 @@
+#include "agent_integration/codex_target.hpp"
+
+#include <cerrno>
+
+#include <fmt/format.h>
+
+#include "agent_integration/shared.hpp"
+#include "agent_integration/toml_lines.hpp"
+#include "common/environment.hpp"
+#include "common/files.hpp"
+#include "common/paths.hpp"
+#include "common/text.hpp"
+#include "common/system_error.hpp"
+#include "common/utf8.hpp"
+
+namespace murmela {
+
+namespace {
+
+constexpr std::string_view kHeader = "[mcp_servers.murmela]";
+
+std::vector<std::string> split_lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    if (end < text.size() && line.ends_with('\r')) line.pop_back();
+    lines.push_back(std::move(line));
+    start = end + 1;
+  }
+  return lines;
+}
+
+std::string joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (std::size_t i = 0; i < lines.size(); ++i) text += (i > 0 ? "\n" : "") + lines[i];
+  return text + "\n";
+}
+
+bool starts_with_bracket(const std::string& line) { return trim(line).starts_with('['); }
+
+bool names_our_server(const std::vector<std::string>& path) {
+  return path.size() >= 2 && path[0] == "mcp_servers" && path[1] == "murmela";
+}
+
+// Where our table stands: its header, the end of the table itself, and the
+// end of the subtables that directly follow it (Codex writes
+// [mcp_servers.murmela.env] there).
+struct OurTable {
+  std::size_t header;
+  std::size_t end;
+  std::size_t end_with_subtables;
+  std::optional<std::size_t> command;
+};
+
+std::optional<OurTable> find_our_table(const std::vector<std::string>& lines) {
+  std::size_t header = 0;
+  while (header < lines.size() && trim(lines[header]) != kHeader) ++header;
+  if (header == lines.size()) return std::nullopt;
+
+  auto next_bracket = [&](std::size_t from) {
+    while (from < lines.size() && !starts_with_bracket(lines[from])) ++from;
+    return from;
+  };
+  OurTable table{header, next_bracket(header + 1), 0, std::nullopt};
+  table.end_with_subtables = table.end;
+  while (table.end_with_subtables < lines.size()) {
+    const TomlLine line = classify_toml_line(lines[table.end_with_subtables]);
+    if (line.kind != TomlLine::Kind::Header || line.path.size() <= 2 || !names_our_server(line.path)) break;
+    table.end_with_subtables = next_bracket(table.end_with_subtables + 1);
+  }
+  for (std::size_t i = header; i < table.end; ++i) {
+    if (trim(lines[i]).starts_with("command")) {
+      table.command = i;
+      break;
+    }
+  }
+  return table;
+}
+
+// A server `murmela` that Codex sees but that is not our exact table: a header
+// in another spelling, a key under [mcp_servers], a second table. Touching
+// the file then could leave Codex with a duplicate or a broken server.
+bool defined_elsewhere(const std::vector<std::string>& lines, const std::optional<OurTable>& ours) {
+  for (const auto& definition : toml_definitions(lines)) {
+    if (!names_our_server(definition.path)) continue;
+    if (ours && definition.line >= ours->header && definition.line < ours->end_with_subtables) continue;
+    return true;
+  }
+  return false;
+}
+
+std::string codex_folder() {
+  if (auto codex_home = env_value("CODEX_HOME")) return *codex_home;
+  return join_path(home_folder().value_or(""), ".codex");
+}
+
+}  // namespace
+
+std::string toml_quoted(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '"': out += "\\\""; break;
+      case '\b': out += "\\b"; break;
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\f': out += "\\f"; break;
+      case '\r': out += "\\r"; break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+          out += fmt::format("\\u{:04X}", static_cast<unsigned char>(c));
+        } else {
+          out += c;
+        }
+    }
+  }
+  return out + "\"";
+}
+
+std::optional<TargetReport> update_codex(IntegrationMode mode, const std::string& cli_path) {
+  const std::string folder = codex_folder();
+  if (!is_directory(folder)) return std::nullopt;
+  const std::string path = join_path(folder, "config.toml");
+  auto line = [&](std::string state, std::string detail) {
+    return TargetReport{"Codex", std::move(state), std::move(detail)};
+  };
+
+  auto read = read_file(path);
+  if (!read && read.error() != ENOENT) return line("failed", system_error_text(read.error()));
+  const std::string text = read.value_or("");
+  if (!is_valid_utf8(text)) return line("skipped", fmt::format("{}: not UTF-8 text, left alone", path));
+
+  std::vector<std::string> lines = split_lines(text);
+  const auto ours = find_our_table(lines);
+  if (defined_elsewhere(lines, ours)) return line("skipped", path);
+
+  const std::string quoted = toml_quoted(lossy_utf8(cli_path));
+  const std::string* command = ours && ours->command ? &lines[*ours->command] : nullptr;
+  const bool mentions_cli = command && command->find("murmela-cli") != std::string::npos;
+  const bool points_here = command && command->find(quoted) != std::string::npos;
+
+  std::string new_text, state;
+  switch (mode) {
+    case IntegrationMode::Status:
+      return line(!ours ? "absent" : points_here ? "present" : "skipped", path);
+    case IntegrationMode::Install:
+      if (ours && points_here) return line("present", path);
+      if (ours && !mentions_cli) return line("skipped", path);
+      if (!is_valid_utf8(cli_path)) return line("failed", "The CLI path is not valid UTF-8.");
+      if (ours) {
+        lines[*ours->command] = "command = " + quoted;
+        new_text = joined(lines);
+        state = "updated";
+      } else {
+        new_text = std::string(text.substr(0, text.find_last_not_of(" \t\r\n\f\v") + 1));
+        if (!new_text.empty()) new_text += "\n\n";
+        new_text += fmt::format("{}\n# Added by Murmela: points agents to murmela-cli\ncommand = {}\nargs = [\"mcp\"]\n",
+                                kHeader, quoted);
+        state = "added";
+      }
+      break;
+    case IntegrationMode::Remove: {
+      if (!ours) return line("absent", path);
+      if (!mentions_cli) return line("skipped", path);
+      std::size_t keep = ours->header;
+      while (keep > 0 && trim(lines[keep - 1]).empty()) --keep;
+      std::vector<std::string> kept(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(keep));
+      kept.insert(kept.end(), lines.begin() + static_cast<std::ptrdiff_t>(ours->end_with_subtables), lines.end());
+      new_text = joined(kept);
+      state = "removed";
+      break;
+    }
+  }
+  if (auto written = write_atomically(path, new_text); !written) return line("failed", written.error());
+  return line(state, path);
+}
+
+}  // namespace murmela

@@ -1,0 +1,130 @@
+#include "agent_integration/json_targets.hpp"
+
+#include <cerrno>
+
+#include <fmt/format.h>
+
+#include "agent_integration/json_members.hpp"
+#include "agent_integration/shared.hpp"
+#include "common/files.hpp"
+#include "common/json.hpp"
+#include "common/paths.hpp"
+#include "common/system_error.hpp"
+#include "common/utf8.hpp"
+
+namespace murmela {
+
+namespace {
+
+Json desired_entry(EntryShape shape, const std::string& cli_path) {
+  if (shape == EntryShape::Opencode) {
+    return {{"type", "local"}, {"command", Json::array({cli_path, "mcp"})}, {"enabled", true}};
+  }
+  return {{"command", cli_path}, {"args", Json::array({"mcp"})}};
+}
+
+bool is_own_entry(const Json& value) {
+  if (!value.is_object() || !value.contains("command")) return false;
+  const Json* command = &value.at("command");
+  if (command->is_array() && !command->empty()) command = &command->at(0);
+  return command->is_string() && is_own_cli(command->get<std::string>());
+}
+
+std::string opencode_file(const std::string& folder) {
+  for (const char* name : {"opencode.json", "opencode.jsonc"}) {
+    if (is_regular_file(join_path(folder, name))) return join_path(folder, name);
+  }
+  return join_path(folder, "opencode.json");
+}
+
+}  // namespace
+
+std::vector<JsonTarget> json_targets(const std::string& home) {
+  auto in = [&](const char* folder) { return join_path(home, folder); };
+  const std::string opencode = in(".config/opencode");
+  return {
+      {"Gemini CLI", in(".gemini"), join_path(in(".gemini"), "settings.json"), "mcpServers", EntryShape::Standard},
+      {"Cursor", in(".cursor"), join_path(in(".cursor"), "mcp.json"), "mcpServers", EntryShape::Standard},
+      {"Windsurf", in(".codeium/windsurf"), join_path(in(".codeium/windsurf"), "mcp_config.json"), "mcpServers",
+       EntryShape::Standard},
+      {"Claude Desktop", in("Library/Application Support/Claude"),
+       join_path(in("Library/Application Support/Claude"), "claude_desktop_config.json"), "mcpServers",
+       EntryShape::Standard},
+      {"opencode", opencode, opencode_file(opencode), "mcp", EntryShape::Opencode},
+  };
+}
+
+std::optional<TargetReport> update_json_target(IntegrationMode mode, const JsonTarget& target,
+                                               const std::string& cli_path) {
+  if (!is_directory(target.folder)) return std::nullopt;
+  auto line = [&](std::string state, std::string detail) {
+    return TargetReport{target.target, std::move(state), std::move(detail)};
+  };
+  const std::string& path = target.file;
+
+  auto read = read_file(path);
+  if (!read && read.error() != ENOENT) return line("failed", system_error_text(read.error()));
+  const std::string text = read ? *read : "{}";
+
+  auto top = parse_members(text);
+  if (!top) return line("skipped", fmt::format("{}: {}", path, "not plain JSON, left alone"));
+  Member* servers_member = top->find(target.servers_key);
+  MemberList servers;
+  if (servers_member) {
+    auto parsed = parse_members(servers_member->raw);
+    if (!parsed) {
+      return line("skipped", fmt::format("{}: {}", path, fmt::format("`{}` is not an object", target.servers_key)));
+    }
+    servers = *std::move(parsed);
+  }
+
+  // The entry names the CLI, so it can only be written for a path that is text.
+  const bool path_is_text = is_valid_utf8(cli_path);
+  const Json desired = desired_entry(target.shape, lossy_utf8(cli_path));
+  Member* ours = servers.find("murmela");
+  bool own = false, equal = false;
+  if (ours) {
+    auto value = parse_json(ours->raw);
+    own = value && is_own_entry(*value);
+    equal = value && path_is_text && *value == desired;
+  }
+
+  std::string state;
+  switch (mode) {
+    case IntegrationMode::Status:
+      return line(!ours ? "absent" : equal ? "present" : "skipped", path);
+    case IntegrationMode::Install:
+      if (ours && equal) return line("present", path);
+      if (ours && !own) return line("skipped", path);
+      if (!path_is_text) return line("failed", "The CLI path is not valid UTF-8.");
+      if (ours) {
+        ours->raw = to_compact(desired);
+        state = "updated";
+      } else {
+        servers.members.push_back({"murmela", to_compact(desired)});
+        state = "added";
+      }
+      break;
+    case IntegrationMode::Remove:
+      if (!ours) return line("absent", path);
+      if (!own) return line("skipped", path);
+      servers.erase("murmela");
+      state = "removed";
+      break;
+  }
+
+  const std::string line_ending = text.find("\r\n") != std::string::npos ? "\r\n" : "\n";
+  if (servers.members.empty()) {
+    top->erase(target.servers_key);
+  } else if (servers_member) {
+    servers_member->raw = format_members(servers, 2, line_ending);
+  } else {
+    top->members.push_back({target.servers_key, format_members(servers, 2, line_ending)});
+  }
+  if (auto written = write_atomically(path, format_members(*top, 0, line_ending) + line_ending); !written) {
+    return line("failed", written.error());
+  }
+  return line(state, path);
+}
+
+}  // namespace murmela

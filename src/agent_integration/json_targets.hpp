@@ -1,0 +1,30 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "agent_integration/report.hpp"
+
+namespace murmela {
+
+enum class EntryShape { Standard, Opencode };
+
+// An agent product that keeps its MCP servers in a JSON file.
+struct JsonTarget {
+  std::string target;
+  std::string folder;             // must exist for the target to apply
+  std::string file;               // the configuration file in it
+  std::string servers_key;
+  EntryShape shape;
+};
+
+// Gemini CLI, Cursor, Windsurf, Claude Desktop and opencode, in report order.
+std::vector<JsonTarget> json_targets(const std::string& home);
+
+// Adds, checks or removes the `murmela` entry; no line when the folder is
+// missing.
+std::optional<TargetReport> update_json_target(IntegrationMode mode, const JsonTarget& target,
+                                               const std::string& cli_path);
+
+}  // namespace murmela

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+
+#include "agent_integration/report.hpp"
+
+namespace murmela {
+
+// The lines appended to ~/.zprofile to put ~/.local/bin on the zsh PATH.
+inline constexpr std::string_view kPathBlock =
+    "\n# Added by Murmela: murmela-cli on PATH\nexport PATH=\"$HOME/.local/bin:$PATH\"\n";
+
+// The "PATH" target: the link ~/.local/bin/murmela-cli to the CLI, and the
+// PATH block in ~/.zprofile.
+TargetReport link_cli_on_path(IntegrationMode mode, const std::string& cli_path);
+
+}  // namespace murmela
