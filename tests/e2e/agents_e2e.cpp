@@ -1,0 +1,336 @@
+#include <filesystem>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <sys/stat.h>
+
+#include "cli_fixture.hpp"
+
+using namespace testing_support;
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kFakeClaude = R"SH(#!/bin/sh
+# Stands in for Claude Code's `claude` command: `mcp get` answers 0 only when
+# a server is registered and then shows its command; every call is logged.
+dir="$(dirname "$0")"
+echo "$PWD|$*" >> "$dir/claude.log"
+case "$1 $2" in
+  "mcp get")
+    if [ -f "$dir/registry" ]; then cat "$dir/registry"; exit 0; fi
+    echo "No MCP server found with name: $3" >&2; exit 1;;
+  "mcp add")
+    if [ -n "$CLAUDE_FAIL_ADD" ]; then printf '%s\n' "$CLAUDE_FAIL_ADD" >&2; exit 1; fi
+    printf 'murmela:\n  Scope: User config\n  Command: %s\n  Args: %s\n' "$7" "$8" > "$dir/registry"; exit 0;;
+  "mcp remove")
+    rm -f "$dir/registry"; exit 0;;
+esac
+exit 2
+)SH";
+
+struct FileState {
+  std::string text;
+  ino_t inode;
+};
+
+class Agents : public CliTest {
+ protected:
+  void SetUp() override { cli = copy_cli_to(home / "opt/murmela"); }
+
+  json run_agents(const std::string& action, int expected_exit = 0) {
+    auto result = run({"agents", action});
+    EXPECT_EQ(result.exit_code, expected_exit) << result.err;
+    return json::parse(result.out, nullptr, false);
+  }
+
+  // The report line of one target, or null.
+  static json line_of(const json& report, const std::string& target) {
+    for (const auto& line : report) {
+      if (line["target"] == target) return line;
+    }
+    return nullptr;
+  }
+
+  FileState state_of(const std::string& relative) const {
+    struct stat info {};
+    ::lstat((home / relative).c_str(), &info);
+    return {home.read(relative), info.st_ino};
+  }
+
+  std::string fake_claude_folder() {
+    const std::string folder = home.mkdir("fakebin");
+    home.write("fakebin/claude", kFakeClaude);
+    ::chmod((folder + "/claude").c_str(), 0755);
+    env["PATH"] = folder + ":/usr/bin:/bin";
+    return folder;
+  }
+
+  std::string entry() const { return R"({"args":["mcp"],"command":")" + cli + R"("})"; }
+};
+
+TEST_F(Agents, NothingInstalledShowsOnlyThePathLine) {
+  auto report = run_agents("status");
+  EXPECT_EQ(report, json::parse(R"([{"detail":")" + home / ".local/bin/murmela-cli" +
+                                R"(","state":"absent","target":"PATH"}])"));
+  EXPECT_FALSE(fs::exists(data_folder() + "/agent-integration.json"));
+}
+
+TEST_F(Agents, UsageErrors) {
+  for (auto args : {std::vector<std::string>{"agents", "install", "now"}, {"agents", "Install"}}) {
+    auto result = run(args);
+    EXPECT_EQ(result.exit_code, 2);
+    EXPECT_EQ(result.err, "error: Use `agents status|install|remove`.\nRun `murmela-cli help` for usage.\n");
+  }
+}
+
+TEST_F(Agents, CursorFileGetsOurMemberAndNothingElseChanges) {
+  home.write(".cursor/mcp.json", "{\n  \"mcpServers\": {\n    \"github\": {\n      \"command\": \"gh\"\n    }\n  }\n}\n");
+  auto report = run_agents("install");
+  EXPECT_EQ(line_of(report, "Cursor"),
+            json::parse(R"({"detail":")" + home / ".cursor/mcp.json" + R"(","state":"added","target":"Cursor"})"));
+  EXPECT_EQ(home.read(".cursor/mcp.json"), "{\n  \"mcpServers\": {\n    \"github\": {\n      \"command\": \"gh\"\n    },\n"
+                                           "    \"murmela\": " + entry() + "\n  }\n}\n");
+
+  const FileState before = state_of(".cursor/mcp.json");
+  EXPECT_EQ(line_of(run_agents("install"), "Cursor")["state"], "present");
+  EXPECT_EQ(line_of(run_agents("status"), "Cursor")["state"], "present");
+  const FileState after = state_of(".cursor/mcp.json");
+  EXPECT_EQ(after.text, before.text);
+  EXPECT_EQ(after.inode, before.inode);
+
+  EXPECT_EQ(line_of(run_agents("remove"), "Cursor")["state"], "removed");
+  EXPECT_EQ(home.read(".cursor/mcp.json"), "{\n  \"mcpServers\": {\n    \"github\": {\n      \"command\": \"gh\"\n    }\n  }\n}\n");
+}
+
+TEST_F(Agents, NewFileAndRemovingTheLastServer) {
+  home.mkdir(".cursor");
+  home.write(".gemini/settings.json", "{\"theme\":\"dark\",\"mcpServers\":{}}");
+  run_agents("install");
+  EXPECT_EQ(home.read(".cursor/mcp.json"), "{\n  \"mcpServers\": {\n    \"murmela\": " + entry() + "\n  }\n}\n");
+  EXPECT_EQ(home.read(".gemini/settings.json"),
+            "{\n  \"theme\": \"dark\",\n  \"mcpServers\": {\n    \"murmela\": " + entry() + "\n  }\n}\n");
+  run_agents("remove");
+  EXPECT_EQ(home.read(".cursor/mcp.json"), "{}\n");
+  EXPECT_EQ(home.read(".gemini/settings.json"), "{\n  \"theme\": \"dark\"\n}\n");
+}
+
+TEST_F(Agents, CrlfFilesStayCrlf) {
+  home.write(".gemini/settings.json", "{\r\n  \"a\": [1,\r\n 2]\r\n}\r\n");
+  run_agents("install");
+  EXPECT_EQ(home.read(".gemini/settings.json"),
+            "{\r\n  \"a\": [1,\r\n 2],\r\n  \"mcpServers\": {\r\n    \"murmela\": " + entry() + "\r\n  }\r\n}\r\n");
+}
+
+TEST_F(Agents, EntriesWeDoNotOwnOrCannotReadAreLeftAlone) {
+  struct Case {
+    std::string text;
+    std::string detail_suffix;
+  };
+  const std::vector<Case> cases = {
+      {"{ // comment\n}", ": not plain JSON, left alone"},
+      {"{\"a\":1,}", ": not plain JSON, left alone"},
+      {"\xEF\xBB\xBF{}", ": not plain JSON, left alone"},
+      {"", ": not plain JSON, left alone"},
+      {"{\"mcpServers\":[]}", ": `mcpServers` is not an object"},
+      {"{\"mcpServers\":{\"murmela\":{\"command\":\"npx\",\"args\":[\"murmela\"]}}}", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    home.write(".gemini/settings.json", c.text);
+    const FileState before = state_of(".gemini/settings.json");
+    for (const char* mode : {"status", "install", "remove"}) {
+      auto line = line_of(run_agents(mode), "Gemini CLI");
+      EXPECT_EQ(line["state"], "skipped") << mode;
+      EXPECT_EQ(line["detail"], home / ".gemini/settings.json" + c.detail_suffix);
+    }
+    EXPECT_EQ(state_of(".gemini/settings.json").text, before.text);
+    EXPECT_EQ(state_of(".gemini/settings.json").inode, before.inode);
+  }
+}
+
+TEST_F(Agents, OurOlderEntryIsReplacedAndHandWrittenEqualIsPresent) {
+  home.write(".cursor/mcp.json", R"({"mcpServers":{"murmela":{"command":"/old/MURMELA-CLI","args":["mcp"],"env":{"A":"1"}}}})");
+  EXPECT_EQ(line_of(run_agents("status"), "Cursor")["state"], "skipped");
+  EXPECT_EQ(line_of(run_agents("install"), "Cursor")["state"], "updated");
+  EXPECT_EQ(home.read(".cursor/mcp.json"), "{\n  \"mcpServers\": {\n    \"murmela\": " + entry() + "\n  }\n}\n");
+
+  home.write(".cursor/mcp.json", "{\"mcpServers\":{\"murmela\":{ \"command\": \"" + cli + "\", \"args\": [ \"mcp\" ] }}}");
+  EXPECT_EQ(line_of(run_agents("install"), "Cursor")["state"], "present");
+}
+
+TEST_F(Agents, PrivateConfigStaysPrivate) {
+  const std::string path = home.write(".cursor/mcp.json", R"({"mcpServers":{"x":{"env":{"KEY":"secret"}}}})");
+  ::chmod(path.c_str(), 0600);
+  run_agents("install");
+  struct stat info {};
+  ::stat(path.c_str(), &info);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_FALSE(fs::exists(home / ".cursor/mcp.murmela-tmp"));
+}
+
+TEST_F(Agents, ALinkedConfigIsReplacedByARegularFile) {
+  const std::string real = home.write("dotfiles/mcp.json", "{}");
+  home.mkdir(".cursor");
+  fs::create_symlink(real, home / ".cursor/mcp.json");
+  run_agents("install");
+  EXPECT_FALSE(fs::is_symlink(home / ".cursor/mcp.json"));
+  EXPECT_EQ(home.read("dotfiles/mcp.json"), "{}");
+}
+
+TEST_F(Agents, OpencodeEntryShapeAndItsJsoncFile) {
+  home.write(".config/opencode/opencode.jsonc", "{\"$schema\":\"https://opencode.ai/config.json\"}");
+  auto line = line_of(run_agents("install"), "opencode");
+  EXPECT_EQ(line["state"], "added");
+  EXPECT_EQ(line["detail"], home / ".config/opencode/opencode.jsonc");
+  EXPECT_EQ(home.read(".config/opencode/opencode.jsonc"),
+            "{\n  \"$schema\": \"https://opencode.ai/config.json\",\n  \"mcp\": {\n    \"murmela\": "
+            "{\"command\":[\"" + cli + "\",\"mcp\"],\"enabled\":true,\"type\":\"local\"}\n  }\n}\n");
+  EXPECT_FALSE(fs::exists(home / ".config/opencode/opencode.json"));
+  home.write(".config/opencode/opencode.jsonc", "{ /* mine */ }");
+  EXPECT_EQ(line_of(run_agents("install"), "opencode")["state"], "skipped");
+}
+
+TEST_F(Agents, EveryTargetInReportOrder) {
+  fake_claude_folder();
+  for (const char* folder : {".codex", ".gemini", ".cursor", ".codeium/windsurf",
+                             "Library/Application Support/Claude", ".config/opencode"}) {
+    home.mkdir(folder);
+  }
+  auto report = run_agents("install");
+  std::vector<std::string> targets;
+  for (const auto& line : report) {
+    targets.push_back(line["target"]);
+    EXPECT_EQ(line["state"], "added") << line;
+  }
+  EXPECT_EQ(targets, (std::vector<std::string>{"PATH", "Claude Code", "Codex", "Gemini CLI", "Cursor", "Windsurf",
+                                               "Claude Desktop", "opencode"}));
+  EXPECT_FALSE(line_of(report, "Claude Code").contains("detail"));
+  for (const auto& line : run_agents("status")) EXPECT_EQ(line["state"], "present") << line;
+  for (const auto& line : run_agents("remove")) EXPECT_EQ(line["state"], "removed") << line;
+  for (const auto& line : run_agents("status")) EXPECT_EQ(line["state"], "absent") << line;
+}
+
+TEST_F(Agents, AFailedTargetIsReportedThenTheCommandFails) {
+  home.mkdir(".codex/config.murmela-tmp");  // the temporary file cannot be created
+  home.mkdir(".cursor");
+  auto result = run({"agents", "install"});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.err, "error: Some targets could not be updated; see `detail`.\n");
+  auto report = json::parse(result.out);
+  EXPECT_EQ(line_of(report, "Codex")["state"], "failed");
+  EXPECT_EQ(line_of(report, "Codex")["detail"],
+            "Cannot write " + home / ".codex/config.toml" + ": Is a directory (os error 21)");
+  EXPECT_EQ(line_of(report, "Cursor")["state"], "added");
+  EXPECT_FALSE(fs::exists(home / ".codex/config.toml"));
+}
+
+TEST_F(Agents, MarkerRecordsTheLastRun) {
+  const std::string marker = data_folder() + "/agent-integration.json";
+  run_agents("install");
+  EXPECT_EQ(read_file_text(marker), "{\n  \"cli\": \"" + cli + "\",\n  \"removed\": false\n}");
+  run_agents("remove");
+  EXPECT_EQ(read_file_text(marker), "{\n  \"cli\": \"" + cli + "\",\n  \"removed\": true\n}");
+  run_agents("uninstall");
+  EXPECT_FALSE(fs::exists(marker));
+}
+
+TEST_F(Agents, EnsureInstallsOnceAndAgainWhenTheCliMoves) {
+  const std::string marker = data_folder() + "/agent-integration.json";
+  home.mkdir(".cursor");
+  struct Case {
+    std::string marker;  // empty: no marker file
+    bool installs;
+  };
+  const std::vector<Case> cases = {
+      {"", true},
+      {"{\"cli\":\"" + cli + "\",\"removed\":false}", false},
+      {"{\"cli\":\"" + home / "opt//murmela/./murmela-cli" + "\",\"removed\":false,\"x\":1}", false},
+      {"{\"cli\":\"/elsewhere/murmela-cli\",\"removed\":false}", true},
+      {"{\"cli\":\"/elsewhere/murmela-cli\",\"removed\":true}", false},
+      {"not json", true},
+      {"{\"cli\":\"/x\",\"removed\":\"no\"}", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.marker);
+    fs::remove(marker);
+    fs::remove(home / ".cursor/mcp.json");
+    if (!c.marker.empty()) home.write(".local/share/Murmela/agent-integration.json", c.marker);
+    auto report = run_agents("ensure");
+    EXPECT_EQ(report.empty(), !c.installs) << report;
+    EXPECT_EQ(fs::exists(home / ".cursor/mcp.json"), c.installs);
+  }
+}
+
+TEST_F(Agents, EnsureDoesNothingFromABuildFolder) {
+  cli = copy_cli_to(home / "src/cli/target/debug");
+  EXPECT_EQ(run_agents("ensure"), json::array());
+  EXPECT_FALSE(fs::exists(data_folder()));
+}
+
+TEST_F(Agents, PathLinkAndProfileBlock) {
+  const std::string block = "\n# Added by Murmela: murmela-cli on PATH\nexport PATH=\"$HOME/.local/bin:$PATH\"\n";
+  ASSERT_EQ(block.size(), 78u);
+  home.write(".zprofile", "export EDITOR=vi\n");
+  EXPECT_EQ(line_of(run_agents("install"), "PATH")["state"], "added");
+  EXPECT_EQ(fs::read_symlink(home / ".local/bin/murmela-cli"), cli);
+  EXPECT_EQ(home.read(".zprofile"), "export EDITOR=vi\n" + block);
+  EXPECT_EQ(line_of(run_agents("install"), "PATH")["state"], "present");
+  EXPECT_EQ(home.read(".zprofile"), "export EDITOR=vi\n" + block);
+
+  home.write(".zprofile", "a\n" + block + "b\n" + block);
+  EXPECT_EQ(line_of(run_agents("remove"), "PATH")["state"], "removed");
+  EXPECT_FALSE(fs::is_symlink(home / ".local/bin/murmela-cli"));
+  EXPECT_EQ(home.read(".zprofile"), "a\nb\n" + block);
+  EXPECT_EQ(line_of(run_agents("remove"), "PATH")["state"], "absent");
+  EXPECT_EQ(home.read(".zprofile"), "a\nb\n" + block);
+}
+
+TEST_F(Agents, ProfileMentioningLocalBinIsLeftAlone) {
+  home.write(".zshrc", "# path is set in ~/.local/bin/env\n");
+  run_agents("install");
+  EXPECT_FALSE(fs::exists(home / ".zprofile"));
+  EXPECT_TRUE(fs::is_symlink(home / ".local/bin/murmela-cli"));
+}
+
+TEST_F(Agents, PathLinkStates) {
+  const std::string link = home / ".local/bin/murmela-cli";
+  home.mkdir(".local/bin");
+
+  fs::create_symlink("/old/place/MURMELA-CLI.EXE", link);
+  EXPECT_EQ(line_of(run_agents("status"), "PATH")["state"], "absent");
+  EXPECT_EQ(line_of(run_agents("install"), "PATH")["state"], "updated");
+  EXPECT_EQ(fs::read_symlink(link), cli);
+
+  fs::remove(link);
+  fs::create_symlink("/usr/bin/env", link);
+  auto skipped = line_of(run_agents("install"), "PATH");
+  EXPECT_EQ(skipped["state"], "skipped");
+  EXPECT_EQ(skipped["detail"], link + " points somewhere else");
+  EXPECT_EQ(line_of(run_agents("remove"), "PATH")["state"], "absent");
+  EXPECT_EQ(fs::read_symlink(link), "/usr/bin/env");
+
+  fs::remove(link);
+  home.write(".local/bin/murmela-cli", "mine");
+  skipped = line_of(run_agents("install"), "PATH");
+  EXPECT_EQ(skipped["detail"], link + " already exists");
+  EXPECT_EQ(home.read(".local/bin/murmela-cli"), "mine");
+}
+
+TEST_F(Agents, CliFolderAlreadyOnPath) {
+  env["PATH"] = "/usr/bin:" + home / "opt/murmela/" + ":/bin";
+  const std::string detail = home / "opt/murmela" + " is already on PATH";
+  EXPECT_EQ(line_of(run_agents("install"), "PATH"), json({{"detail", detail}, {"state", "present"}, {"target", "PATH"}}));
+  EXPECT_EQ(line_of(run_agents("remove"), "PATH")["state"], "skipped");
+  EXPECT_FALSE(fs::exists(home / ".local/bin"));
+}
+
+TEST_F(Agents, WithoutHomeOnlyThePathLineFails) {
+  env.erase("HOME");
+  auto result = run({"agents", "install"});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(json::parse(result.out), json::parse(R"([{"detail":"HOME is not set.","state":"failed","target":"PATH"}])"));
+}
+
+}  // namespace

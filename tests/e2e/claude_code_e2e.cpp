@@ -1,0 +1,145 @@
+#include <filesystem>
+#include <fstream>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <sys/stat.h>
+
+#include "cli_fixture.hpp"
+
+using namespace testing_support;
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kFakeClaude = R"SH(#!/bin/sh
+# Stands in for Claude Code's `claude` command: `mcp get` answers 0 only when
+# a server is registered and then shows its command; every call is logged.
+dir="$(dirname "$0")"
+echo "$PWD|$*" >> "$dir/claude.log"
+case "$1 $2" in
+  "mcp get")
+    if [ -f "$dir/registry" ]; then cat "$dir/registry"; exit 0; fi
+    echo "No MCP server found with name: $3" >&2; exit 1;;
+  "mcp add")
+    if [ -n "$CLAUDE_FAIL_ADD" ]; then printf '%s\n' "$CLAUDE_FAIL_ADD" >&2; exit 1; fi
+    printf 'murmela:\n  Scope: User config\n  Command: %s\n  Args: %s\n' "$7" "$8" > "$dir/registry"; exit 0;;
+  "mcp remove")
+    rm -f "$dir/registry"; exit 0;;
+esac
+exit 2
+)SH";
+
+class ClaudeCode : public CliTest {
+ protected:
+  std::string bin;
+
+  void SetUp() override {
+    cli = copy_cli_to(home / "opt/murmela");
+    bin = home.mkdir("fakebin");
+    put_claude(bin, kFakeClaude);
+    env["PATH"] = bin + ":/usr/bin:/bin";
+  }
+
+  void put_claude(const std::string& folder, const std::string& script) {
+    fs::create_directories(folder);
+    std::ofstream(folder + "/claude") << script;
+    ::chmod((folder + "/claude").c_str(), 0755);
+  }
+
+  json claude_line(const std::string& action, int expected_exit = 0) {
+    auto result = run({"agents", action});
+    EXPECT_EQ(result.exit_code, expected_exit) << result.err;
+    for (const auto& line : json::parse(result.out)) {
+      if (line["target"] == "Claude Code") return line;
+    }
+    return nullptr;
+  }
+
+  std::string log() const { return read_file_text(bin + "/claude.log"); }
+  void register_command(const std::string& command) const {
+    std::ofstream(bin + "/registry") << "murmela:\n  Scope: User config\n  Command: " << command << "\n  Args: mcp\n";
+  }
+};
+
+TEST_F(ClaudeCode, InstallStatusRemoveFromTheHomeFolder) {
+  EXPECT_EQ(claude_line("status"), json::parse(R"({"state":"absent","target":"Claude Code"})"));
+  EXPECT_EQ(claude_line("install"), json::parse(R"({"state":"added","target":"Claude Code"})"));
+  EXPECT_EQ(claude_line("status")["state"], "present");
+  EXPECT_EQ(claude_line("remove")["state"], "removed");
+  const std::string h = home.path();
+  EXPECT_EQ(log(), h + "|mcp get murmela\n" +
+                   h + "|mcp get murmela\n" +
+                   h + "|mcp add --scope user murmela -- " + cli + " mcp\n" +
+                   h + "|mcp get murmela\n" +
+                   h + "|mcp get murmela\n" +
+                   h + "|mcp remove --scope user murmela\n");
+}
+
+TEST_F(ClaudeCode, AnotherCopyIsReplaced) {
+  register_command("/old/place/murmela-cli");
+  EXPECT_EQ(claude_line("status")["state"], "skipped");
+  EXPECT_EQ(claude_line("install")["state"], "updated");
+  EXPECT_NE(log().find("|mcp remove --scope user murmela\n"), std::string::npos);
+  EXPECT_NE(read_file_text(bin + "/registry").find(cli), std::string::npos);
+}
+
+TEST_F(ClaudeCode, AServerThatIsNotOursIsLeftAlone) {
+  register_command("npx some-other-server");
+  EXPECT_EQ(claude_line("install"),
+            json::parse(R"({"detail":"Another server is already named murmela.","state":"skipped","target":"Claude Code"})"));
+  EXPECT_EQ(claude_line("remove")["state"], "absent");
+  EXPECT_EQ(log().find("add"), std::string::npos);
+  EXPECT_EQ(log().find("remove"), std::string::npos);
+}
+
+TEST_F(ClaudeCode, AFailedAddShowsTheStartOfItsOutput) {
+  env["CLAUDE_FAIL_ADD"] = "  " + std::string(290, 'x') + "\xC3\xA4\xC3\xB6" + std::string(100, 'y');
+  auto line = claude_line("install", 1);
+  EXPECT_EQ(line["state"], "failed");
+  EXPECT_EQ(line["detail"], std::string(290, 'x') + "\xC3\xA4\xC3\xB6" + std::string(8, 'y'));
+}
+
+TEST_F(ClaudeCode, FoundOutsidePathAndDirectoriesAreSkipped) {
+  fs::remove(bin + "/claude");
+  fs::create_directories(bin + "/claude");  // a folder named claude on PATH is no command
+  put_claude(home / ".claude/local", kFakeClaude);
+  EXPECT_EQ(claude_line("install")["state"], "added");
+  EXPECT_TRUE(fs::exists(home / ".claude/local/claude.log"));
+}
+
+TEST_F(ClaudeCode, NoCommand) {
+  fs::remove(bin + "/claude");
+  env["PATH"] = "/usr/bin:/bin";
+  EXPECT_TRUE(claude_line("status").is_null());
+  home.write(".claude.json", "{}");
+  EXPECT_EQ(claude_line("install"),
+            json::parse(R"({"detail":"The claude command was not found.","state":"skipped","target":"Claude Code"})"));
+}
+
+TEST_F(ClaudeCode, CannotBeStarted) {
+  std::ofstream(bin + "/claude", std::ios::trunc) << "not a program";
+  ::chmod((bin + "/claude").c_str(), 0644);
+  auto line = claude_line("status", 1);
+  EXPECT_EQ(line["state"], "failed");
+  EXPECT_EQ(line["detail"], "Cannot run " + bin + "/claude: Permission denied (os error 13)");
+}
+
+// Slow by nature: the limit is 45 seconds.
+TEST_F(ClaudeCode, ACommandThatNeverEndsIsKilled) {
+  put_claude(bin, "#!/bin/sh\nexec sleep 600\n");
+  home.mkdir(".cursor");
+  const auto start = std::chrono::steady_clock::now();
+  auto result = run({"agents", "install"});
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(result.exit_code, 1);
+  auto report = json::parse(result.out);
+  EXPECT_EQ(report[1], json({{"detail", bin + "/claude did not finish in time."}, {"state", "failed"},
+                             {"target", "Claude Code"}}));
+  EXPECT_EQ(report[2]["target"], "Cursor");
+  EXPECT_GE(took, std::chrono::seconds(45));
+  EXPECT_LT(took, std::chrono::seconds(60));
+}
+
+}  // namespace

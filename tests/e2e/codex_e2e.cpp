@@ -1,0 +1,167 @@
+#include <filesystem>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <toml++/toml.h>
+
+#include "cli_fixture.hpp"
+
+using namespace testing_support;
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+namespace {
+
+class Codex : public CliTest {
+ protected:
+  void SetUp() override {
+    cli = copy_cli_to(home / "opt/murmela");
+    home.mkdir(".codex");
+  }
+
+  json codex_line(const std::string& action, int expected_exit = 0) {
+    auto result = run({"agents", action});
+    EXPECT_EQ(result.exit_code, expected_exit) << result.err;
+    for (const auto& line : json::parse(result.out)) {
+      if (line["target"] == "Codex") return line;
+    }
+    return nullptr;
+  }
+
+  std::string config() const { return home.read(".codex/config.toml"); }
+  void write_config(const std::string& text) const { home.write(".codex/config.toml", text); }
+
+  std::string block() const {
+    return "[mcp_servers.murmela]\n# Added by Murmela: points agents to murmela-cli\ncommand = \"" + cli +
+           "\"\nargs = [\"mcp\"]\n";
+  }
+
+  // The file parses as TOML and Codex would see our server with our command.
+  void expect_valid_toml(bool with_our_server) const {
+    toml::table parsed;
+    try {
+      parsed = toml::parse(config());
+    } catch (const toml::parse_error& error) {
+      FAIL() << error.description() << "\n" << config();
+    }
+    auto command = parsed["mcp_servers"]["murmela"]["command"].value<std::string>();
+    EXPECT_EQ(command.has_value(), with_our_server);
+    if (command) {
+      EXPECT_EQ(*command, cli);
+    }
+  }
+};
+
+TEST_F(Codex, AddsTheBlockAfterOneBlankLine) {
+  write_config("model = \"o3\"\n\n\n");
+  auto line = codex_line("install");
+  EXPECT_EQ(line["state"], "added");
+  EXPECT_EQ(line["detail"], home / ".codex/config.toml");
+  EXPECT_EQ(config(), "model = \"o3\"\n\n" + block());
+  expect_valid_toml(true);
+  EXPECT_EQ(codex_line("status")["state"], "present");
+  EXPECT_EQ(codex_line("install")["state"], "present");
+}
+
+TEST_F(Codex, EmptyOrMissingFileGetsTheBlockAlone) {
+  EXPECT_EQ(codex_line("status")["state"], "absent");
+  EXPECT_EQ(codex_line("install")["state"], "added");
+  EXPECT_EQ(config(), block());
+  write_config(" \n\t\n");
+  fs::remove(home / ".codex/config.toml");
+  write_config(" \n\t\n");
+  codex_line("install");
+  EXPECT_EQ(config(), block());
+}
+
+TEST_F(Codex, UpdatesOnlyTheCommandLine) {
+  write_config("[mcp_servers.murmela]\n  command = \"/old/murmela-cli\"\nargs = [\"mcp\"]\nstartup_timeout_sec = 20\n\n[other]\nx = 1\n");
+  EXPECT_EQ(codex_line("status")["state"], "skipped");
+  EXPECT_EQ(codex_line("install")["state"], "updated");
+  EXPECT_EQ(config(), "[mcp_servers.murmela]\ncommand = \"" + cli +
+                          "\"\nargs = [\"mcp\"]\nstartup_timeout_sec = 20\n\n[other]\nx = 1\n");
+  expect_valid_toml(true);
+  EXPECT_EQ(codex_line("install")["state"], "present");
+}
+
+TEST_F(Codex, RemovesTheTableItsSubtablesAndTheBlankLinesBefore) {
+  write_config("model = \"o3\"\n\n\n" + block() + "\n[mcp_servers.murmela.env]\nKEY = \"v\"\n\n[profiles.fast]\nmodel = \"x\"\n");
+  EXPECT_EQ(codex_line("remove")["state"], "removed");
+  EXPECT_EQ(config(), "model = \"o3\"\n[profiles.fast]\nmodel = \"x\"\n");
+  expect_valid_toml(false);
+  EXPECT_EQ(codex_line("remove")["state"], "absent");
+}
+
+TEST_F(Codex, RemoveAtTheEndOfTheFile) {
+  write_config("[a]\nb = 1\n\n\n" + block());
+  codex_line("remove");
+  EXPECT_EQ(config(), "[a]\nb = 1\n");
+}
+
+TEST_F(Codex, CrlfFileIsReadAndRewrittenWithLineFeeds) {
+  write_config("[a]\r\nb = 1\r\n\r\n[mcp_servers.murmela]\r\ncommand = \"/x/murmela-cli\"\r\nargs = [\"mcp\"]\r\n");
+  EXPECT_EQ(codex_line("install")["state"], "updated");
+  EXPECT_EQ(config(), "[a]\nb = 1\n\n[mcp_servers.murmela]\ncommand = \"" + cli + "\"\nargs = [\"mcp\"]\n");
+}
+
+TEST_F(Codex, HeaderWithSurroundingSpacesIsOurs) {
+  write_config("  [mcp_servers.murmela]  \ncommand = \"" + cli + "\"\n");
+  EXPECT_EQ(codex_line("status")["state"], "present");
+}
+
+TEST_F(Codex, AServerWeDidNotWriteIsNeverTouched) {
+  const std::vector<std::string> files = {
+      "[mcp_servers.murmela]\ncommand = \"npx\"\nargs = [\"murmela\"]\n",
+      "[mcp_servers.murmela]\nargs = [\"mcp\"]\n",
+      "[mcp_servers.murmela] # mine\ncommand = \"/x/murmela-cli\"\n",
+      "[mcp_servers.\"murmela\"]\ncommand = \"/x/murmela-cli\"\n",
+      "[mcp_servers]\nmurmela = { command = \"/x/murmela-cli\", args = [\"mcp\"] }\n",
+      "[mcp_servers.murmela.env]\nKEY = \"v\"\n",
+      block() + "\n[other]\n\n[mcp_servers.murmela.env]\nKEY = \"v\"\n",
+  };
+  for (const auto& text : files) {
+    SCOPED_TRACE(text);
+    write_config(text);
+    for (const char* mode : {"status", "install", "remove"}) EXPECT_EQ(codex_line(mode)["state"], "skipped") << mode;
+    EXPECT_EQ(config(), text);
+  }
+}
+
+TEST_F(Codex, CodexHomeWins) {
+  const std::string elsewhere = home.mkdir("cx");
+  env["CODEX_HOME"] = elsewhere;
+  EXPECT_EQ(codex_line("install")["detail"], elsewhere + "/config.toml");
+  EXPECT_TRUE(fs::exists(elsewhere + "/config.toml"));
+  EXPECT_FALSE(fs::exists(home / ".codex/config.toml"));
+}
+
+TEST_F(Codex, PathsThatNeedEscaping) {
+  cli = copy_cli_to(home / "opt/a \"b\"\\c", "murmela-cli");
+  EXPECT_EQ(codex_line("install")["state"], "added");
+  EXPECT_NE(config().find("command = \"" + home / "opt/a \\\"b\\\"\\\\c/murmela-cli\"\n"), std::string::npos);
+  expect_valid_toml(true);
+  EXPECT_EQ(codex_line("status")["state"], "present");
+
+  cli = copy_cli_to(home / "opt/tab\there", "murmela-cli");
+  EXPECT_EQ(codex_line("install")["state"], "updated");
+  EXPECT_NE(config().find("tab\\there/murmela-cli\"\n"), std::string::npos);
+  expect_valid_toml(true);
+}
+
+TEST_F(Codex, UnreadableTextIsLeftAlone) {
+  write_config("model = \"\xFF\"\n");
+  auto line = codex_line("install");
+  EXPECT_EQ(line["state"], "skipped");
+  EXPECT_EQ(config(), "model = \"\xFF\"\n");
+}
+
+TEST_F(Codex, ALinkedConfigIsReplacedNotFollowedOnWrite) {
+  const std::string real = home.write("dotfiles/config.toml", "[a]\n");
+  fs::create_symlink(real, home / ".codex/config.toml");
+  codex_line("install");
+  EXPECT_FALSE(fs::is_symlink(home / ".codex/config.toml"));
+  EXPECT_EQ(home.read("dotfiles/config.toml"), "[a]\n");
+  EXPECT_EQ(config(), "[a]\n\n" + block());
+}
+
+}  // namespace
