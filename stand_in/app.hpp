@@ -54,7 +54,9 @@ class App {
   Answer rename_meeting_speaker(const Args& args);
   Answer set_meeting_speaker_labels(const Args& args);
   Answer clean_meeting(const Args& args);
-  Answer generate_notes(const Args& args);
+  Answer generate_notes(const Args& args, bool detach, Lock& lock);
+  // Answers when the meeting's job is over: the record, or the job's error.
+  Answer await_job(const std::string& id, Lock& lock);
   Answer delete_meeting(const Args& args);
   Answer export_meeting(const Args& args);
   Answer export_meeting_audio(const Args& args);

@@ -37,6 +37,21 @@ void Meeting::start_job(std::vector<std::string> statuses, Clock::duration step,
   error.reset();
 }
 
+void Meeting::queue_job(std::vector<std::string> statuses, Clock::duration step,
+                        std::function<void(Meeting&)> done, std::optional<std::string> failure) {
+  if (!busy()) return start_job(std::move(statuses), step, std::move(done), std::move(failure));
+  auto until = stages.back().until;
+  for (auto& status : statuses) {
+    until += step;
+    stages.push_back({std::move(status), until});
+  }
+  on_job_done = [first = std::move(on_job_done), then = std::move(done)](Meeting& m) {
+    if (first) first(m);
+    if (then) then(m);
+  };
+  if (!job_failure) job_failure = std::move(failure);
+}
+
 void Meeting::cancel_job() {
   stages.clear();
   on_job_done = nullptr;

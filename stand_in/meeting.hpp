@@ -56,6 +56,10 @@ struct Meeting {
   void start_job(std::vector<std::string> statuses, Clock::duration step,
                  std::function<void(Meeting&)> done, std::optional<std::string> failure = {});
 
+  // Runs the job after the one that is running, or at once when none is.
+  void queue_job(std::vector<std::string> statuses, Clock::duration step, std::function<void(Meeting&)> done,
+                 std::optional<std::string> failure = {});
+
   void cancel_job();
 
   Json to_json() const;

@@ -73,7 +73,7 @@ Answer App::meeting_command(const std::string& command, const Args& args, bool d
   if (command == "rename_meeting_speaker") return rename_meeting_speaker(args);
   if (command == "set_meeting_speaker_labels") return set_meeting_speaker_labels(args);
   if (command == "clean_meeting") return clean_meeting(args);
-  if (command == "generate_notes") return generate_notes(args);
+  if (command == "generate_notes") return generate_notes(args, detach, lock);
   if (command == "delete_meeting") return delete_meeting(args);
   if (command == "export_meeting") return export_meeting(args);
   return export_meeting_audio(args);
@@ -200,12 +200,15 @@ Answer App::join_meetings(const Args& args) {
   joined.title = title->value_or("Joined meeting");
   joined.created_at = iso_time_now();
   joined.source = "join";
+  joined.start_job({"finalizing"}, job_step_, nullptr);
   return add_meeting(std::move(joined)).to_json();
 }
 
 Answer App::transcribe_meeting(const Args& args, bool detach, Lock& lock) {
-  auto meeting = find_idle_meeting(args);
+  // A meeting still being imported or joined is transcribed right after that.
+  auto meeting = find_meeting(args);
   if (!meeting) return refuse(meeting.error());
+  if ((*meeting)->status() == "recording") return refuse("Stop the recording before transcribing it.");
   auto model = args.optional_string("model");
   if (!model) return refuse(model.error());
   std::string chosen = model->value_or(settings_["meetingAsrModel"].get<std::string>());
@@ -216,7 +219,7 @@ Answer App::transcribe_meeting(const Args& args, bool detach, Lock& lock) {
   std::optional<std::string> failure;
   if (!model_installed(chosen)) failure = fmt::format("The model {} is not downloaded.", chosen);
   const bool labels = settings_["meetingSpeakerLabels"] == true;
-  (*meeting)->start_job({"transcribing"}, job_step_, [chosen, labels](Meeting& done) {
+  (*meeting)->queue_job({"transcribing"}, job_step_, [chosen, labels](Meeting& done) {
     done.transcript = joined_lines(done.audio_script);
     if (!labels) done.transcript = without_labels(done.transcript);
     done.speaker_labels = labels;
@@ -224,10 +227,13 @@ Answer App::transcribe_meeting(const Args& args, bool detach, Lock& lock) {
     done.cleaned_transcript.reset();
   }, failure);
 
-  const std::string id = (*meeting)->id;
   if (detach) return (*meeting)->to_json();
-  // Wait for the job without holding the lock, so that other connections
-  // (a `meetings wait` poll, a cancel) are served meanwhile.
+  return await_job((*meeting)->id, lock);
+}
+
+// Waits without holding the lock, so that other connections (a `meetings
+// wait` poll, a cancel) are served meanwhile.
+Answer App::await_job(const std::string& id, Lock& lock) {
   for (;;) {
     lock.unlock();
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -236,8 +242,8 @@ Answer App::transcribe_meeting(const Args& args, bool detach, Lock& lock) {
     auto current = std::ranges::find_if(meetings_, [&](auto& m) { return m.id == id; });
     if (current == meetings_.end()) return refuse("The meeting was deleted.");
     if (current->busy()) continue;
-    if (current->status() == "failed") return refuse(current->error.value_or("Transcription failed."));
-    if (current->status() == "cancelled") return refuse("Transcription was cancelled.");
+    if (current->status() == "failed") return refuse(current->error.value_or("The job failed."));
+    if (current->status() == "cancelled") return refuse("The job was cancelled.");
     return current->to_json();
   }
 }
@@ -329,7 +335,7 @@ Answer App::clean_meeting(const Args& args) {
   return (*meeting)->to_json();
 }
 
-Answer App::generate_notes(const Args& args) {
+Answer App::generate_notes(const Args& args, bool detach, Lock& lock) {
   auto meeting = find_idle_meeting(args);
   if (!meeting) return refuse(meeting.error());
   auto preset = args.string("preset");
@@ -366,8 +372,9 @@ Answer App::generate_notes(const Args& args) {
   } else {
     return refuse(fmt::format("Unknown preset `{}`.", *preset));
   }
-  m.notes = notes;
-  return m.to_json();
+  m.start_job({"processingNotes"}, job_step_, [notes](Meeting& done) { done.notes = notes; });
+  if (detach) return m.to_json();
+  return await_job(m.id, lock);
 }
 
 Answer App::delete_meeting(const Args& args) {

@@ -130,6 +130,16 @@ TEST_F(StandIn, AFailingJobEndsTheWaitWithItsError) {
   EXPECT_EQ(waited.err, "error: The model large-v3 is not downloaded.\n");
 }
 
+TEST_F(StandIn, NotesAreAJobToo) {
+  EXPECT_EQ(cli_json({"meetings", "generate-notes", "3f1c", "--preset", "tasks", "--detach"})["status"],
+            "processingNotes");
+  cli_json({"meetings", "wait", "3f1c"});
+  EXPECT_EQ(run({"meetings", "notes", "3f1c", "--no-launch"}).out,
+            "Tasks\n\n- [ ] Other speakers: I will write them by Thursday.\n\n");
+  auto blocking = cli_json({"meetings", "generate-notes", "3f1c", "--preset", "brief"});
+  EXPECT_EQ(blocking["status"], "ready");
+}
+
 TEST_F(StandIn, CancelStopsAJob) {
   cli_json({"meetings", "transcribe", "8a4be", "--detach"});
   EXPECT_EQ(cli_json({"meetings", "cancel", "8a4be"})["cancelled"], true);
@@ -188,6 +198,7 @@ TEST_F(StandIn, TypicalMeetingWorkflowOfTheGuide) {
   auto joined = cli_json({"meetings", "join", "8a4b2", "8a4be", "--title", "Client call"});
   const std::string id = joined["id"];
   EXPECT_EQ(joined["title"], "Client call");
+  EXPECT_EQ(joined["status"], "finalizing");  // transcription queues behind it
   EXPECT_EQ(cli_json({"meetings", "transcribe", id})["status"], "ready");
   auto speakers = cli_json({"meetings", "speakers", id})["speakers"];
   ASSERT_EQ(speakers.size(), 2u);
