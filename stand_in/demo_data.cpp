@@ -4,12 +4,6 @@ namespace stand_in {
 
 namespace {
 
-std::string joined(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const auto& line : lines) text += line + "\n";
-  return text;
-}
-
 Meeting demo(std::string id, std::string title, std::string created_at, std::uint64_t seconds,
              std::string source, std::vector<std::string> script, bool transcribed, std::string notes) {
   Meeting m;
@@ -20,7 +14,7 @@ Meeting demo(std::string id, std::string title, std::string created_at, std::uin
   m.source = std::move(source);
   m.audio_script = std::move(script);
   if (transcribed) {
-    m.transcript = joined(m.audio_script);
+    m.transcript = text_of_lines(m.audio_script);
     m.transcription_model = "base";
   }
   m.notes = std::move(notes);

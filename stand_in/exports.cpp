@@ -7,19 +7,14 @@
 
 #include <fmt/format.h>
 
+#include "common/text.hpp"
+
 namespace stand_in {
 
 namespace {
 
 std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start <= text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
+  auto lines = murmela::split_lines(text);
   while (!lines.empty() && lines.back().empty()) lines.pop_back();
   return lines;
 }

@@ -5,6 +5,8 @@
 
 #include <fmt/format.h>
 
+#include "common/text.hpp"
+
 namespace stand_in {
 
 void Meeting::advance(Clock::time_point now) {
@@ -82,20 +84,24 @@ Json Meeting::to_json() const {
 
 std::vector<std::pair<std::string, int>> Meeting::speakers() const {
   std::vector<std::pair<std::string, int>> found;
-  std::size_t start = 0;
-  while (start < transcript.size()) {
-    std::size_t end = transcript.find('\n', start);
-    if (end == std::string::npos) end = transcript.size();
-    const std::string line = transcript.substr(start, end - start);
-    if (auto colon = line.find(": "); colon != std::string::npos && colon > 0) {
-      const std::string name = line.substr(0, colon);
-      auto it = std::find_if(found.begin(), found.end(), [&](auto& s) { return s.first == name; });
-      if (it == found.end()) found.emplace_back(name, 1);
-      else ++it->second;
+  for (const auto& line : murmela::split_lines(transcript)) {
+    const auto colon = line.find(": ");
+    if (colon == std::string::npos || colon == 0) continue;
+    const std::string name = line.substr(0, colon);
+    auto it = std::find_if(found.begin(), found.end(), [&](auto& s) { return s.first == name; });
+    if (it == found.end()) {
+      found.emplace_back(name, 1);
+    } else {
+      ++it->second;
     }
-    start = end + 1;
   }
   return found;
+}
+
+std::string text_of_lines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const auto& line : lines) text += line + "\n";
+  return text;
 }
 
 std::string new_meeting_id() {

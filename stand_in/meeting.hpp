@@ -68,6 +68,9 @@ struct Meeting {
   std::vector<std::pair<std::string, int>> speakers() const;
 };
 
+// Lines as text, each ended by a line feed.
+std::string text_of_lines(const std::vector<std::string>& lines);
+
 // A new random 32-digit lowercase hexadecimal ID.
 std::string new_meeting_id();
 

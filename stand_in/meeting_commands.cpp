@@ -5,29 +5,19 @@
 #include "common/files.hpp"
 #include "common/paths.hpp"
 #include "common/system_error.hpp"
+#include "common/text.hpp"
 #include "exports.hpp"
 
 namespace stand_in {
 
 namespace {
 
-std::string joined_lines(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const auto& line : lines) text += line + "\n";
-  return text;
-}
-
 // What a speaker-labelled line looks like without labels.
 std::string without_labels(const std::string& transcript) {
   std::string out;
-  std::size_t start = 0;
-  while (start < transcript.size()) {
-    std::size_t end = transcript.find('\n', start);
-    if (end == std::string::npos) end = transcript.size();
-    std::string line = transcript.substr(start, end - start);
-    if (auto colon = line.find(": "); colon != std::string::npos) line = line.substr(colon + 2);
-    out += line + "\n";
-    start = end + 1;
+  for (const auto& line : murmela::split_lines(transcript)) {
+    const auto colon = line.find(": ");
+    out += (colon == std::string::npos ? line : line.substr(colon + 2)) + "\n";
   }
   return out;
 }
@@ -154,7 +144,7 @@ Answer App::stop_meeting() {
         std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - m.recording_started).count());
     const std::string model = settings_["asrModel"].get<std::string>();
     m.start_job({"finalizing", "transcribing", "generatingTitle"}, job_step_, [model](Meeting& done) {
-      done.transcript = joined_lines(done.audio_script);
+      done.transcript = text_of_lines(done.audio_script);
       done.transcription_model = model;
     });
     return m.to_json();
@@ -177,7 +167,7 @@ Answer App::import_media(const Args& args) {
                           "Speaker 2: So this transcript is a placeholder."};
   const std::string model = settings_["asrModel"].get<std::string>();
   meeting.start_job({"importing", "transcribing"}, job_step_, [model](Meeting& done) {
-    done.transcript = joined_lines(done.audio_script);
+    done.transcript = text_of_lines(done.audio_script);
     done.transcription_model = model;
   });
   return add_meeting(std::move(meeting)).to_json();
@@ -220,7 +210,7 @@ Answer App::transcribe_meeting(const Args& args, bool detach, Lock& lock) {
   if (!model_installed(chosen)) failure = fmt::format("The model {} is not downloaded.", chosen);
   const bool labels = settings_["meetingSpeakerLabels"] == true;
   (*meeting)->queue_job({"transcribing"}, job_step_, [chosen, labels](Meeting& done) {
-    done.transcript = joined_lines(done.audio_script);
+    done.transcript = text_of_lines(done.audio_script);
     if (!labels) done.transcript = without_labels(done.transcript);
     done.speaker_labels = labels;
     done.transcription_model = chosen;
@@ -287,25 +277,19 @@ Answer App::rename_meeting_speaker(const Args& args) {
   }
   Meeting& m = **meeting;
   const std::string prefix = *from + ": ";
-  std::string renamed;
-  bool found = false;
-  std::size_t start = 0;
-  while (start < m.transcript.size()) {
-    std::size_t end = m.transcript.find('\n', start);
-    if (end == std::string::npos) end = m.transcript.size();
-    std::string line = m.transcript.substr(start, end - start);
-    if (line.starts_with(prefix)) {
+  auto rename_in = [&](std::vector<std::string>& lines) {
+    bool found = false;
+    for (auto& line : lines) {
+      if (!line.starts_with(prefix)) continue;
       line = *to + ": " + line.substr(prefix.size());
       found = true;
     }
-    renamed += line + (end < m.transcript.size() ? "\n" : "");
-    start = end + 1;
-  }
-  if (!found) return refuse(fmt::format("No speaker named \"{}\" in this meeting.", *from));
-  m.transcript = renamed;
-  for (auto& line : m.audio_script) {
-    if (line.starts_with(prefix)) line = *to + ": " + line.substr(prefix.size());
-  }
+    return found;
+  };
+  auto lines = murmela::split_lines(m.transcript);
+  if (!rename_in(lines)) return refuse(fmt::format("No speaker named \"{}\" in this meeting.", *from));
+  m.transcript = text_of_lines(lines);
+  rename_in(m.audio_script);
   return m.to_json();
 }
 
@@ -322,7 +306,7 @@ Answer App::set_meeting_speaker_labels(const Args& args) {
   }
   m.speaker_labels = *enabled;
   if (!m.transcript.empty()) {
-    m.transcript = *enabled ? joined_lines(m.audio_script) : without_labels(m.transcript);
+    m.transcript = *enabled ? text_of_lines(m.audio_script) : without_labels(m.transcript);
   }
   return m.to_json();
 }
@@ -348,14 +332,9 @@ Answer App::generate_notes(const Args& args, bool detach, Lock& lock) {
   std::string notes;
   if (*preset == "summary" || *preset == "brief") {
     notes = "Summary (stand-in: the first lines of the transcript)\n\n";
-    std::size_t lines = *preset == "brief" ? 1 : 3;
-    std::size_t start = 0;
-    while (lines-- > 0 && start < m.transcript.size()) {
-      std::size_t end = m.transcript.find('\n', start);
-      if (end == std::string::npos) end = m.transcript.size();
-      notes += "- " + m.transcript.substr(start, end - start) + "\n";
-      start = end + 1;
-    }
+    const auto lines = murmela::split_lines(m.transcript);
+    const std::size_t wanted = std::min<std::size_t>(*preset == "brief" ? 1 : 3, lines.size());
+    for (std::size_t i = 0; i < wanted; ++i) notes += "- " + lines[i] + "\n";
   } else if (*preset == "tasks") {
     notes = "Tasks\n\n";
     for (const auto& line : m.audio_script) {

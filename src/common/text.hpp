@@ -1,6 +1,8 @@
 #pragma once
 
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace murmela {
 
@@ -10,6 +12,22 @@ inline std::string_view trim(std::string_view text) {
   const auto first = text.find_first_not_of(kSpace);
   if (first == std::string_view::npos) return {};
   return text.substr(first, text.find_last_not_of(kSpace) - first + 1);
+}
+
+// The lines of a text: split at "\n", a "\r" before it dropped; a final line
+// feed does not start another line.
+inline std::vector<std::string> split_lines(std::string_view text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(start, end - start);
+    if (end < text.size() && line.ends_with('\r')) line.remove_suffix(1);
+    lines.emplace_back(line);
+    start = end + 1;
+  }
+  return lines;
 }
 
 }  // namespace murmela

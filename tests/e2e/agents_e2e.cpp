@@ -5,30 +5,13 @@
 #include <sys/stat.h>
 
 #include "cli_fixture.hpp"
+#include "fake_claude.hpp"
 
 using namespace testing_support;
 using nlohmann::json;
 namespace fs = std::filesystem;
 
 namespace {
-
-const char* const kFakeClaude = R"SH(#!/bin/sh
-# Stands in for Claude Code's `claude` command: `mcp get` answers 0 only when
-# a server is registered and then shows its command; every call is logged.
-dir="$(dirname "$0")"
-echo "$PWD|$*" >> "$dir/claude.log"
-case "$1 $2" in
-  "mcp get")
-    if [ -f "$dir/registry" ]; then cat "$dir/registry"; exit 0; fi
-    echo "No MCP server found with name: $3" >&2; exit 1;;
-  "mcp add")
-    if [ -n "$CLAUDE_FAIL_ADD" ]; then printf '%s\n' "$CLAUDE_FAIL_ADD" >&2; exit 1; fi
-    printf 'murmela:\n  Scope: User config\n  Command: %s\n  Args: %s\n' "$7" "$8" > "$dir/registry"; exit 0;;
-  "mcp remove")
-    rm -f "$dir/registry"; exit 0;;
-esac
-exit 2
-)SH";
 
 struct FileState {
   std::string text;
