@@ -89,12 +89,12 @@ Done run_status(const Context& ctx) {
   return {};
 }
 
-// Quitting must never start the app just to stop it again.
+// Quitting must never start the app just to stop it again, so it runs with a
+// command line of its own: --no-launch, and nothing else.
 Done run_quit(const Context& ctx) {
-  auto result = ctx.app.call("quit_app", Json::object(), false, true);
-  if (!result) return fail(result.error());
-  print_json(ctx.out, *result);
-  return {};
+  Invocation quitting;
+  quitting.no_launch = true;
+  return call_and_print(Context{quitting, ctx.app, ctx.out}, "quit_app", Json::object());
 }
 
 Done run_open(const Context& ctx, const std::string& page) {
