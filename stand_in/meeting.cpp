@@ -100,7 +100,7 @@ std::vector<std::pair<std::string, int>> Meeting::speakers() const {
 
 std::string text_of_lines(const std::vector<std::string>& lines) {
   std::string text;
-  for (const auto& line : lines) text += line + "\n";
+  for (std::size_t i = 0; i < lines.size(); ++i) text += (i > 0 ? "\n" : "") + lines[i];
   return text;
 }
 

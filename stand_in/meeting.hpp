@@ -68,7 +68,7 @@ struct Meeting {
   std::vector<std::pair<std::string, int>> speakers() const;
 };
 
-// Lines as text, each ended by a line feed.
+// Lines as one text, separated by line feeds.
 std::string text_of_lines(const std::vector<std::string>& lines);
 
 // A new random 32-digit lowercase hexadecimal ID.

@@ -14,12 +14,12 @@ namespace {
 
 // What a speaker-labelled line looks like without labels.
 std::string without_labels(const std::string& transcript) {
-  std::string out;
+  std::vector<std::string> lines;
   for (const auto& line : murmela::split_lines(transcript)) {
     const auto colon = line.find(": ");
-    out += (colon == std::string::npos ? line : line.substr(colon + 2)) + "\n";
+    lines.push_back(colon == std::string::npos ? line : line.substr(colon + 2));
   }
-  return out;
+  return text_of_lines(lines);
 }
 
 std::string cleaned(const std::string& transcript) {
