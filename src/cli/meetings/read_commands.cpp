@@ -35,8 +35,4 @@ Done speakers(const Context& ctx, const std::string& id) {
   return call_and_print_by_id(ctx, "meeting_speakers", id);
 }
 
-Done cancel(const Context& ctx, const std::string& id) {
-  return call_and_print_by_id(ctx, "cancel_meeting", id);
-}
-
 }  // namespace murmela::meetings
