@@ -58,6 +58,21 @@ TEST_F(Launch, StartsTheAppBesideTheCliAndResendsTheRequest) {
   EXPECT_EQ(this->run({"ping", "--no-launch"}).exit_code, 0);
 }
 
+TEST_F(Launch, StartsItHiddenInAProcessGroupOfItsOwn) {
+  // The app records how it was started, then becomes the stand-in.
+  put_script("murmela", "set -- \"$@\"\n"
+                        "read -r pid comm state ppid pgrp rest < /proc/$$/stat\n"
+                        "fds=\"$(readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2)\"\n"
+                        "printf 'args=%s pid=%s pgrp=%s\\n%s\\n' \"$*\" $pid $pgrp \"$fds\" > \"$HOME/started.log\"\n"
+                        "exec " + kStandInPath + " \"$@\"");
+  ASSERT_EQ(run({"ping"}).exit_code, 0);
+  std::string log = home.read("started.log");
+  const auto pid = log.substr(log.find("pid=") + 4, log.find(' ', log.find("pid=")) - log.find("pid=") - 4);
+  EXPECT_TRUE(log.starts_with("args=--startup pid=")) << log;
+  EXPECT_NE(log.find("pgrp=" + pid + "\n"), std::string::npos) << log;
+  EXPECT_TRUE(log.ends_with("\n/dev/null\n/dev/null\n/dev/null\n")) << log;
+}
+
 TEST_F(Launch, PrefersCapitalisedName) {
   put_stand_in("Murmela");
   put_script("murmela", "exit 0");
