@@ -60,8 +60,7 @@ TEST_F(Launch, StartsTheAppBesideTheCliAndResendsTheRequest) {
 
 TEST_F(Launch, StartsItHiddenInAProcessGroupOfItsOwn) {
   // The app records how it was started, then becomes the stand-in.
-  put_script("murmela", "set -- \"$@\"\n"
-                        "read -r pid comm state ppid pgrp rest < /proc/$$/stat\n"
+  put_script("murmela", "read -r pid comm state ppid pgrp rest < /proc/$$/stat\n"
                         "fds=\"$(readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2)\"\n"
                         "printf 'args=%s pid=%s pgrp=%s\\n%s\\n' \"$*\" $pid $pgrp \"$fds\" > \"$HOME/started.log\"\n"
                         "exec " + kStandInPath + " \"$@\"");
