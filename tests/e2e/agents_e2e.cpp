@@ -4,7 +4,7 @@
 #include <nlohmann/json.hpp>
 #include <sys/stat.h>
 
-#include "cli_fixture.hpp"
+#include "agents_fixture.hpp"
 #include "fake_claude.hpp"
 
 using namespace testing_support;
@@ -18,23 +18,9 @@ struct FileState {
   ino_t inode;
 };
 
-class Agents : public CliTest {
+class Agents : public AgentsTest {
  protected:
   void SetUp() override { cli = copy_cli_to(home / "opt/murmela"); }
-
-  json run_agents(const std::string& action, int expected_exit = 0) {
-    auto result = run({"agents", action});
-    EXPECT_EQ(result.exit_code, expected_exit) << result.err;
-    return json::parse(result.out, nullptr, false);
-  }
-
-  // The report line of one target, or null.
-  static json line_of(const json& report, const std::string& target) {
-    for (const auto& line : report) {
-      if (line["target"] == target) return line;
-    }
-    return nullptr;
-  }
 
   FileState state_of(const std::string& relative) const {
     struct stat info {};

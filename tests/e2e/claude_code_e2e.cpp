@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <sys/stat.h>
 
-#include "cli_fixture.hpp"
+#include "agents_fixture.hpp"
 #include "fake_claude.hpp"
 
 using namespace testing_support;
@@ -14,7 +14,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class ClaudeCode : public CliTest {
+class ClaudeCode : public AgentsTest {
  protected:
   std::string bin;
 
@@ -32,12 +32,7 @@ class ClaudeCode : public CliTest {
   }
 
   json claude_line(const std::string& action, int expected_exit = 0) {
-    auto result = run({"agents", action});
-    EXPECT_EQ(result.exit_code, expected_exit) << result.err;
-    for (const auto& line : json::parse(result.out)) {
-      if (line["target"] == "Claude Code") return line;
-    }
-    return nullptr;
+    return target_line(action, "Claude Code", expected_exit);
   }
 
   std::string log() const { return read_file_text(bin + "/claude.log"); }

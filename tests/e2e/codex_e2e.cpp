@@ -4,7 +4,7 @@
 #include <nlohmann/json.hpp>
 #include <toml++/toml.h>
 
-#include "cli_fixture.hpp"
+#include "agents_fixture.hpp"
 
 using namespace testing_support;
 using nlohmann::json;
@@ -12,7 +12,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class Codex : public CliTest {
+class Codex : public AgentsTest {
  protected:
   void SetUp() override {
     cli = copy_cli_to(home / "opt/murmela");
@@ -20,12 +20,7 @@ class Codex : public CliTest {
   }
 
   json codex_line(const std::string& action, int expected_exit = 0) {
-    auto result = run({"agents", action});
-    EXPECT_EQ(result.exit_code, expected_exit) << result.err;
-    for (const auto& line : json::parse(result.out)) {
-      if (line["target"] == "Codex") return line;
-    }
-    return nullptr;
+    return target_line(action, "Codex", expected_exit);
   }
 
   std::string config() const { return home.read(".codex/config.toml"); }
