@@ -1,6 +1,5 @@
 #include "agent_integration/path_target.hpp"
 
-#include <array>
 #include <cerrno>
 #include <filesystem>
 

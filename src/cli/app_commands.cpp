@@ -2,7 +2,6 @@
 
 #include <fmt/format.h>
 
-#include "cli/texts.hpp"
 #include "common/platform.hpp"
 #include "common/utf8.hpp"
 
