@@ -4,64 +4,6 @@
 
 namespace murmela {
 
-namespace {
-
-bool is_json_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
-// Walks text that the JSON parser has already accepted, so it only needs to
-// find where each token ends.
-class Scanner {
- public:
-  explicit Scanner(std::string_view text) : text_(text) {}
-
-  void skip_space() {
-    while (pos_ < text_.size() && is_json_space(text_[pos_])) ++pos_;
-  }
-  char peek() const { return pos_ < text_.size() ? text_[pos_] : '\0'; }
-  void expect(char c) {
-    skip_space();
-    if (peek() == c) ++pos_;
-  }
-
-  std::string_view string_token() {
-    const std::size_t start = pos_++;
-    while (pos_ < text_.size() && text_[pos_] != '"') pos_ += text_[pos_] == '\\' ? 2 : 1;
-    ++pos_;
-    return text_.substr(start, pos_ - start);
-  }
-
-  std::string_view value() {
-    skip_space();
-    const std::size_t start = pos_;
-    if (peek() == '"') {
-      string_token();
-    } else if (peek() == '{' || peek() == '[') {
-      int depth = 0;
-      do {
-        const char c = peek();
-        if (c == '"') {
-          string_token();
-          continue;
-        }
-        if (c == '{' || c == '[') ++depth;
-        if (c == '}' || c == ']') --depth;
-        ++pos_;
-      } while (depth > 0 && pos_ < text_.size());
-    } else {
-      while (pos_ < text_.size() && !is_json_space(peek()) && peek() != ',' && peek() != '}' && peek() != ']') {
-        ++pos_;
-      }
-    }
-    return text_.substr(start, pos_ - start);
-  }
-
- private:
-  std::string_view text_;
-  std::size_t pos_ = 0;
-};
-
-}  // namespace
-
 Member* MemberList::find(std::string_view key) {
   for (auto& member : members) {
     if (member.key == key) return &member;
@@ -79,24 +21,15 @@ void MemberList::erase(std::string_view key) {
 }
 
 std::optional<MemberList> parse_members(std::string_view text) {
-  // The JSON library would skip a byte order mark; a file with one is not
-  // plain JSON to the tools that read these files.
-  if (text.starts_with("\xEF\xBB\xBF")) return std::nullopt;
-  auto whole = parse_json(text);
-  if (!whole || !whole->is_object()) return std::nullopt;
-
+  auto document = read_json(std::string(text));
+  if (!document || !document->root().is_object()) return std::nullopt;
+  const JsonView object = document->root();
   MemberList list;
-  Scanner scan(text);
-  scan.expect('{');
-  scan.skip_space();
-  while (scan.peek() == '"') {
-    auto key = parse_json(scan.string_token());
-    scan.expect(':');
-    const std::string_view raw = scan.value();
-    if (!key) return std::nullopt;
-    list.members.push_back({key->get<std::string>(), std::string(raw)});
-    scan.expect(',');
-    scan.skip_space();
+  for (std::uint32_t child = object.index() + 1; child < object.after_index();) {
+    const JsonView key = object.at(child);
+    const JsonView value = object.at(key.after_index());
+    list.members.push_back({key.string(), std::string(value.source()), std::string(key.source())});
+    child = value.after_index();
   }
   return list;
 }
@@ -111,7 +44,8 @@ std::string format_members(const MemberList& list, std::size_t indent, std::stri
       text += ",";
       text += line_ending;
     }
-    text += member_indent + to_compact(Json(list.members[i].key)) + ": " + list.members[i].raw;
+    const Member& member = list.members[i];
+    text += member_indent + (member.raw_key.empty() ? to_compact(Json(member.key)) : member.raw_key) + ": " + member.raw;
   }
   text += line_ending;
   text += std::string(indent, ' ') + "}";

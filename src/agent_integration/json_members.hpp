@@ -12,8 +12,9 @@ namespace murmela {
 // exact text it had in the source, so that rewriting an object leaves every
 // member we do not touch byte for byte as the user wrote it.
 struct Member {
-  std::string key;  // decoded
-  std::string raw;  // the value's source text, without surrounding whitespace
+  std::string key;      // decoded
+  std::string raw;      // the value's source text, without surrounding whitespace
+  std::string raw_key;  // the key as written, quotes included; empty for a new member
 };
 
 class MemberList {
@@ -25,9 +26,9 @@ class MemberList {
   void erase(std::string_view key);  // the first member with this key
 };
 
-// The members of `text`, which must be exactly one JSON object, optionally
-// surrounded by whitespace; nothing for anything else (comments, trailing
-// commas, a byte order mark, another top-level value).
+// The members of `text`, which the strict reader must accept as exactly one
+// JSON object; nothing for anything else (comments, trailing commas, a byte
+// order mark, a NUL byte, another top-level value).
 std::optional<MemberList> parse_members(std::string_view text);
 
 // One member per line, indented by indent + 2 spaces; "{}" when empty.

@@ -8,7 +8,7 @@
 
 namespace murmela {
 
-Result<Json> SocketAppLink::call(std::string_view command, const Json& args, bool detach,
+Result<JsonDocument> SocketAppLink::call(std::string_view command, const Json& args, bool detach,
                                  bool no_launch) {
   auto reply = send_request(socket_path(), command, args, detach);
   if (reply) return *std::move(reply);

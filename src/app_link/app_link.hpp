@@ -13,16 +13,16 @@ namespace murmela {
 class AppLink {
  public:
   virtual ~AppLink() = default;
-  virtual Result<Json> call(std::string_view command, const Json& args, bool detach,
-                            bool no_launch) = 0;
+  virtual Result<JsonDocument> call(std::string_view command, const Json& args, bool detach,
+                                    bool no_launch) = 0;
 };
 
 // The real link: the Unix socket in the app's data folder, starting the app
 // beside the CLI when the socket cannot be reached.
 class SocketAppLink final : public AppLink {
  public:
-  Result<Json> call(std::string_view command, const Json& args, bool detach,
-                    bool no_launch) override;
+  Result<JsonDocument> call(std::string_view command, const Json& args, bool detach,
+                            bool no_launch) override;
 };
 
 }  // namespace murmela

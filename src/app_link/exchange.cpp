@@ -18,7 +18,7 @@ namespace murmela {
 
 namespace {
 
-using Outcome = std::expected<Json, ExchangeError>;
+using Outcome = std::expected<JsonDocument, ExchangeError>;
 
 std::unexpected<ExchangeError> unreachable(std::string text) {
   return std::unexpected(ExchangeError{ExchangeError::Kind::Unreachable, std::move(text)});
@@ -100,11 +100,11 @@ bool is_blank(std::string_view text) {
   return text.find_first_not_of(" \t\r\n\f\v") == std::string_view::npos;
 }
 
-Outcome interpret(std::string_view line) {
+Outcome interpret(std::string line) {
   if (is_blank(line)) return failed("Murmela closed the connection without replying.");
-  auto reply = parse_reply(line);
+  auto reply = parse_reply(std::move(line));
   if (!reply) return failed(fmt::format("Murmela sent an unreadable reply: {}", reply.error()));
-  if (reply->ok) return reply->result;
+  if (reply->ok) return std::move(reply->result);
   if (reply->has_error) return failed(reply->error);
   return failed("Murmela reported an unknown error.");
 }
@@ -124,7 +124,7 @@ Outcome send_request(const std::string& path, std::string_view command, const Js
   auto line = read_line(socket);
   socket.close();
   if (!line) return failed(fmt::format("Murmela closed the connection: {}", line.error()));
-  return interpret(*line);
+  return interpret(*std::move(line));
 }
 
 }  // namespace murmela

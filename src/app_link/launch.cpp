@@ -63,7 +63,7 @@ Done wait_until_answering(pid_t app) {
 
 }  // namespace
 
-Result<Json> launch_and_retry(std::string_view command, const Json& args, bool detach) {
+Result<JsonDocument> launch_and_retry(std::string_view command, const Json& args, bool detach) {
   auto app = find_app();
   if (!app) return fail(app.error());
 

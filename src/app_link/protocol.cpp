@@ -1,6 +1,8 @@
 #include "app_link/protocol.hpp"
 
-#include <set>
+#include <algorithm>
+#include <optional>
+#include <vector>
 
 #include <fmt/format.h>
 
@@ -14,67 +16,79 @@ std::string serialize_request(std::string_view command, const Json& args, bool d
 
 namespace {
 
-// The parser keeps the last of repeated members; the envelope must not have
-// any, so they are caught while parsing.
-std::expected<Json, std::string> parse_without_repeated_members(std::string_view line) {
-  std::set<std::string> seen;
-  std::string repeated;
-  auto watch = [&](int depth, Json::parse_event_t event, Json& parsed) {
-    if (event == Json::parse_event_t::key && depth == 1 && repeated.empty()) {
-      const auto& key = parsed.get_ref<const std::string&>();
-      if (!seen.insert(key).second) repeated = key;
-    }
-    return true;
-  };
-  Json value;
-  try {
-    value = Json::parse(line, watch);
-  } catch (const Json::exception& error) {
-    return std::unexpected(describe_parse_error(error));
+const char* type_name(JsonView value) {
+  switch (value.kind()) {
+    case JsonKind::Null: return "null";
+    case JsonKind::Boolean: return "boolean";
+    case JsonKind::Number: return "number";
+    case JsonKind::String: return "string";
+    case JsonKind::Array: return "array";
+    case JsonKind::Object: return "object";
   }
-  if (!repeated.empty()) return std::unexpected(fmt::format("duplicate field `{}`", repeated));
-  return value;
+  return "value";
 }
 
-std::expected<Reply, std::string> reply_from(const Json& ok, const Json& result,
-                                              const Json& error) {
-  if (!ok.is_boolean()) return std::unexpected("`ok` must be a boolean");
-  if (!error.is_null() && !error.is_string()) {
-    return std::unexpected("`error` must be a string or null");
+// The envelope must not name a member twice; its values are found by name.
+std::expected<std::vector<std::pair<std::string, JsonView>>, std::string> envelope_members(JsonView object) {
+  std::vector<std::pair<std::string, JsonView>> members;
+  const auto children = object.children();
+  for (std::size_t i = 0; i + 1 < children.size(); i += 2) members.emplace_back(children[i].string(), children[i + 1]);
+  auto sorted = members;
+  std::stable_sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  const auto repeated = std::adjacent_find(sorted.begin(), sorted.end(),
+                                           [](const auto& a, const auto& b) { return a.first == b.first; });
+  if (repeated != sorted.end()) return std::unexpected(fmt::format("duplicate field `{}`", repeated->first));
+  return members;
+}
+
+struct Envelope {
+  std::optional<JsonView> ok, result, error;
+};
+
+std::expected<Envelope, std::string> envelope_of(JsonView root) {
+  Envelope envelope;
+  if (root.is_object()) {
+    auto members = envelope_members(root);
+    if (!members) return std::unexpected(members.error());
+    for (const auto& [key, value] : *members) {
+      if (key == "ok") envelope.ok = value;
+      if (key == "result") envelope.result = value;
+      if (key == "error") envelope.error = value;
+    }
+    if (!envelope.ok) return std::unexpected("missing field `ok`");
+    return envelope;
   }
-  Reply reply;
-  reply.ok = ok.get<bool>();
-  reply.result = result;
-  if (error.is_string()) {
-    reply.error = error.get<std::string>();
-    reply.has_error = true;
+  if (root.is_array()) {
+    const auto items = root.children();
+    if (items.empty()) return std::unexpected("missing field `ok`: the reply array is empty");
+    if (items.size() > 3) {
+      return std::unexpected(fmt::format("invalid length {}, expected at most 3 elements", items.size()));
+    }
+    envelope.ok = items[0];
+    if (items.size() > 1) envelope.result = items[1];
+    if (items.size() > 2) envelope.error = items[2];
+    return envelope;
   }
-  return reply;
+  return std::unexpected(fmt::format("invalid type: {}, expected a reply object", type_name(root)));
 }
 
 }  // namespace
 
-std::expected<Reply, std::string> parse_reply(std::string_view line) {
-  auto value = parse_without_repeated_members(line);
-  if (!value) return std::unexpected(value.error());
+std::expected<Reply, std::string> parse_reply(std::string line) {
+  auto document = read_json(std::move(line));
+  if (!document) return std::unexpected(std::move(document.error()));
+  auto envelope = envelope_of(document->root());
+  if (!envelope) return std::unexpected(envelope.error());
 
-  if (value->is_object()) {
-    auto ok = value->find("ok");
-    if (ok == value->end()) return std::unexpected("missing field `ok`");
-    return reply_from(*ok, member_or_null(*value, "result"), member_or_null(*value, "error"));
-  }
-  if (value->is_array()) {
-    const auto& items = *value;
-    if (items.empty()) return std::unexpected("missing field `ok`: the reply array is empty");
-    if (items.size() > 3) {
-      return std::unexpected(
-          fmt::format("invalid length {}, expected at most 3 elements", items.size()));
-    }
-    const Json null;
-    return reply_from(items[0], items.size() > 1 ? items[1] : null,
-                      items.size() > 2 ? items[2] : null);
-  }
-  return std::unexpected(fmt::format("invalid type: {}, expected a reply object", value->type_name()));
+  if (envelope->ok->kind() != JsonKind::Boolean) return std::unexpected("`ok` must be a boolean");
+  const bool has_error = envelope->error && !envelope->error->is_null();
+  if (has_error && !envelope->error->is_string()) return std::unexpected("`error` must be a string or null");
+
+  std::string error = has_error ? envelope->error->string() : std::string();
+  const bool ok = envelope->ok->boolean();
+  JsonDocument result =
+      envelope->result ? std::move(*document).rooted_at(*envelope->result) : *read_json("null");
+  return Reply{.ok = ok, .result = std::move(result), .error = std::move(error), .has_error = has_error};
 }
 
 }  // namespace murmela

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "common/json.hpp"
+#include "common/json_document.hpp"
 
 namespace murmela {
 
@@ -18,7 +19,7 @@ std::string serialize_request(std::string_view command, const Json& args, bool d
 // What one reply line says: the app's result, or its error message.
 struct Reply {
   bool ok = false;
-  Json result;  // null when absent
+  JsonDocument result;  // the reply line, rooted at the result (null when absent)
   std::string error;  // the app's message when !ok
   bool has_error = false;
 };
@@ -26,6 +27,6 @@ struct Reply {
 // Reads a reply envelope: an object {"ok","result","error"} (members in any
 // order, unknown ones ignored, none repeated) or an array [ok, result, error]
 // whose tail may be left off. The error describes why the line is unreadable.
-std::expected<Reply, std::string> parse_reply(std::string_view line);
+std::expected<Reply, std::string> parse_reply(std::string line);
 
 }  // namespace murmela

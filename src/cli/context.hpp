@@ -19,15 +19,17 @@ struct Context {
 // One app command; the app is started when needed unless --no-launch.
 inline Result<Json> call_app(const Context& ctx, std::string_view command, const Json& args,
                              bool detach) {
-  return ctx.app.call(command, args, detach, ctx.invocation.no_launch);
+  auto result = ctx.app.call(command, args, detach, ctx.invocation.no_launch);
+  if (!result) return fail(result.error());
+  return to_json(result->root());
 }
 
 // One app command with the detach marker from --detach; the result printed
-// unchanged.
+// unchanged, straight from the reply's text.
 inline Done call_and_print(const Context& ctx, std::string_view command, const Json& args) {
-  auto result = call_app(ctx, command, args, ctx.invocation.detach);
+  auto result = ctx.app.call(command, args, ctx.invocation.detach, ctx.invocation.no_launch);
   if (!result) return fail(result.error());
-  print_json(ctx.out, *result);
+  print_json(ctx.out, result->root());
   return {};
 }
 

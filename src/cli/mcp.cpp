@@ -6,6 +6,7 @@
 #include <fmt/format.h>
 
 #include "cli/texts.hpp"
+#include "common/json_writer.hpp"
 #include "common/utf8.hpp"
 
 namespace murmela {
@@ -15,9 +16,16 @@ namespace {
 constexpr const char* kDefaultProtocolVersion = "2025-06-18";
 constexpr int kMethodNotFound = -32601;
 
-Json initialize_result(const McpTexts& texts, const Json& message) {
-  const Json params = member_or_null(message, "params");
-  const std::string* requested = string_member(params, "protocolVersion");
+// The client's protocol version when it names one as a string.
+std::optional<std::string> requested_protocol(JsonView message) {
+  const auto params = message.find("params");
+  const auto version = params ? params->find("protocolVersion") : std::nullopt;
+  if (!version || !version->is_string()) return std::nullopt;
+  return version->string();
+}
+
+Json initialize_result(const McpTexts& texts, JsonView message) {
+  const auto requested = requested_protocol(message);
   return {
       {"protocolVersion", requested ? *requested : kDefaultProtocolVersion},
       {"capabilities", {{"tools", Json::object()}}},
@@ -41,7 +49,7 @@ Json tools_call_result(const McpTexts& texts) {
 }
 
 // The result for `method`, or nothing when the method is not served.
-std::optional<Json> result_for(const McpTexts& texts, std::string_view method, const Json& message) {
+std::optional<Json> result_for(const McpTexts& texts, std::string_view method, JsonView message) {
   if (method == "initialize") return initialize_result(texts, message);
   if (method == "tools/list") return tools_list_result(texts);
   if (method == "tools/call") return tools_call_result(texts);
@@ -66,18 +74,22 @@ McpTexts mcp_texts() {
                       cli_path_text())};
 }
 
-std::optional<Json> mcp_reply(const McpTexts& texts, std::string_view line) {
-  auto message = parse_json(line);
-  if (!message || !message->is_object() || !message->contains("id")) return std::nullopt;
+std::optional<std::string> mcp_reply(const McpTexts& texts, std::string_view line) {
+  auto document = read_json(std::string(line));
+  if (!document || !document->root().is_object()) return std::nullopt;
+  const JsonView message = document->root();
+  const auto id = message.find("id");
+  if (!id) return std::nullopt;
 
-  const std::string* method = string_member(*message, "method");
-  Json reply = {{"jsonrpc", "2.0"}, {"id", message->at("id")}};
-  if (auto result = result_for(texts, method ? *method : "", *message)) {
-    reply["result"] = *std::move(result);
-  } else {
-    reply["error"] = {{"code", kMethodNotFound}, {"message", texts.instructions}};
+  // The id goes back exactly as it came, numbers of any size included.
+  const std::string id_text = json_text(*id, {.pretty = false, .numbers_as_written = true});
+  const auto method = message.find("method");
+  const std::string method_name = method && method->is_string() ? method->string() : "";
+  if (auto result = result_for(texts, method_name, message)) {
+    return fmt::format(R"({{"id":{},"jsonrpc":"2.0","result":{}}})", id_text, to_compact(*result));
   }
-  return reply;
+  const Json error = {{"code", kMethodNotFound}, {"message", texts.instructions}};
+  return fmt::format(R"({{"error":{},"id":{},"jsonrpc":"2.0"}})", to_compact(error), id_text);
 }
 
 Done run_mcp() {
@@ -98,7 +110,7 @@ Done run_mcp() {
     }
 
     auto reply = mcp_reply(texts, line);
-    if (reply && !write_line(to_compact(*reply))) break;
+    if (reply && !write_line(*reply)) break;
   }
   std::free(buffer);
   return {};

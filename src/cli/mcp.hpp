@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "common/cli_error.hpp"
@@ -18,7 +19,8 @@ McpTexts mcp_texts();
 
 // The reply to one incoming line, or nothing when the line goes unanswered
 // (not JSON, not an object, or a notification without an `id`).
-std::optional<Json> mcp_reply(const McpTexts& texts, std::string_view line);
+// The reply is one compact line, without its line feed.
+std::optional<std::string> mcp_reply(const McpTexts& texts, std::string_view line);
 
 // The stub MCP server on stdin/stdout: one JSON-RPC message per line, until
 // the input ends. Always succeeds.

@@ -6,18 +6,25 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/json_document.hpp"
+
 namespace murmela {
 
-// Objects are std::map-backed, so members are always kept in ascending byte
-// order of their keys, however they were built or received.
+// Values that commands build and shape. Objects are std::map-backed, so
+// members are always kept in ascending byte order of their keys, however
+// they were built or received.
 using Json = nlohmann::json;
 
-// Parses exactly one JSON document (whitespace around it allowed). The error
-// is the parser's description of the fault, with its line and column.
+// Parses exactly one JSON document with the strict reader. The error is the
+// reader's description of the fault, with its line and column.
 std::expected<Json, std::string> parse_json(std::string_view text);
 
-// The parser's description of a fault, with its line and column.
-std::string describe_parse_error(const Json::exception& error);
+// A document's value as a Json value. Integers beyond 64 bits become
+// doubles, and numbers beyond a double's range infinite.
+Json to_json(JsonView value);
+
+// A built value as a document, for code that takes documents.
+JsonDocument to_document(const Json& value);
 
 // Compact form: no spaces or line breaks; minimal escaping, UTF-8 kept.
 std::string to_compact(const Json& value);

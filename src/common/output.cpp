@@ -1,5 +1,7 @@
 #include "common/output.hpp"
 
+#include "common/json_writer.hpp"
+
 namespace murmela {
 
 void FileOutput::write(std::string_view text) {
@@ -8,9 +10,13 @@ void FileOutput::write(std::string_view text) {
 }
 
 void print_json(Output& out, const Json& value) {
-  std::string text = to_pretty(value);
-  text.push_back('\n');
-  out.write(text);
+  write_json(out, value, kPrettyJson);
+  out.write("\n");
+}
+
+void print_json(Output& out, JsonView value) {
+  write_json(out, value, kPrettyJson);
+  out.write("\n");
 }
 
 }  // namespace murmela

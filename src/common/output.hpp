@@ -37,5 +37,6 @@ class StringOutput final : public Output {
 // The output style of every JSON result: two-space indent, keys in byte
 // order, one line feed after it.
 void print_json(Output& out, const Json& value);
+void print_json(Output& out, JsonView value);
 
 }  // namespace murmela

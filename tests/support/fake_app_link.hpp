@@ -25,14 +25,15 @@ class FakeAppLink final : public murmela::AppLink {
     answers_[command].push_back(std::move(answer));
   }
 
-  murmela::Result<murmela::Json> call(std::string_view command, const murmela::Json& args,
-                                      bool detach, bool no_launch) override {
+  murmela::Result<murmela::JsonDocument> call(std::string_view command, const murmela::Json& args,
+                                              bool detach, bool no_launch) override {
     calls.push_back({std::string(command), args, detach, no_launch});
     auto found = answers_.find(std::string(command));
-    if (found == answers_.end() || found->second.empty()) return murmela::Json();
+    if (found == answers_.end() || found->second.empty()) return murmela::to_document(nullptr);
     auto answer = found->second.front();
     if (found->second.size() > 1) found->second.pop_front();
-    return answer;
+    if (!answer) return murmela::fail(answer.error());
+    return murmela::to_document(*answer);
   }
 
   std::vector<Call> calls;

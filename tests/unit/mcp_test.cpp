@@ -10,7 +10,7 @@ const McpTexts kTexts{"GUIDE\nline two\n", "INSTRUCTIONS"};
 
 std::string reply(std::string_view line) {
   auto answer = mcp_reply(kTexts, line);
-  return answer ? to_compact(*answer) : "(none)";
+  return answer ? *answer : "(none)";
 }
 
 TEST(McpReply, MethodTable) {

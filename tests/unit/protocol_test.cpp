@@ -49,7 +49,7 @@ TEST(Reply, AcceptedEnvelopes) {
     auto reply = parse_reply(c.line);
     ASSERT_TRUE(reply) << reply.error();
     EXPECT_EQ(reply->ok, c.ok);
-    EXPECT_EQ(reply->result, Json::parse(c.result));
+    EXPECT_EQ(to_json(reply->result.root()), Json::parse(c.result));
     EXPECT_EQ(reply->has_error, c.error != nullptr);
     if (c.error) {
       EXPECT_EQ(reply->error, c.error);
@@ -96,5 +96,5 @@ TEST(ParseJson, LongTokensAreCutInTheDescription) {
   auto parsed = parse_json(unterminated);
   ASSERT_FALSE(parsed);
   EXPECT_LT(parsed.error().size(), 200u);
-  EXPECT_TRUE(parsed.error().starts_with("parse error at line 1, column 100002")) << parsed.error();
+  EXPECT_TRUE(parsed.error().starts_with("EOF while parsing a string at line 1, column 100002")) << parsed.error();
 }

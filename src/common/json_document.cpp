@@ -1,0 +1,420 @@
+#include "common/json_document.hpp"
+
+#include <array>
+#include <limits>
+
+#include <fmt/format.h>
+
+namespace murmela {
+
+namespace {
+
+bool is_json_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Bytes a string scan can pass over without a closer look: printable ASCII
+// other than the quotation mark and the backslash.
+constexpr std::array<bool, 256> kPlainStringByte = [] {
+  std::array<bool, 256> plain{};
+  for (int c = 0x20; c < 0x80; ++c) plain[c] = c != '"' && c != '\\';
+  return plain;
+}();
+
+// The length of the UTF-8 sequence at the start of `bytes` (at least one
+// byte, not ASCII), or 0 when it is not well formed.
+std::size_t utf8_sequence_length(std::string_view bytes) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+  const auto continuation = [&](std::size_t i) { return i < bytes.size() && (byte(i) & 0xC0) == 0x80; };
+  const unsigned char lead = byte(0);
+  if (lead >= 0xC2 && lead <= 0xDF) return continuation(1) ? 2 : 0;
+  if (lead >= 0xE0 && lead <= 0xEF) {
+    if (!continuation(1) || !continuation(2)) return 0;
+    if (lead == 0xE0 && byte(1) < 0xA0) return 0;  // overlong
+    if (lead == 0xED && byte(1) >= 0xA0) return 0;  // surrogate
+    return 3;
+  }
+  if (lead >= 0xF0 && lead <= 0xF4) {
+    if (!continuation(1) || !continuation(2) || !continuation(3)) return 0;
+    if (lead == 0xF0 && byte(1) < 0x90) return 0;  // overlong
+    if (lead == 0xF4 && byte(1) >= 0x90) return 0;  // above U+10FFFF
+    return 4;
+  }
+  return 0;
+}
+
+void append_utf8(std::string& out, std::uint32_t code_point) {
+  if (code_point < 0x80) {
+    out.push_back(static_cast<char>(code_point));
+  } else if (code_point < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (code_point >> 6)));
+    out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
+  } else if (code_point < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (code_point >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (code_point >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((code_point >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
+  }
+}
+
+// The reader: one pass over the text with an explicit stack of open
+// containers, so the depth of the input never reaches the call stack.
+class Reader {
+ public:
+  explicit Reader(std::string_view text) : text_(text) {}
+
+  std::expected<std::vector<JsonNode>, std::string> read() {
+    if (text_.size() >= std::numeric_limits<std::uint32_t>::max()) {
+      return std::unexpected(std::string("the text is too large for a JSON document"));
+    }
+    skip_space();
+    for (;;) {
+      const Step step = value();
+      if (step == Step::Failed) return std::unexpected(error_);
+      if (step == Step::Opened) {
+        // The first member or element of the container just opened.
+        if (in_object() && !key()) return std::unexpected(error_);
+        continue;
+      }
+      // A value is complete: close every container that ends here, then go
+      // on with the next member or element of the innermost one still open.
+      for (;;) {
+        skip_space();
+        if (open_.empty()) {
+          if (pos_ != text_.size()) return fail("trailing characters");
+          return std::move(nodes_);
+        }
+        const bool object = in_object();
+        if (at(',')) {
+          ++pos_;
+          skip_space();
+          if (object && !key()) return std::unexpected(error_);
+          break;
+        }
+        if (at(object ? '}' : ']')) {
+          close_container();
+          continue;
+        }
+        if (pos_ == text_.size()) return fail(object ? "EOF while parsing an object" : "EOF while parsing a list");
+        return fail(object ? "expected `,` or `}`" : "expected `,` or `]`");
+      }
+    }
+  }
+
+ private:
+  enum class Step { Complete, Opened, Failed };
+
+  bool in_object() const { return text_[nodes_[open_.back()].start] == '{'; }
+  bool at(char c) const { return pos_ < text_.size() && text_[pos_] == c; }
+
+  void skip_space() {
+    while (pos_ < text_.size() && is_json_space(text_[pos_])) ++pos_;
+  }
+
+  std::unexpected<std::string> fail(std::string_view what) {
+    set_error(what);
+    return std::unexpected(error_);
+  }
+
+  bool set_error(std::string_view what) {
+    std::size_t line = 1, column = 1;
+    for (std::size_t i = 0; i < pos_; ++i) {
+      if (text_[i] == '\n') {
+        ++line;
+        column = 1;
+      } else {
+        ++column;
+      }
+    }
+    error_ = fmt::format("{} at line {}, column {}", what, line, column);
+    return false;
+  }
+
+  std::uint32_t add_node(std::size_t start) {
+    nodes_.push_back({static_cast<std::uint32_t>(start), 0, 0});
+    return static_cast<std::uint32_t>(nodes_.size() - 1);
+  }
+
+  void finish_node(std::uint32_t index) {
+    nodes_[index].end = static_cast<std::uint32_t>(pos_);
+    nodes_[index].after = static_cast<std::uint32_t>(nodes_.size());
+  }
+
+  void close_container() {
+    ++pos_;
+    finish_node(open_.back());
+    open_.pop_back();
+  }
+
+  // One value. A container is only opened (and closed again when empty):
+  // its contents are read by the loop in read().
+  Step value() {
+    if (pos_ == text_.size()) return failed("EOF while parsing a value");
+    bool complete = false;
+    switch (text_[pos_]) {
+      case '{':
+      case '[':
+        return open_container();
+      case '"':
+        complete = string();
+        break;
+      case 't':
+        complete = literal("true");
+        break;
+      case 'f':
+        complete = literal("false");
+        break;
+      case 'n':
+        complete = literal("null");
+        break;
+      default:
+        if (text_[pos_] != '-' && !is_digit(text_[pos_])) return failed("expected value");
+        complete = number();
+    }
+    return complete ? Step::Complete : Step::Failed;
+  }
+
+  Step failed(std::string_view what) {
+    set_error(what);
+    return Step::Failed;
+  }
+
+  Step open_container() {
+    if (open_.size() >= kMaxJsonDepth) return failed("recursion limit exceeded");
+    const bool object = text_[pos_] == '{';
+    open_.push_back(add_node(pos_));
+    ++pos_;
+    skip_space();
+    if (at(object ? '}' : ']')) {
+      close_container();
+      return Step::Complete;
+    }
+    return Step::Opened;
+  }
+
+  // A member's key and the colon after it.
+  bool key() {
+    if (!at('"')) return set_error(pos_ == text_.size() ? "EOF while parsing an object" : "key must be a string");
+    if (!string()) return false;
+    skip_space();
+    if (!at(':')) return set_error(pos_ == text_.size() ? "EOF while parsing an object" : "expected `:`");
+    ++pos_;
+    skip_space();
+    return true;
+  }
+
+  bool literal(std::string_view word) {
+    if (text_.substr(pos_, word.size()) != word) return set_error("expected value");
+    const auto node = add_node(pos_);
+    pos_ += word.size();
+    finish_node(node);
+    return true;
+  }
+
+  bool digits() {
+    if (pos_ == text_.size() || !is_digit(text_[pos_])) {
+      return set_error(pos_ == text_.size() ? "EOF while parsing a value" : "invalid number");
+    }
+    while (pos_ < text_.size() && is_digit(text_[pos_])) ++pos_;
+    return true;
+  }
+
+  bool number() {
+    const auto node = add_node(pos_);
+    if (at('-')) ++pos_;
+    if (at('0')) {
+      ++pos_;
+    } else if (!digits()) {
+      return false;
+    }
+    if (at('.')) {
+      ++pos_;
+      if (!digits()) return false;
+    }
+    if (at('e') || at('E')) {
+      ++pos_;
+      if (at('+') || at('-')) ++pos_;
+      if (!digits()) return false;
+    }
+    finish_node(node);
+    return true;
+  }
+
+  bool string() {
+    const auto node = add_node(pos_);
+    ++pos_;
+    for (;;) {
+      while (pos_ < text_.size() && kPlainStringByte[static_cast<unsigned char>(text_[pos_])]) ++pos_;
+      if (pos_ == text_.size()) return set_error("EOF while parsing a string");
+      const auto byte = static_cast<unsigned char>(text_[pos_]);
+      if (byte == '"') break;
+      if (byte == '\\') {
+        if (!escape()) return false;
+      } else if (byte < 0x20) {
+        return set_error("control character (\\u0000-\\u001F) found while parsing a string");
+      } else {
+        const std::size_t length = utf8_sequence_length(text_.substr(pos_));
+        if (length == 0) return set_error("invalid UTF-8 in a string");
+        pos_ += length;
+      }
+    }
+    ++pos_;
+    finish_node(node);
+    return true;
+  }
+
+  bool escape() {
+    ++pos_;
+    if (pos_ == text_.size()) return set_error("EOF while parsing a string");
+    const char c = text_[pos_];
+    if (c == 'u') {
+      for (int i = 1; i <= 4; ++i) {
+        if (pos_ + i >= text_.size() || hex_value(text_[pos_ + i]) < 0) {
+          pos_ += i;
+          return set_error("invalid \\u escape");
+        }
+      }
+      pos_ += 5;
+      return true;
+    }
+    if (std::string_view("\"\\/bfnrt").find(c) == std::string_view::npos) return set_error("invalid escape");
+    ++pos_;
+    return true;
+  }
+
+  std::string_view text_;
+  std::size_t pos_ = 0;
+  std::vector<JsonNode> nodes_;
+  std::vector<std::uint32_t> open_;  // indexes of the containers not yet closed
+  std::string error_;
+};
+
+std::uint32_t read_hex4(std::string_view text) {
+  std::uint32_t value = 0;
+  for (char c : text.substr(0, 4)) value = value * 16 + static_cast<std::uint32_t>(hex_value(c));
+  return value;
+}
+
+}  // namespace
+
+JsonKind JsonView::kind() const {
+  switch (text_[nodes_[index_].start]) {
+    case '{':
+      return JsonKind::Object;
+    case '[':
+      return JsonKind::Array;
+    case '"':
+      return JsonKind::String;
+    case 't':
+    case 'f':
+      return JsonKind::Boolean;
+    case 'n':
+      return JsonKind::Null;
+    default:
+      return JsonKind::Number;
+  }
+}
+
+std::string_view JsonView::source() const {
+  const JsonNode& node = nodes_[index_];
+  return {text_ + node.start, node.end - node.start};
+}
+
+std::string_view JsonView::string_source() const {
+  const std::string_view text = source();
+  return text.substr(1, text.size() - 2);
+}
+
+std::string JsonView::string() const { return decode_json_string(string_source()); }
+
+bool JsonView::boolean() const { return text_[nodes_[index_].start] == 't'; }
+
+bool JsonView::is_integer() const {
+  return kind() == JsonKind::Number && source().find_first_of(".eE") == std::string_view::npos;
+}
+
+std::vector<JsonView> JsonView::children() const {
+  std::vector<JsonView> found;
+  for (std::uint32_t child = index_ + 1; child < after_index(); child = nodes_[child].after) {
+    found.push_back(at(child));
+  }
+  return found;
+}
+
+std::optional<JsonView> JsonView::find(std::string_view key) const {
+  if (!is_object()) return std::nullopt;
+  std::optional<JsonView> found;
+  for (std::uint32_t child = index_ + 1; child < after_index();) {
+    const JsonView name = at(child);
+    const JsonView value = at(name.after_index());
+    const std::string_view source = name.string_source();
+    const bool plain = source.find('\\') == std::string_view::npos;
+    if (plain ? source == key : name.string() == key) found = value;
+    child = value.after_index();
+  }
+  return found;
+}
+
+JsonView JsonDocument::root() const { return {data_->nodes.data(), data_->text.data(), root_}; }
+
+JsonDocument JsonDocument::rooted_at(JsonView value) && {
+  root_ = value.index();
+  return std::move(*this);
+}
+
+std::expected<JsonDocument, std::string> read_json(std::string text) {
+  auto nodes = Reader(text).read();
+  if (!nodes) return std::unexpected(std::move(nodes.error()));
+  auto data = std::make_unique<JsonDocument::Data>();
+  data->text = std::move(text);
+  data->nodes = std::move(*nodes);
+  return JsonDocument(std::move(data));
+}
+
+std::string decode_json_string(std::string_view source) {
+  std::string out;
+  out.reserve(source.size());
+  for (std::size_t i = 0; i < source.size();) {
+    const std::size_t backslash = source.find('\\', i);
+    if (backslash == std::string_view::npos) {
+      out.append(source.substr(i));
+      break;
+    }
+    out.append(source.substr(i, backslash - i));
+    const char c = source[backslash + 1];
+    i = backslash + 2;
+    switch (c) {
+      case 'b': out.push_back('\b'); continue;
+      case 'f': out.push_back('\f'); continue;
+      case 'n': out.push_back('\n'); continue;
+      case 'r': out.push_back('\r'); continue;
+      case 't': out.push_back('\t'); continue;
+      case 'u': break;
+      default: out.push_back(c); continue;
+    }
+    std::uint32_t code_point = read_hex4(source.substr(i));
+    i += 4;
+    if (code_point >= 0xD800 && code_point <= 0xDBFF && source.substr(i, 2) == "\\u") {
+      const std::uint32_t low = read_hex4(source.substr(i + 2));
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        code_point = 0x10000 + ((code_point - 0xD800) << 10) + (low - 0xDC00);
+        i += 6;
+      }
+    }
+    if (code_point >= 0xD800 && code_point <= 0xDFFF) code_point = 0xFFFD;
+    append_utf8(out, code_point);
+  }
+  return out;
+}
+
+}  // namespace murmela

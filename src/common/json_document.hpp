@@ -1,0 +1,102 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace murmela {
+
+// Deeper nesting than this is refused: nothing a person or the app writes
+// comes near it, and it bounds every walk over a document.
+inline constexpr std::size_t kMaxJsonDepth = 1000;
+
+enum class JsonKind { Null, Boolean, Number, String, Array, Object };
+
+// Where one value stands in a document's text. Containers also know where
+// their descendants end in the flat list, so a walk can skip them.
+struct JsonNode {
+  std::uint32_t start;  // offset of the value's first byte
+  std::uint32_t end;    // offset one past its last byte
+  std::uint32_t after;  // index one past the value's last descendant
+};
+
+// One value inside a JsonDocument: a cheap handle, valid while the document
+// lives. Scalars keep their exact source text, so nothing is lost between
+// reading a value and writing it out again.
+class JsonView {
+ public:
+  JsonKind kind() const;
+  bool is_object() const { return kind() == JsonKind::Object; }
+  bool is_array() const { return kind() == JsonKind::Array; }
+  bool is_string() const { return kind() == JsonKind::String; }
+  bool is_null() const { return kind() == JsonKind::Null; }
+
+  // The value's source text, surrounding whitespace excluded.
+  std::string_view source() const;
+  // A string's text between its quotes, escapes as written.
+  std::string_view string_source() const;
+  // A string's decoded text; a lone surrogate escape becomes U+FFFD.
+  std::string string() const;
+  bool boolean() const;  // true for `true`
+  // A number written without fraction or exponent.
+  bool is_integer() const;
+
+  // Containers: the elements of an array, or the keys and values of an object
+  // alternately, in source order.
+  std::vector<JsonView> children() const;
+  // For walks without allocation: a container's children are the views from
+  // index() + 1, each followed by the one at its after_index(), up to the
+  // container's own after_index().
+  std::uint32_t index() const { return index_; }
+  std::uint32_t after_index() const { return nodes_[index_].after; }
+  JsonView at(std::uint32_t index) const { return {nodes_, text_, index}; }
+
+  // An object's member `key` (the last one when it is repeated).
+  std::optional<JsonView> find(std::string_view key) const;
+
+ private:
+  friend class JsonDocument;
+  JsonView(const JsonNode* nodes, const char* text, std::uint32_t index)
+      : nodes_(nodes), text_(text), index_(index) {}
+
+  const JsonNode* nodes_;
+  const char* text_;
+  std::uint32_t index_;
+};
+
+// A JSON text that the strict reader accepted, with a flat index of its values.
+class JsonDocument {
+ public:
+  JsonView root() const;
+  // The same document with `value` (a value of this document) as its root.
+  JsonDocument rooted_at(JsonView value) &&;
+  const std::string& text() const { return data_->text; }
+
+ private:
+  friend std::expected<JsonDocument, std::string> read_json(std::string text);
+  struct Data {
+    std::string text;
+    std::vector<JsonNode> nodes;
+  };
+  explicit JsonDocument(std::unique_ptr<Data> data) : data_(std::move(data)) {}
+
+  std::unique_ptr<Data> data_;  // on the heap, so views survive moving the document
+  std::uint32_t root_ = 0;
+};
+
+// Reads exactly one JSON document as RFC 8259 defines it: the whole byte
+// range, valid UTF-8, only space, tab, line feed and carriage return around
+// it, nesting up to kMaxJsonDepth. The error describes the fault with its
+// line and column.
+std::expected<JsonDocument, std::string> read_json(std::string text);
+
+// The decoded form of a string's source text (between the quotes), which the
+// reader has accepted; a lone surrogate escape becomes U+FFFD.
+std::string decode_json_string(std::string_view source);
+
+}  // namespace murmela

@@ -1,0 +1,458 @@
+#include "common/json_writer.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <deque>
+#include <vector>
+
+#include "common/utf8.hpp"
+
+namespace murmela {
+
+namespace {
+
+constexpr std::size_t kFlushBytes = 1 << 16;
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return c - 'A' + 10;
+}
+
+std::uint32_t read_hex4(std::string_view text) {
+  std::uint32_t value = 0;
+  for (char c : text.substr(0, 4)) value = value * 16 + static_cast<std::uint32_t>(hex_value(c));
+  return value;
+}
+
+void append_utf8(std::string& out, std::uint32_t code_point) {
+  if (code_point < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (code_point >> 6)));
+  } else if (code_point < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (code_point >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (code_point >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((code_point >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
+  }
+  out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
+}
+
+// Quotation mark, backslash and control characters, as the request line
+// and the output escape them; everything else stays as it is.
+void append_escaped_char(std::string& out, unsigned char c) {
+  switch (c) {
+    case '"': out += "\\\""; return;
+    case '\\': out += "\\\\"; return;
+    case '\b': out += "\\b"; return;
+    case '\f': out += "\\f"; return;
+    case '\n': out += "\\n"; return;
+    case '\r': out += "\\r"; return;
+    case '\t': out += "\\t"; return;
+    default:
+      out += "\\u00";
+      out.push_back(kHexDigits[c >> 4]);
+      out.push_back(kHexDigits[c & 0xF]);
+  }
+}
+
+bool needs_escape(char c) { return c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20; }
+
+// Text assembled here and handed to the output in large pieces.
+class Sink {
+ public:
+  explicit Sink(Output& out) : out_(out) { buffer_.reserve(kFlushBytes + 4096); }
+  ~Sink() { flush(); }
+
+  std::string& buffer() { return buffer_; }
+  void maybe_flush() {
+    if (buffer_.size() >= kFlushBytes) flush();
+  }
+  void flush() {
+    if (!buffer_.empty()) out_.write(buffer_);
+    buffer_.clear();
+  }
+
+ private:
+  Output& out_;
+  std::string buffer_;
+};
+
+// Layout shared by both walks: separators, indentation and scalars.
+class Layout {
+ public:
+  Layout(Output& out, JsonStyle style) : sink_(out), style_(style) {}
+
+  JsonStyle style() const { return style_; }
+
+  // Before each element or member of the innermost open container.
+  void next_item(bool first) {
+    std::string& out = sink_.buffer();
+    if (!first) out.push_back(',');
+    if (style_.pretty) new_line(depth_);
+  }
+  void open(char bracket) {
+    sink_.buffer().push_back(bracket);
+    ++depth_;
+  }
+  void close(char bracket) {
+    --depth_;
+    if (style_.pretty) new_line(depth_);
+    sink_.buffer().push_back(bracket);
+    sink_.maybe_flush();
+  }
+  void empty(char open, char close) {
+    sink_.buffer().push_back(open);
+    sink_.buffer().push_back(close);
+  }
+  void after_key() { sink_.buffer() += style_.pretty ? ": " : ":"; }
+  void raw(std::string_view text) {
+    sink_.buffer() += text;
+    sink_.maybe_flush();
+  }
+
+  // Decoded UTF-8 text.
+  void string(std::string_view text) {
+    std::string& out = sink_.buffer();
+    out.push_back('"');
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (!needs_escape(text[i])) continue;
+      out.append(text.substr(run, i - run));
+      append_escaped_char(out, static_cast<unsigned char>(text[i]));
+      run = i + 1;
+    }
+    out.append(text.substr(run));
+    out.push_back('"');
+    sink_.maybe_flush();
+  }
+
+  // A string as the strict reader accepted it, between its quotes: its
+  // escapes are written anew in the minimal form. A lone surrogate, which
+  // has no UTF-8 form, keeps its escape, so nothing is lost.
+  void string_source(std::string_view source) {
+    std::string& out = sink_.buffer();
+    out.push_back('"');
+    for (std::size_t i = 0; i < source.size();) {
+      const std::size_t backslash = source.find('\\', i);
+      if (backslash == std::string_view::npos) {
+        out.append(source.substr(i));
+        break;
+      }
+      out.append(source.substr(i, backslash - i));
+      i = backslash + 2;
+      const char c = source[backslash + 1];
+      switch (c) {
+        case '"': out += "\\\""; continue;
+        case '\\': out += "\\\\"; continue;
+        case '/': out.push_back('/'); continue;
+        case 'u': break;
+        default:  // b f n r t
+          out.push_back('\\');
+          out.push_back(c);
+          continue;
+      }
+      std::uint32_t code_point = read_hex4(source.substr(i));
+      i += 4;
+      if (code_point >= 0xD800 && code_point <= 0xDBFF && source.substr(i, 2) == "\\u") {
+        const std::uint32_t low = read_hex4(source.substr(i + 2));
+        if (low >= 0xDC00 && low <= 0xDFFF) {
+          code_point = 0x10000 + ((code_point - 0xD800) << 10) + (low - 0xDC00);
+          i += 6;
+        }
+      }
+      if (code_point >= 0xD800 && code_point <= 0xDFFF) {
+        out += "\\u";
+        for (int shift = 12; shift >= 0; shift -= 4) out.push_back(kHexDigits[(code_point >> shift) & 0xF]);
+      } else if (code_point < 0x80) {
+        if (needs_escape(static_cast<char>(code_point))) {
+          append_escaped_char(out, static_cast<unsigned char>(code_point));
+        } else {
+          out.push_back(static_cast<char>(code_point));
+        }
+      } else {
+        append_utf8(out, code_point);
+      }
+    }
+    out.push_back('"');
+    sink_.maybe_flush();
+  }
+
+  void number_source(std::string_view source) {
+    if (style_.numbers_as_written) return raw(source);
+    if (source.find_first_of(".eE") == std::string_view::npos) {
+      // An integer of any size prints as written; only "-0" has another form.
+      return raw(source == "-0" ? std::string_view("0") : source);
+    }
+    double value = 0;
+    const auto parsed = std::from_chars(source.data(), source.data() + source.size(), value);
+    if (parsed.ec != std::errc() || !std::isfinite(value)) return raw(source);
+    raw(format_double(value));
+  }
+
+ private:
+  void new_line(std::size_t depth) {
+    std::string& out = sink_.buffer();
+    out.push_back('\n');
+    out.append(2 * depth, ' ');
+  }
+
+  Sink sink_;
+  JsonStyle style_;
+  std::size_t depth_ = 0;
+};
+
+// The document walk. Each open container is a frame; an object's members
+// are gathered in one shared arena, sorted there and dropped when the object
+// closes, so the walk allocates little however many objects there are.
+class ViewWriter {
+ public:
+  ViewWriter(Output& out, JsonStyle style) : layout_(out, style) {}
+
+  void write(JsonView root) {
+    value(root);
+    while (!frames_.empty()) {
+      Frame& frame = frames_.back();
+      const bool first = frame.first;
+      frame.first = false;
+      if (frame.object) {
+        if (frame.next == frame.end) {
+          close();
+          continue;
+        }
+        const Member member = members_[frame.next++];
+        layout_.next_item(first);
+        layout_.string_source(member.key_source);
+        layout_.after_key();
+        value(member.value);
+      } else {
+        if (frame.next == frame.end) {
+          close();
+          continue;
+        }
+        const JsonView element = frame.container.at(static_cast<std::uint32_t>(frame.next));
+        frame.next = element.after_index();
+        layout_.next_item(first);
+        value(element);
+      }
+    }
+  }
+
+ private:
+  struct Member {
+    std::string_view key;         // decoded, for ordering
+    std::string_view key_source;  // as written
+    JsonView value;
+  };
+  struct Frame {
+    JsonView container;
+    bool object;
+    bool first;
+    std::size_t next;  // arrays: node index; objects: position in members_
+    std::size_t end;
+    std::size_t members_mark;  // objects: where their members start in members_
+    std::size_t decoded_mark;
+  };
+
+  void value(JsonView view) {
+    switch (view.kind()) {
+      case JsonKind::String:
+        return layout_.string_source(view.string_source());
+      case JsonKind::Number:
+        return layout_.number_source(view.source());
+      case JsonKind::Null:
+      case JsonKind::Boolean:
+        return layout_.raw(view.source());
+      case JsonKind::Array:
+      case JsonKind::Object:
+        return open(view);
+    }
+  }
+
+  void open(JsonView view) {
+    const bool object = view.is_object();
+    if (view.after_index() == view.index() + 1) return layout_.empty(object ? '{' : '[', object ? '}' : ']');
+    layout_.open(object ? '{' : '[');
+    if (!object) {
+      frames_.push_back({view, false, true, view.index() + 1u, view.after_index(), members_.size(), decoded_.size()});
+      return;
+    }
+    const std::size_t begin = members_.size();
+    const std::size_t mark = decoded_.size();
+    gather_members(view);
+    frames_.push_back({view, true, true, begin, members_.size(), begin, mark});
+  }
+
+  void gather_members(JsonView object) {
+    const std::size_t begin = members_.size();
+    for (std::uint32_t child = object.index() + 1; child < object.after_index();) {
+      const JsonView name = object.at(child);
+      const JsonView value = object.at(name.after_index());
+      std::string_view key = name.string_source();
+      const std::string_view key_source = key;
+      if (key.find('\\') != std::string_view::npos) key = decoded_.emplace_back(name.string());
+      members_.push_back({key, key_source, value});
+      child = value.after_index();
+    }
+    const auto first = members_.begin() + static_cast<std::ptrdiff_t>(begin);
+    const auto by_key = [](const Member& a, const Member& b) { return a.key < b.key; };
+    const auto strictly_ascending = [](const Member& a, const Member& b) { return !(a.key < b.key); };
+    if (std::adjacent_find(first, members_.end(), strictly_ascending) == members_.end()) return;
+    std::stable_sort(first, members_.end(), by_key);
+    // Of a repeated key the last value counts, as when the text is parsed.
+    auto kept = first;
+    for (auto it = first; it != members_.end(); ++it) {
+      if (std::next(it) != members_.end() && std::next(it)->key == it->key) continue;
+      *kept++ = *it;
+    }
+    members_.erase(kept, members_.end());
+  }
+
+  void close() {
+    const Frame& frame = frames_.back();
+    layout_.close(frame.object ? '}' : ']');
+    // Nothing above this object's members in the arena belongs to a frame
+    // still open.
+    members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(frame.members_mark), members_.end());
+    decoded_.resize(frame.decoded_mark);
+    frames_.pop_back();
+  }
+
+  Layout layout_;
+  std::vector<Frame> frames_;
+  std::vector<Member> members_;
+  std::deque<std::string> decoded_;  // keys with escapes, decoded; stable addresses
+};
+
+// The walk over a value built in memory, whose objects are ordered already.
+class JsonWriter {
+ public:
+  JsonWriter(Output& out, JsonStyle style) : layout_(out, style) {}
+
+  void write(const Json& root) {
+    value(root);
+    while (!frames_.empty()) {
+      Frame& frame = frames_.back();
+      if (frame.next == frame.end) {
+        layout_.close(frame.container->is_object() ? '}' : ']');
+        frames_.pop_back();
+        continue;
+      }
+      const auto item = frame.next++;
+      layout_.next_item(std::exchange(frame.first, false));
+      if (frame.container->is_object()) {
+        layout_.string(item.key());
+        layout_.after_key();
+      }
+      value(*item);
+    }
+  }
+
+ private:
+  struct Frame {
+    const Json* container;
+    Json::const_iterator next;
+    Json::const_iterator end;
+    bool first;
+  };
+
+  void value(const Json& value) {
+    switch (value.type()) {
+      case Json::value_t::object:
+      case Json::value_t::array:
+        if (value.empty()) return layout_.empty(value.is_object() ? '{' : '[', value.is_object() ? '}' : ']');
+        layout_.open(value.is_object() ? '{' : '[');
+        frames_.push_back({&value, value.begin(), value.end(), true});
+        return;
+      case Json::value_t::string: {
+        const auto& text = value.get_ref<const std::string&>();
+        if (is_valid_utf8(text)) return layout_.string(text);
+        return layout_.string(lossy_utf8(text));
+      }
+      case Json::value_t::boolean:
+        return layout_.raw(value.get<bool>() ? "true" : "false");
+      case Json::value_t::number_integer:
+        return layout_.raw(std::to_string(value.get<std::int64_t>()));
+      case Json::value_t::number_unsigned:
+        return layout_.raw(std::to_string(value.get<std::uint64_t>()));
+      case Json::value_t::number_float: {
+        const double number = value.get<double>();
+        return layout_.raw(std::isfinite(number) ? format_double(number) : "null");
+      }
+      default:  // null, and the binary and discarded kinds, which nothing here makes
+        return layout_.raw("null");
+    }
+  }
+
+  Layout layout_;
+  std::vector<Frame> frames_;
+};
+
+}  // namespace
+
+void write_json(Output& out, JsonView value, JsonStyle style) { ViewWriter(out, style).write(value); }
+
+void write_json(Output& out, const Json& value, JsonStyle style) { JsonWriter(out, style).write(value); }
+
+std::string json_text(JsonView value, JsonStyle style) {
+  StringOutput out;
+  write_json(out, value, style);
+  return out.text();
+}
+
+std::string json_text(const Json& value, JsonStyle style) {
+  StringOutput out;
+  write_json(out, value, style);
+  return out.text();
+}
+
+std::string format_double(double value) {
+  char buffer[64];
+  const auto written = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
+  std::string_view text(buffer, static_cast<std::size_t>(written.ptr - buffer));
+
+  std::string out;
+  if (text.starts_with('-')) {
+    out.push_back('-');
+    text.remove_prefix(1);
+  }
+  const std::size_t e = text.find('e');
+  std::string digits(text.substr(0, e));
+  std::erase(digits, '.');
+  int exponent = 0;
+  std::string_view exponent_text = text.substr(e + 1);
+  if (exponent_text.starts_with('+')) exponent_text.remove_prefix(1);
+  std::from_chars(exponent_text.data(), exponent_text.data() + exponent_text.size(), exponent);
+
+  // The value is digits × 10^k; the decimal point stands after kk digits.
+  const int length = static_cast<int>(digits.size());
+  const int k = exponent - (length - 1);
+  const int kk = exponent + 1;
+  if (k >= 0 && kk <= 16) {
+    out += digits;
+    out.append(static_cast<std::size_t>(k), '0');
+    out += ".0";
+  } else if (kk > 0 && kk <= 16) {
+    out += digits.substr(0, static_cast<std::size_t>(kk));
+    out.push_back('.');
+    out += digits.substr(static_cast<std::size_t>(kk));
+  } else if (kk > -5 && kk <= 0) {
+    out += "0.";
+    out.append(static_cast<std::size_t>(-kk), '0');
+    out += digits;
+  } else {
+    out.push_back(digits[0]);
+    if (length > 1) {
+      out.push_back('.');
+      out += digits.substr(1);
+    }
+    out += 'e';
+    out += std::to_string(kk - 1);
+  }
+  return out;
+}
+
+}  // namespace murmela
