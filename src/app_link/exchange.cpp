@@ -73,24 +73,34 @@ std::expected<void, std::string> write_all(const Socket& socket, std::string_vie
 }
 
 // Up to and including the first line feed, or to end of stream; at most
-// kMaxReplyBytes are taken from the socket.
+// kMaxReplyBytes are taken from the socket. The bytes go straight into the
+// line, in reads that grow with it, since replies can be megabytes long.
 std::expected<std::string, std::string> read_line(const Socket& socket) {
+  constexpr std::size_t kFirstReadBytes = 8192;
   std::string line;
-  char buffer[8192];
+  // Address space only: pages are taken as bytes arrive, and the line never
+  // moves while it grows.
+  line.reserve(kMaxReplyBytes);
+  platform::prefer_huge_pages(line.data(), line.capacity());
   while (line.size() < kMaxReplyBytes) {
-    const std::size_t room = std::min(sizeof buffer, kMaxReplyBytes - line.size());
-    const ssize_t got = ::read(socket.fd(), buffer, room);
+    const std::size_t old_size = line.size();
+    const std::size_t room = std::min(std::max(old_size, kFirstReadBytes), kMaxReplyBytes - old_size);
+    ssize_t got = 0;
+    int error = 0;
+    line.resize_and_overwrite(old_size + room, [&](char* data, std::size_t) {
+      got = ::read(socket.fd(), data + old_size, room);
+      error = errno;
+      return old_size + static_cast<std::size_t>(std::max<ssize_t>(got, 0));
+    });
     if (got < 0) {
-      if (errno == EINTR) continue;
-      return std::unexpected(system_error_text(errno));
+      if (error == EINTR) continue;
+      return std::unexpected(system_error_text(error));
     }
     if (got == 0) break;
-    std::string_view chunk(buffer, static_cast<std::size_t>(got));
-    if (auto end = chunk.find('\n'); end != std::string_view::npos) {
-      line.append(chunk.substr(0, end + 1));
+    if (auto end = line.find('\n', old_size); end != std::string::npos) {
+      line.resize(end + 1);
       break;
     }
-    line.append(chunk);
   }
   if (!is_valid_utf8(line)) return std::unexpected(kInvalidUtf8Text);
   return line;

@@ -1,9 +1,13 @@
 #include "common/json_document.hpp"
 
 #include <array>
+#include <cstring>
 #include <limits>
 
 #include <fmt/format.h>
+
+#include "common/platform.hpp"
+#include "common/utf8.hpp"
 
 namespace murmela {
 
@@ -19,52 +23,23 @@ int hex_value(char c) {
   return -1;
 }
 
-// Bytes a string scan can pass over without a closer look: printable ASCII
-// other than the quotation mark and the backslash.
+// Bytes a string scan can pass over: all but control characters, the
+// quotation mark and the backslash (the text is known to be UTF-8).
 constexpr std::array<bool, 256> kPlainStringByte = [] {
   std::array<bool, 256> plain{};
-  for (int c = 0x20; c < 0x80; ++c) plain[c] = c != '"' && c != '\\';
+  for (int c = 0x20; c < 0x100; ++c) plain[c] = c != '"' && c != '\\';
   return plain;
 }();
 
-// The length of the UTF-8 sequence at the start of `bytes` (at least one
-// byte, not ASCII), or 0 when it is not well formed.
-std::size_t utf8_sequence_length(std::string_view bytes) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
-  const auto continuation = [&](std::size_t i) { return i < bytes.size() && (byte(i) & 0xC0) == 0x80; };
-  const unsigned char lead = byte(0);
-  if (lead >= 0xC2 && lead <= 0xDF) return continuation(1) ? 2 : 0;
-  if (lead >= 0xE0 && lead <= 0xEF) {
-    if (!continuation(1) || !continuation(2)) return 0;
-    if (lead == 0xE0 && byte(1) < 0xA0) return 0;  // overlong
-    if (lead == 0xED && byte(1) >= 0xA0) return 0;  // surrogate
-    return 3;
-  }
-  if (lead >= 0xF0 && lead <= 0xF4) {
-    if (!continuation(1) || !continuation(2) || !continuation(3)) return 0;
-    if (lead == 0xF0 && byte(1) < 0x90) return 0;  // overlong
-    if (lead == 0xF4 && byte(1) >= 0x90) return 0;  // above U+10FFFF
-    return 4;
-  }
-  return 0;
-}
-
-void append_utf8(std::string& out, std::uint32_t code_point) {
-  if (code_point < 0x80) {
-    out.push_back(static_cast<char>(code_point));
-  } else if (code_point < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (code_point >> 6)));
-    out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
-  } else if (code_point < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (code_point >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (code_point >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((code_point >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
-  }
+// Whether any of eight bytes ends a run of plain string bytes: a control
+// character, a quotation mark or a backslash. (A false alarm only sends the
+// scan to the byte-wise loop.)
+bool has_special_byte(std::uint64_t word) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+  constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
+  const auto has_zero = [&](std::uint64_t v) { return (v - kOnes) & ~v & kHigh; };
+  const std::uint64_t below_space = (word - kOnes * 0x20) & ~word & kHigh;
+  return (below_space | has_zero(word ^ (kOnes * '"')) | has_zero(word ^ (kOnes * '\\'))) != 0;
 }
 
 // The reader: one pass over the text with an explicit stack of open
@@ -77,6 +52,14 @@ class Reader {
     if (text_.size() >= std::numeric_limits<std::uint32_t>::max()) {
       return std::unexpected(std::string("the text is too large for a JSON document"));
     }
+    if (const std::size_t bad = first_invalid_utf8(text_); bad != std::string_view::npos) {
+      pos_ = bad;
+      return fail("invalid UTF-8");
+    }
+    // Every value takes at least two bytes but the last, so the index never
+    // has to move while it grows; untouched capacity costs no memory.
+    nodes_.reserve(text_.size() / 2 + 1);
+    platform::prefer_huge_pages(nodes_.data(), nodes_.capacity() * sizeof(JsonNode));
     skip_space();
     for (;;) {
       const Step step = value();
@@ -254,19 +237,16 @@ class Reader {
     const auto node = add_node(pos_);
     ++pos_;
     for (;;) {
+      std::uint64_t word;
+      while (pos_ + 8 <= text_.size() && (std::memcpy(&word, text_.data() + pos_, 8), !has_special_byte(word))) {
+        pos_ += 8;
+      }
       while (pos_ < text_.size() && kPlainStringByte[static_cast<unsigned char>(text_[pos_])]) ++pos_;
       if (pos_ == text_.size()) return set_error("EOF while parsing a string");
       const auto byte = static_cast<unsigned char>(text_[pos_]);
       if (byte == '"') break;
-      if (byte == '\\') {
-        if (!escape()) return false;
-      } else if (byte < 0x20) {
-        return set_error("control character (\\u0000-\\u001F) found while parsing a string");
-      } else {
-        const std::size_t length = utf8_sequence_length(text_.substr(pos_));
-        if (length == 0) return set_error("invalid UTF-8 in a string");
-        pos_ += length;
-      }
+      if (byte != '\\') return set_error("control character (\\u0000-\\u001F) found while parsing a string");
+      if (!escape()) return false;
     }
     ++pos_;
     finish_node(node);
@@ -287,9 +267,13 @@ class Reader {
       pos_ += 5;
       return true;
     }
-    if (std::string_view("\"\\/bfnrt").find(c) == std::string_view::npos) return set_error("invalid escape");
-    ++pos_;
-    return true;
+    switch (c) {
+      case '"': case '\\': case '/': case 'b': case 'f': case 'n': case 'r': case 't':
+        ++pos_;
+        return true;
+      default:
+        return set_error("invalid escape");
+    }
   }
 
   std::string_view text_;
@@ -306,6 +290,19 @@ std::uint32_t read_hex4(std::string_view text) {
 }
 
 }  // namespace
+
+std::uint32_t read_unicode_escape(std::string_view source, std::size_t& pos) {
+  std::uint32_t code_point = read_hex4(source.substr(pos));
+  pos += 4;
+  if (code_point >= 0xD800 && code_point <= 0xDBFF && source.substr(pos, 2) == "\\u") {
+    const std::uint32_t low = read_hex4(source.substr(pos + 2));
+    if (low >= 0xDC00 && low <= 0xDFFF) {
+      code_point = 0x10000 + ((code_point - 0xD800) << 10) + (low - 0xDC00);
+      pos += 6;
+    }
+  }
+  return code_point;
+}
 
 JsonKind JsonView::kind() const {
   switch (text_[nodes_[index_].start]) {
@@ -402,15 +399,7 @@ std::string decode_json_string(std::string_view source) {
       case 'u': break;
       default: out.push_back(c); continue;
     }
-    std::uint32_t code_point = read_hex4(source.substr(i));
-    i += 4;
-    if (code_point >= 0xD800 && code_point <= 0xDBFF && source.substr(i, 2) == "\\u") {
-      const std::uint32_t low = read_hex4(source.substr(i + 2));
-      if (low >= 0xDC00 && low <= 0xDFFF) {
-        code_point = 0x10000 + ((code_point - 0xD800) << 10) + (low - 0xDC00);
-        i += 6;
-      }
-    }
+    std::uint32_t code_point = read_unicode_escape(source, i);
     if (code_point >= 0xD800 && code_point <= 0xDFFF) code_point = 0xFFFD;
     append_utf8(out, code_point);
   }

@@ -99,4 +99,10 @@ std::expected<JsonDocument, std::string> read_json(std::string text);
 // reader has accepted; a lone surrogate escape becomes U+FFFD.
 std::string decode_json_string(std::string_view source);
 
+// The code point of the \u escape whose four hex digits start at `pos` in a
+// string's accepted source, joined with a low surrogate escape that follows a
+// high one; `pos` moves past what was used. A lone surrogate is returned as
+// it is.
+std::uint32_t read_unicode_escape(std::string_view source, std::size_t& pos);
+
 }  // namespace murmela

@@ -15,32 +15,6 @@ namespace {
 constexpr std::size_t kFlushBytes = 1 << 16;
 constexpr char kHexDigits[] = "0123456789abcdef";
 
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return c - 'A' + 10;
-}
-
-std::uint32_t read_hex4(std::string_view text) {
-  std::uint32_t value = 0;
-  for (char c : text.substr(0, 4)) value = value * 16 + static_cast<std::uint32_t>(hex_value(c));
-  return value;
-}
-
-void append_utf8(std::string& out, std::uint32_t code_point) {
-  if (code_point < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (code_point >> 6)));
-  } else if (code_point < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (code_point >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (code_point >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((code_point >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
-  }
-  out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
-}
-
 // Quotation mark, backslash and control characters, as the request line
 // and the output escape them; everything else stays as it is.
 void append_escaped_char(std::string& out, unsigned char c) {
@@ -155,15 +129,7 @@ class Layout {
           out.push_back(c);
           continue;
       }
-      std::uint32_t code_point = read_hex4(source.substr(i));
-      i += 4;
-      if (code_point >= 0xD800 && code_point <= 0xDBFF && source.substr(i, 2) == "\\u") {
-        const std::uint32_t low = read_hex4(source.substr(i + 2));
-        if (low >= 0xDC00 && low <= 0xDFFF) {
-          code_point = 0x10000 + ((code_point - 0xD800) << 10) + (low - 0xDC00);
-          i += 6;
-        }
-      }
+      const std::uint32_t code_point = read_unicode_escape(source, i);
       if (code_point >= 0xD800 && code_point <= 0xDFFF) {
         out += "\\u";
         for (int shift = 12; shift >= 0; shift -= 4) out.push_back(kHexDigits[(code_point >> shift) & 0xF]);

@@ -2,10 +2,12 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <string_view>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -57,6 +59,8 @@ int open_stream_socket() {
 
 int send_flags() { return 0; }
 
+void prefer_huge_pages(const void*, std::size_t) {}
+
 #else
 
 // The name the program was started by (not /proc/self/exe, which resolves
@@ -87,6 +91,14 @@ int open_stream_socket() {
 }
 
 int send_flags() { return MSG_NOSIGNAL; }
+
+void prefer_huge_pages(const void* data, std::size_t bytes) {
+  constexpr std::uintptr_t kHugePage = 2 * 1024 * 1024;
+  constexpr std::uintptr_t kOrdinaryPart = 4 * 1024 * 1024;
+  const auto start = (reinterpret_cast<std::uintptr_t>(data) + kOrdinaryPart + kHugePage - 1) & ~(kHugePage - 1);
+  const auto end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(kHugePage - 1);
+  if (end > start) ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+}
 
 #endif
 

@@ -26,4 +26,10 @@ int open_stream_socket();
 // Flags for send() on sockets made by open_stream_socket().
 int send_flags();
 
+// A hint that a large buffer about to be filled should be backed by huge
+// pages: a 32 MiB reply otherwise costs thousands of page faults. The first
+// megabytes keep ordinary pages, so that a small fill costs no extra memory.
+// Does nothing where the system has no such hint.
+void prefer_huge_pages(const void* data, std::size_t bytes);
+
 }  // namespace murmela::platform

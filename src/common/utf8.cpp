@@ -1,8 +1,12 @@
 #include "common/utf8.hpp"
 
+#include <cstring>
+
 namespace murmela {
 
 namespace {
+
+constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
 
 // Length of the valid UTF-8 sequence at `pos`, or, when it is invalid, the
 // negated length of its longest valid prefix (at least one byte) so that a
@@ -40,13 +44,42 @@ long sequence_length(std::string_view s, std::size_t pos) {
 
 }  // namespace
 
-bool is_valid_utf8(std::string_view bytes) {
+bool is_valid_utf8(std::string_view bytes) { return first_invalid_utf8(bytes) == std::string_view::npos; }
+
+std::size_t first_invalid_utf8(std::string_view bytes) {
   for (std::size_t pos = 0; pos < bytes.size();) {
+    // Runs of ASCII, the bulk of most text, eight bytes at a time.
+    std::uint64_t word;
+    while (pos + 8 <= bytes.size() && (std::memcpy(&word, bytes.data() + pos, 8), (word & kHighBits) == 0)) pos += 8;
+    if (pos == bytes.size()) break;
     const long length = sequence_length(bytes, pos);
-    if (length < 0) return false;
+    if (length < 0) return pos;
     pos += static_cast<std::size_t>(length);
   }
-  return true;
+  return std::string_view::npos;
+}
+
+std::size_t utf8_sequence_length(std::string_view bytes, std::size_t pos) {
+  const long length = sequence_length(bytes, pos);
+  return length < 0 ? 0 : static_cast<std::size_t>(length);
+}
+
+void append_utf8(std::string& out, std::uint32_t code_point) {
+  if (code_point < 0x80) {
+    out.push_back(static_cast<char>(code_point));
+    return;
+  }
+  if (code_point < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (code_point >> 6)));
+  } else if (code_point < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (code_point >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (code_point >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((code_point >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
+  }
+  out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
 }
 
 std::string lossy_utf8(std::string_view bytes) {

@@ -1,12 +1,23 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace murmela {
 
 bool is_valid_utf8(std::string_view bytes);
+
+// Where the first byte that is not part of valid UTF-8 stands, or npos.
+std::size_t first_invalid_utf8(std::string_view bytes);
+
+// The length of the valid UTF-8 sequence at `pos` (1 for ASCII), or 0 when
+// the bytes there are not one.
+std::size_t utf8_sequence_length(std::string_view bytes, std::size_t pos);
+
+// Appends the UTF-8 form of a code point (not a surrogate).
+void append_utf8(std::string& out, std::uint32_t code_point);
 
 // The bytes as UTF-8 text, every invalid sequence replaced by U+FFFD.
 std::string lossy_utf8(std::string_view bytes);

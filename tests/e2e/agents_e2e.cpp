@@ -102,6 +102,9 @@ TEST_F(Agents, EntriesWeDoNotOwnOrCannotReadAreLeftAlone) {
       {"{\"a\":1,}", ": not plain JSON, left alone"},
       {"\xEF\xBB\xBF{}", ": not plain JSON, left alone"},
       {"", ": not plain JSON, left alone"},
+      {std::string("{\"mcpServers\":{}}\0{\"backup\":{\"token\":\"t\"}}", 42), ": not plain JSON, left alone"},
+      {"{}\v", ": not plain JSON, left alone"},
+      {std::string(5000, '[') + std::string(5000, ']'), ": not plain JSON, left alone"},
       {"{\"mcpServers\":[]}", ": `mcpServers` is not an object"},
       {"{\"mcpServers\":{\"murmela\":{\"command\":\"npx\",\"args\":[\"murmela\"]}}}", ""},
   };
@@ -117,6 +120,16 @@ TEST_F(Agents, EntriesWeDoNotOwnOrCannotReadAreLeftAlone) {
     EXPECT_EQ(state_of(".gemini/settings.json").text, before.text);
     EXPECT_EQ(state_of(".gemini/settings.json").inode, before.inode);
   }
+}
+
+TEST_F(Agents, ValuesNoNumberOrStringTypeHoldsAreCopiedByteForByte) {
+  const std::string other = R"("big": {"n": 1e400, "s": "\ud800", "\udfff": 123456789012345678901234567890})";
+  home.write(".cursor/mcp.json", "{\"mcpServers\": {" + other + "}, \"x\": -0.0e-0}\n");
+  run_agents("install");
+  EXPECT_EQ(home.read(".cursor/mcp.json"), "{\n  \"mcpServers\": {\n    " + other + ",\n    \"murmela\": " + entry() +
+                                               "\n  },\n  \"x\": -0.0e-0\n}\n");
+  run_agents("remove");
+  EXPECT_EQ(home.read(".cursor/mcp.json"), "{\n  \"mcpServers\": {\n    " + other + "\n  },\n  \"x\": -0.0e-0\n}\n");
 }
 
 TEST_F(Agents, OurOlderEntryIsReplacedAndHandWrittenEqualIsPresent) {

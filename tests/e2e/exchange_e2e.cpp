@@ -3,6 +3,7 @@
 #include "cli_fixture.hpp"
 
 using namespace testing_support;
+using namespace std::string_literals;
 
 namespace {
 
@@ -29,6 +30,29 @@ TEST_F(Exchange, InvokeSendsArgsWithSortedKeysAndEscapes) {
   EXPECT_EQ(app.requests()[0],
             "{\"version\":1,\"command\":\"get_meeting\",\"args\":{\"b\":[true],\"id\":\"a\\u0001/\xC3\xA4\"},"
             "\"detach\":false}\n");
+}
+
+TEST_F(Exchange, InvokeSendsNumbersInTheShortestForm) {
+  FakeApp app(socket_path());
+  auto run = this->run({"invoke", "x", R"({"n":0.928286,"m":1e-7,"k":100})"});
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(app.requests()[0], "{\"version\":1,\"command\":\"x\",\"args\":{\"k\":100,\"m\":1e-7,\"n\":0.928286},"
+                               "\"detach\":false}\n");
+}
+
+TEST_F(Exchange, InvokeAndSettingsRefuseWhatIsNotOneJsonDocument) {
+  FakeApp app(socket_path());
+  app.on_ok("get_state", R"({"settings":{"language":"en"}})");
+  for (const std::string& text : {"\xEF\xBB\xBF{}"s, "{} {}"s, "{}\v"s, std::string(2000, '[')}) {
+    auto run = this->run({"invoke", "x", text});
+    EXPECT_EQ(run.exit_code, 2) << text;
+    EXPECT_TRUE(run.err.starts_with("error: Arguments must be a JSON object: ")) << run.err;
+  }
+  // A settings value that is not JSON is taken as text, a byte order mark included.
+  auto run = this->run({"settings", "set", "language=\xEF\xBB\xBF\"de\""});
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_NE(app.requests().back().find("\"language\":\"\xEF\xBB\xBF\\\"de\\\"\""), std::string::npos)
+      << app.requests().back();
 }
 
 struct ReplyCase {
@@ -60,6 +84,14 @@ TEST_F(Exchange, EveryReplyShape) {
       {"no ok", FakeReply::raw("{\"result\":1}\n"), 1, "", "error: Murmela sent an unreadable reply: ..."},
       {"not UTF-8", FakeReply::raw("{\"ok\":true,\"result\":\"\xFF\"}\n"), 1, "",
        "error: Murmela closed the connection: stream did not contain valid UTF-8\n"},
+      {"NUL after the reply", FakeReply::raw("{\"ok\":true,\"result\":1}\0garbage\n"s), 1, "",
+       "error: Murmela sent an unreadable reply: trailing characters at line 1, column 23\n"},
+      {"byte order mark", FakeReply::raw("\xEF\xBB\xBF{\"ok\":true}\n"), 1, "",
+       "error: Murmela sent an unreadable reply: ..."},
+      {"100,000 levels", FakeReply::ok(std::string(100000, '[') + std::string(100000, ']')), 1, "",
+       "error: Murmela sent an unreadable reply: recursion limit exceeded at line 1, column 1020\n"},
+      {"numbers", FakeReply::ok("[123456789012345678901234567890,0.928286,1e-7,1e16,-0.0]"), 0,
+       "[\n  123456789012345678901234567890,\n  0.928286,\n  1e-7,\n  1e16,\n  -0.0\n]\n", ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -5,6 +5,7 @@
 
 using namespace testing_support;
 using nlohmann::json;
+using namespace std::string_literals;
 
 namespace {
 
@@ -56,6 +57,22 @@ TEST_F(Mcp, ClientSession) {
   EXPECT_EQ(call["result"]["content"][0]["text"], this->run({"guide"}).out);
   EXPECT_NE(replies[2].find("\\n"), std::string::npos);
   EXPECT_EQ(replies[3], R"({"id":3,"jsonrpc":"2.0","result":{}})");
+}
+
+TEST_F(Mcp, StrictLinesAndExactIds) {
+  const std::string input = "{\"id\":1,\"method\":\"ping\"}\0junk\n"s +  // NUL: not JSON, not answered
+                            "\xEF\xBB\xBF{\"id\":2,\"method\":\"ping\"}\n" +          // byte order mark: the same
+                            "{\"id\":" + std::string(100000, '[') + std::string(100000, ']') + ",\"method\":\"ping\"}\n" +
+                            "{\"id\":123456789012345678901234567890,\"method\":\"ping\"}\n"
+                            "{\"id\":1.50,\"method\":\"ping\"}\n"
+                            "{\"id\":\"\\u00e4\\/\",\"method\":\"ping\"}\n";
+  auto run = this->run({"mcp"}, input);
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out,
+            "{\"id\":123456789012345678901234567890,\"jsonrpc\":\"2.0\",\"result\":{}}\n"
+            "{\"id\":1.50,\"jsonrpc\":\"2.0\",\"result\":{}}\n"
+            "{\"id\":\"\xC3\xA4/\",\"jsonrpc\":\"2.0\",\"result\":{}}\n");
 }
 
 TEST_F(Mcp, EndsQuietlyOnInputThatIsNotUtf8) {

@@ -1,0 +1,211 @@
+#include <gtest/gtest.h>
+
+#include "common/json.hpp"
+#include "common/json_document.hpp"
+#include "common/json_writer.hpp"
+
+using namespace murmela;
+using namespace std::string_literals;
+
+namespace {
+
+std::string nested(std::size_t levels) { return std::string(levels, '[') + std::string(levels, ']'); }
+
+std::string quoted(std::string text) {
+  text.insert(text.begin(), '"');
+  text.push_back('"');
+  return text;
+}
+
+std::string repeated(std::string_view piece, std::size_t times) {
+  std::string text;
+  for (std::size_t i = 0; i < times; ++i) text += piece;
+  return text;
+}
+
+struct Verdict {
+  std::string name;
+  std::string text;
+  bool accepted;
+};
+
+TEST(JsonReader, Verdicts) {
+  const std::vector<Verdict> cases = {
+      {"object", R"({"a":[1,-2.5e+3,true,false,null,"x"]})", true},
+      {"whitespace around", " \t\r\n{} \n", true},
+      {"NUL after the document", "{\"a\":1}\0garbage"s, false},
+      {"NUL before the document", "\0{}"s, false},
+      {"NUL between tokens", "[1,\0 2]"s, false},
+      {"raw NUL inside a string", "\"a\0b\""s, false},
+      {"escaped NUL inside a string", R"("a\u0000b")", true},
+      {"byte order mark", "\xEF\xBB\xBF{}", false},
+      {"no-break space around", "\xC2\xA0{}", false},
+      {"vertical tab around", "{}\v", false},
+      {"form feed around", "\f{}", false},
+      {"lone high surrogate", R"("\ud800")", true},
+      {"lone low surrogate", R"("x\uDC00y")", true},
+      {"surrogate pair", R"("\ud83d\ude00")", true},
+      {"unknown escape", R"("\x41")", false},
+      {"short unicode escape", R"("\u12")", false},
+      {"bad hex digit", R"("\u12g4")", false},
+      {"raw control character", "\"a\tb\"", false},
+      {"invalid UTF-8 in a string", "\"\xFF\"", false},
+      {"overlong UTF-8", "\"\xC0\xAF\"", false},
+      {"UTF-8 surrogate", "\"\xED\xA0\x80\"", false},
+      {"plus sign", "+1", false},
+      {"leading point", ".5", false},
+      {"trailing point", "1.", false},
+      {"leading zero", "01", false},
+      {"bare minus", "-", false},
+      {"empty exponent", "1e", false},
+      {"signed empty exponent", "1e+", false},
+      {"NaN", "NaN", false},
+      {"Infinity", "Infinity", false},
+      {"negative zero", "-0", true},
+      {"exponent forms", "[1E5,1e-5,0.5e+1]", true},
+      {"beyond a double", "1e400", true},
+      {"beyond 64 bits", "123456789012345678901234567890", true},
+      {"trailing comma in an array", "[1,]", false},
+      {"trailing comma in an object", R"({"a":1,})", false},
+      {"missing colon", R"({"a" 1})", false},
+      {"number as key", "{1:2}", false},
+      {"two documents", "1 2", false},
+      {"unclosed", R"({"a":[1)", false},
+      {"empty text", "", false},
+      {"whitespace only", " \n", false},
+      {"truncated literal", "tru", false},
+      {"comment", "// x\n{}", false},
+      {"1,000 levels", nested(1000), true},
+      {"1,001 levels", nested(1001), false},
+      {"100,000 levels", nested(100000), false},
+      {"100,000 open objects", repeated("{\"a\":", 100000), false},
+      {"32 MiB string", quoted(std::string(32 * 1024 * 1024, 'x')), true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto document = read_json(c.text);
+    EXPECT_EQ(document.has_value(), c.accepted) << (document ? "" : document.error());
+  }
+}
+
+TEST(JsonReader, FaultsNameTheirLineAndColumn) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"[1,\n 2,]", "expected value at line 2, column 4"},
+      {"{\"a\":1}\0x"s, "trailing characters at line 1, column 8"},
+      {"\xEF\xBB\xBF{}", "expected value at line 1, column 1"},
+      {"[\"\xFF\"]", "invalid UTF-8 at line 1, column 3"},
+      {nested(1001), "recursion limit exceeded at line 1, column 1001"},
+      {"\"abc", "EOF while parsing a string at line 1, column 5"},
+  };
+  for (const auto& [text, error] : cases) {
+    auto document = read_json(text);
+    ASSERT_FALSE(document) << text;
+    EXPECT_EQ(document.error(), error);
+  }
+}
+
+TEST(JsonReader, ViewsKeepSourceTextAndFindTheLastRepeatedMember) {
+  auto document = read_json(R"( {"k":1e400,"s":"a\u00e4\ud800","k":[ 1 , 2 ]} )");
+  ASSERT_TRUE(document);
+  const JsonView root = document->root();
+  EXPECT_EQ(root.source(), R"({"k":1e400,"s":"a\u00e4\ud800","k":[ 1 , 2 ]})");
+  EXPECT_EQ(root.find("k")->source(), "[ 1 , 2 ]");
+  EXPECT_EQ(root.find("s")->string_source(), R"(a\u00e4\ud800)");
+  EXPECT_EQ(root.find("s")->string(), "a\xC3\xA4\xEF\xBF\xBD");
+  EXPECT_FALSE(root.find("missing"));
+  EXPECT_EQ(root.children().size(), 6u);
+}
+
+std::string printed(const std::string& text, JsonStyle style = kCompactJson) {
+  auto document = read_json(text);
+  EXPECT_TRUE(document) << text;
+  return document ? json_text(document->root(), style) : "";
+}
+
+TEST(JsonWriter, NumberLayout) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"1e2", "100.0"},
+      {"1e15", "1000000000000000.0"},
+      {"1e16", "1e16"},
+      {"1e21", "1e21"},
+      {"1e-5", "0.00001"},
+      {"1e-6", "1e-6"},
+      {"1e-7", "1e-7"},
+      {"1.5e-7", "1.5e-7"},
+      {"0.1", "0.1"},
+      {"0.928286", "0.928286"},
+      {"0.955706", "0.955706"},
+      {"12.50", "12.5"},
+      {"-0.0", "-0.0"},
+      {"0.0", "0.0"},
+      {"1.7976931348623157e308", "1.7976931348623157e308"},
+      {"5e-324", "5e-324"},
+      {"1234.5e10", "12345000000000.0"},
+      {"-0", "0"},
+      {"42", "42"},
+      {"123456789012345678901234567890", "123456789012345678901234567890"},
+      {"1e400", "1e400"},  // no double holds it: kept as written
+  };
+  for (const auto& [input, output] : cases) EXPECT_EQ(printed(input), output) << input;
+  EXPECT_EQ(format_double(100.0), "100.0");
+  EXPECT_EQ(to_compact(Json::array({0.928286, 1e-7, 1e16, -3})), "[0.928286,1e-7,1e16,-3]");
+}
+
+TEST(JsonWriter, StringsAreWrittenWithTheMinimalEscapes) {
+  const std::pair<const char*, const char*> cases[] = {
+      {R"("\/\"\\")", R"("/\"\\")"},
+      {R"("\u00e4\u00E4")", "\"\xC3\xA4\xC3\xA4\""},
+      {R"("\u001F\u0000\b\f\n\r\t")", R"("\u001f\u0000\b\f\n\r\t")"},
+      {R"("\u0008\u000a")", R"("\b\n")"},
+      {R"("\ud83d\ude00")", "\"\xF0\x9F\x98\x80\""},
+      {R"("\uD800 and \udc00")", R"("\ud800 and \udc00")"},  // no UTF-8 form: kept escaped
+      {"\"K\xC3\xA4se\"", "\"K\xC3\xA4se\""},
+  };
+  for (const auto& [input, output] : cases) EXPECT_EQ(printed(input), output) << input;
+  EXPECT_EQ(to_compact(Json("q\"\\\x01\n/\xC3\xA4")), "\"q\\\"\\\\\\u0001\\n/\xC3\xA4\"");
+  EXPECT_EQ(to_compact(Json("bad \xFF byte")), "\"bad \xEF\xBF\xBD byte\"");
+}
+
+TEST(JsonWriter, ObjectsSortByDecodedKeyAndKeepTheLastRepeat) {
+  EXPECT_EQ(printed(R"({"b":1,"\u0061":2,"a":3,"\u00e4":4,"Z":5,"b":6})"),
+            "{\"Z\":5,\"a\":3,\"b\":6,\"\xC3\xA4\":4}");
+  EXPECT_EQ(printed(R"({"z":{"y":1,"x":[{"b":2,"a":1}]},"a":[]})"), R"({"a":[],"z":{"x":[{"a":1,"b":2}],"y":1}})");
+}
+
+TEST(JsonWriter, PrettyLayout) {
+  EXPECT_EQ(printed(R"({"b":{},"a":[1,{"c":null}],"e":[]})", kPrettyJson),
+            "{\n  \"a\": [\n    1,\n    {\n      \"c\": null\n    }\n  ],\n  \"b\": {},\n  \"e\": []\n}");
+  EXPECT_EQ(printed("\"x\"", kPrettyJson), "\"x\"");
+  EXPECT_EQ(to_pretty(Json::parse(R"({"b":[true],"a":{}})")), "{\n  \"a\": {},\n  \"b\": [\n    true\n  ]\n}");
+}
+
+TEST(JsonWriter, NumbersAsWrittenForIds) {
+  EXPECT_EQ(printed("[1.50,1e2,123456789012345678901234567890,-0]", {.pretty = false, .numbers_as_written = true}),
+            "[1.50,1e2,123456789012345678901234567890,-0]");
+}
+
+TEST(JsonWriter, TheDeepestDocumentPrintsLinearly) {
+  const std::string text = nested(1000);
+  EXPECT_EQ(printed(text), text);
+  const std::string pretty = printed(text, kPrettyJson);
+  EXPECT_TRUE(pretty.starts_with("[\n  [\n    [\n"));
+  EXPECT_EQ(printed(pretty), text);
+  EXPECT_EQ(to_json(read_json(text)->root()).dump(), text);
+}
+
+TEST(JsonValue, ConversionKeepsKindsLikeTheLibraryParser) {
+  auto value = parse_json(R"({"u":5,"n":-5,"big":18446744073709551615,"huge":123456789012345678901234567890,)"
+                          R"("d":0.5,"tiny":1e-400,"inf":-1e400,"s":"\ud800"})");
+  ASSERT_TRUE(value) << value.error();
+  EXPECT_TRUE((*value)["u"].is_number_unsigned());
+  EXPECT_TRUE((*value)["n"].is_number_integer());
+  EXPECT_EQ((*value)["big"].get<std::uint64_t>(), 18446744073709551615ULL);
+  EXPECT_TRUE((*value)["huge"].is_number_float());
+  EXPECT_EQ((*value)["tiny"].get<double>(), 0.0);
+  EXPECT_TRUE(std::isinf((*value)["inf"].get<double>()));
+  EXPECT_EQ((*value)["s"], "\xEF\xBF\xBD");
+  EXPECT_FALSE(parse_json("\xEF\xBB\xBF{}"));
+  EXPECT_FALSE(parse_json("{}\0"s));
+}
+
+}  // namespace
