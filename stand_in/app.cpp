@@ -54,6 +54,7 @@ const std::vector<std::pair<std::string, std::vector<std::string>>>& App::comman
       {"delete_meeting", {"id"}},
       {"export_meeting", {"id", "path", "format", "transcriptVersion"}},
       {"export_meeting_audio", {"id", "path"}},
+      {"stand_in_step", {}},
   };
   return commands;
 }

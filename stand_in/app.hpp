@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <list>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -13,6 +14,9 @@
 #include "meeting.hpp"
 
 namespace stand_in {
+
+// A step so long that jobs move on only when `stand_in_step` asks.
+inline constexpr std::chrono::milliseconds kManualSteps = std::chrono::hours(1000);
 
 struct Dictation {
   std::string text;
@@ -56,11 +60,13 @@ class App {
   Answer clean_meeting(const Args& args);
   Answer generate_notes(const Args& args, bool detach, Lock& lock);
   // Answers when the meeting's job is over: the record, or the job's error.
-  Answer await_job(const std::string& id, Lock& lock);
+  // The ID is a copy: the meeting may be deleted while the lock is released.
+  Answer await_job(std::string id, Lock& lock);
   Answer delete_meeting(const Args& args);
   Answer export_meeting(const Args& args);
   Answer export_meeting_audio(const Args& args);
   void advance_jobs();
+  Answer step_jobs();
 
   // Everything else.
   Json state();
@@ -82,7 +88,7 @@ class App {
 
   Json settings_;
   Json models_;
-  std::vector<Meeting> meetings_;
+  std::list<Meeting> meetings_;  // a list: handlers keep pointers across unlocks
   std::uint64_t next_sequence_ = 1;
   std::string dictation_state_ = "idle";
   std::vector<Dictation> dictations_;

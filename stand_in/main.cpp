@@ -30,9 +30,12 @@ int fail(const std::string& message) {
   return 1;
 }
 
-// How long each step of a job takes; tests make it short.
+// How long each step of a job takes; tests make it short, or "manual": then
+// a job moves on only when a `stand_in_step` request says so, however slow
+// the machine.
 std::chrono::milliseconds job_step() {
   auto value = murmela::env_value("MURMELA_STAND_IN_STEP_MS");
+  if (value == "manual") return stand_in::kManualSteps;
   if (value) {
     char* end = nullptr;
     const long ms = std::strtol(value->c_str(), &end, 10);
@@ -67,7 +70,8 @@ int main(int argc, char** argv) {
     if (argument == "--help" || argument == "-h") {
       std::puts("Usage: murmela [--startup]\n\nA stand-in for the Murmela app: it serves murmela-cli's socket with demo\n"
                 "meetings kept in memory. It recognises no speech. Set MURMELA_STAND_IN_STEP_MS to\n"
-                "change how long each step of a job takes (default 1500).");
+                "change how long each step of a job takes (default 1500; read at start), or to\n"
+                "`manual` to move jobs on only with `murmela-cli invoke stand_in_step`.");
       return 0;
     }
     if (argument != "--startup") return fail("unknown argument " + argument + " (try --help)");

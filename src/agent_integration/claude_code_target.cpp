@@ -15,14 +15,22 @@ namespace {
 
 constexpr std::size_t kMaxDetailCharacters = 300;
 
+// Every `claude` command runs in the home folder, so a folder of PATH that
+// is relative (an empty entry is the current folder) is made absolute first.
+std::string absolute_folder(const std::string& folder) {
+  if (folder.starts_with('/')) return folder;
+  auto cwd = current_directory();
+  if (!cwd) return folder;
+  return folder.empty() || folder == "." ? *cwd : join_path(*cwd, folder);
+}
+
 std::vector<std::string> candidate_folders() {
   std::vector<std::string> folders;
   if (auto path = env_value("PATH")) {
     std::size_t start = 0;
     for (;;) {
       const auto end = path->find(':', start);
-      const std::string folder = path->substr(start, end - start);
-      folders.push_back(folder.empty() ? "." : folder);
+      folders.push_back(absolute_folder(path->substr(start, end - start)));
       if (end == std::string::npos) break;
       start = end + 1;
     }
@@ -35,6 +43,18 @@ std::vector<std::string> candidate_folders() {
   folders.push_back("/opt/homebrew/bin");
   folders.push_back("/usr/local/bin");
   return folders;
+}
+
+// Whether `text` names `path` as a whole word: a longer path that merely
+// starts with it (`/opt/bin/murmela-cli-old`) is another program.
+bool names_path(std::string_view text, std::string_view path) {
+  const auto is_boundary = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '"' || c == '\''; };
+  for (auto at = text.find(path); at != std::string_view::npos; at = text.find(path, at + 1)) {
+    const bool starts = at == 0 || is_boundary(text[at - 1]);
+    const bool ends = at + path.size() == text.size() || is_boundary(text[at + path.size()]);
+    if (starts && ends) return true;
+  }
+  return false;
 }
 
 TargetReport from_change(const CommandOutcome& outcome, const char* success_state) {
@@ -74,7 +94,7 @@ std::optional<TargetReport> update_claude_code(IntegrationMode mode, const std::
   const CommandOutcome query = run({"mcp", "get", "murmela"});
   if (!query.completed) return TargetReport{"Claude Code", "failed", query.error};
   const bool registered = query.success;
-  const bool points_here = query.output.find(lossy_utf8(cli_path)) != std::string::npos;
+  const bool points_here = names_path(query.output, lossy_utf8(cli_path));
   const bool mentions_cli = query.output.find("murmela-cli") != std::string::npos;
 
   switch (mode) {

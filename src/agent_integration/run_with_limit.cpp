@@ -1,16 +1,18 @@
 #include "agent_integration/run_with_limit.hpp"
 
+#include <array>
+#include <cerrno>
 #include <csignal>
-#include <memory>
 #include <optional>
-#include <thread>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <fmt/format.h>
 
-#include "common/files.hpp"
+#include "common/platform.hpp"
 #include "common/process.hpp"
 #include "common/system_error.hpp"
 #include "common/utf8.hpp"
@@ -19,40 +21,60 @@ namespace murmela {
 
 namespace {
 
-// Drains one pipe on a thread of its own, so that a child writing a lot can
-// never block on a full pipe while we wait for it. The text lives in shared
-// state: after a time-out the reader is detached and may outlive the call.
-class PipeReader {
- public:
-  explicit PipeReader(int fd) : state_(std::make_shared<State>()) {
-    thread_ = std::thread([state = state_, fd] {
-      auto bytes = read_stream(fd);
-      ::close(fd);
-      if (bytes && is_valid_utf8(*bytes)) state->text = *std::move(bytes);
-    });
-  }
-  PipeReader(const PipeReader&) = delete;
-  PipeReader& operator=(const PipeReader&) = delete;
-  ~PipeReader() {
-    if (thread_.joinable()) thread_.detach();
-  }
+using Clock = std::chrono::steady_clock;
 
-  std::optional<std::string> join() {
-    thread_.join();
-    return state_->text;
-  }
+// Without a descriptor for the child's end, its exit is checked this often.
+constexpr std::chrono::milliseconds kExitCheckInterval{10};
 
- private:
-  struct State {
-    std::optional<std::string> text;
-  };
-  std::shared_ptr<State> state_;
-  std::thread thread_;
+// One captured output stream, read as it comes so the child never blocks on
+// a full pipe.
+struct Capture {
+  int fd = -1;
+  std::string bytes;
+  bool failed = false;
+
+  bool open() const { return fd >= 0; }
+  void close() {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+  }
+  // Reads what the pipe holds now; closes it at its end or on an error.
+  void drain() {
+    char buffer[65536];
+    while (open()) {
+      const ssize_t got = ::read(fd, buffer, sizeof buffer);
+      if (got > 0) {
+        bytes.append(buffer, static_cast<std::size_t>(got));
+        continue;
+      }
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0 && errno == EAGAIN) return;
+      failed = got < 0;
+      close();
+    }
+  }
+  std::optional<std::string> text() const {
+    if (failed || !is_valid_utf8(bytes)) return std::nullopt;
+    return bytes;
+  }
 };
 
 std::string joined_output(const std::optional<std::string>& out, const std::optional<std::string>& err) {
   if (out && err) return *out + "\n" + *err;
   return out ? *out : err.value_or("");
+}
+
+// Waits for output, the child's end or the deadline, whichever comes first.
+void wait_for_events(std::array<Capture, 2>& captures, int exit_watch, Clock::time_point deadline) {
+  std::array<pollfd, 3> fds{};
+  nfds_t count = 0;
+  for (auto& capture : captures) {
+    if (capture.open()) fds[count++] = {capture.fd, POLLIN, 0};
+  }
+  if (exit_watch >= 0) fds[count++] = {exit_watch, POLLIN, 0};
+  auto wait = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+  if (exit_watch < 0) wait = std::min(wait, kExitCheckInterval);
+  ::poll(fds.data(), count, static_cast<int>(std::max<long long>(wait.count(), 0)));
 }
 
 }  // namespace
@@ -61,25 +83,42 @@ CommandOutcome run_with_limit(const std::string& program, const std::vector<std:
                               const RunLimits& limits) {
   std::vector<std::string> argv{program};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
-  auto child = spawn_process(program, argv, {.capture_output = true, .working_directory = limits.working_directory});
+  auto child = spawn_process(program, argv,
+                             {.capture_output = true, .new_process_group = true,
+                              .working_directory = limits.working_directory});
   if (!child) {
     return {.error = fmt::format("Cannot run {}: {}", program, system_error_text(child.error()))};
   }
 
-  PipeReader out(child->stdout_fd);
-  PipeReader err(child->stderr_fd);
-  const auto start = std::chrono::steady_clock::now();
+  std::array<Capture, 2> captures{Capture{child->stdout_fd}, Capture{child->stderr_fd}};
+  for (auto& capture : captures) ::fcntl(capture.fd, F_SETFL, ::fcntl(capture.fd, F_GETFL) | O_NONBLOCK);
+  const int exit_watch = platform::open_exit_watch(child->pid);
+  const auto deadline = Clock::now() + limits.time_limit;
+
+  std::optional<int> status;
+  bool check_failed = false;
   for (;;) {
-    bool check_failed = false;
-    if (auto status = poll_exit(child->pid, check_failed)) {
-      const bool success = WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
-      return {.completed = true, .success = success, .output = joined_output(out.join(), err.join())};
-    }
-    if (check_failed || std::chrono::steady_clock::now() - start >= limits.time_limit) break;
-    std::this_thread::sleep_for(limits.poll_interval);
+    wait_for_events(captures, exit_watch, deadline);
+    for (auto& capture : captures) capture.drain();
+    status = poll_exit(child->pid, check_failed);
+    if (status || check_failed || Clock::now() >= deadline) break;
   }
+  if (exit_watch >= 0) ::close(exit_watch);
+
+  if (status) {
+    // What the pipes hold once the program has ended is all of its answer.
+    for (auto& capture : captures) {
+      capture.drain();
+      capture.close();
+    }
+    const bool success = WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
+    return {.completed = true, .success = success,
+            .output = joined_output(captures[0].text(), captures[1].text())};
+  }
+  ::kill(-child->pid, SIGKILL);
   ::kill(child->pid, SIGKILL);
   ::waitpid(child->pid, nullptr, 0);  // no zombie left behind
+  for (auto& capture : captures) capture.close();
   return {.error = fmt::format("{} did not finish in time.", program)};
 }
 

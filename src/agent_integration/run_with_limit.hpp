@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <string>
-#include <variant>
 #include <vector>
 
 namespace murmela {
@@ -16,14 +15,15 @@ struct CommandOutcome {
 };
 
 struct RunLimits {
-  std::chrono::milliseconds poll_interval{100};
-  std::chrono::seconds time_limit{45};
+  std::chrono::milliseconds time_limit{45'000};
   std::string working_directory;  // empty: inherited
 };
 
-// Runs `program` with stdin on the null device and both outputs captured,
-// killing it when it runs for the time limit or longer.
-CommandOutcome run_with_limit(const std::string& program, const std::vector<std::string>& arguments,
-                              const RunLimits& limits = {});
+// Runs `program` in a process group of its own, with stdin on the null
+// device and both outputs captured. Its answer is what it wrote before it
+// exited: a background child that keeps the pipes open is not waited for.
+// At the time limit the whole group is killed.
+[[nodiscard]] CommandOutcome run_with_limit(const std::string& program, const std::vector<std::string>& arguments,
+                                            const RunLimits& limits = {});
 
 }  // namespace murmela

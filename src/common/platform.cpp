@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -61,6 +62,8 @@ int send_flags() { return 0; }
 
 void prefer_huge_pages(const void*, std::size_t) {}
 
+int open_exit_watch(int) { return -1; }
+
 #else
 
 // The name the program was started by (not /proc/self/exe, which resolves
@@ -91,6 +94,11 @@ int open_stream_socket() {
 }
 
 int send_flags() { return MSG_NOSIGNAL; }
+
+int open_exit_watch(int pid) {
+  const long fd = ::syscall(SYS_pidfd_open, pid, 0);
+  return fd < 0 ? -1 : static_cast<int>(fd);
+}
 
 void prefer_huge_pages(const void* data, std::size_t bytes) {
   constexpr std::uintptr_t kHugePage = 2 * 1024 * 1024;

@@ -26,6 +26,10 @@ int open_stream_socket();
 // Flags for send() on sockets made by open_stream_socket().
 int send_flags();
 
+// A descriptor that becomes readable when the child `pid` ends, for poll();
+// -1 where the system has none (callers then poll on a short timer).
+int open_exit_watch(int pid);
+
 // A hint that a large buffer about to be filled should be backed by huge
 // pages: a 32 MiB reply otherwise costs thousands of page faults. The first
 // megabytes keep ordinary pages, so that a small fill costs no extra memory.

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Fuzzes every reader of outside JSON (reply envelope, MCP line, agent config
+# members) and the printer with libFuzzer under ASan and UBSan.
+#   scripts/fuzz.sh [RUNS]        default 10,000,000 executions
+# Set FUZZ_SECONDS to bound the run by time instead (CI uses a short run).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+command -v clang++-16 >/dev/null || { echo "clang 16 is missing: apt-get install clang-16 libclang-rt-16-dev" >&2; exit 1; }
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz --target json_fuzz
+
+corpus=$(mktemp -d)
+trap 'rm -rf "$corpus"' EXIT
+printf '%s' '{"ok":true,"result":{"b":[1,2.5e-7,"x\u00e4\ud800"],"a":null}}' >"$corpus/reply"
+printf '%s' '[true,{"a":1},null]' >"$corpus/array_reply"
+printf '%s' '{"jsonrpc":"2.0","id":123456789012345678901234567890,"method":"initialize","params":{"protocolVersion":"x"}}' >"$corpus/mcp"
+printf '{\n  "mcpServers": {\n    "murmela": {"command": "/x", "args": ["mcp"]}\n  },\n  "n": 1e400\n}\n' >"$corpus/config"
+
+limit=(-runs="${1:-10000000}")
+[ -n "${FUZZ_SECONDS:-}" ] && limit=(-max_total_time="$FUZZ_SECONDS")
+build/fuzz/json_fuzz "${limit[@]}" -max_len=4096 -print_final_stats=1 "$corpus"
