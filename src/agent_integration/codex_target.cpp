@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 
 #include "agent_integration/shared.hpp"
+#include "common/atomic_file.hpp"
 #include "agent_integration/toml_lines.hpp"
 #include "common/environment.hpp"
 #include "common/files.hpp"
@@ -85,6 +86,8 @@ std::string codex_folder() {
 
 }  // namespace
 
+std::string codex_config_path() { return join_path(codex_folder(), "config.toml"); }
+
 std::string toml_quoted(const std::string& text) {
   std::string out = "\"";
   for (char c : text) {
@@ -110,7 +113,7 @@ std::string toml_quoted(const std::string& text) {
 std::optional<TargetReport> update_codex(IntegrationMode mode, const std::string& cli_path) {
   const std::string folder = codex_folder();
   if (!is_directory(folder)) return std::nullopt;
-  const std::string path = join_path(folder, "config.toml");
+  const std::string path = codex_config_path();
   auto line = [&](std::string state, std::string detail) {
     return TargetReport{"Codex", std::move(state), std::move(detail)};
   };

@@ -11,6 +11,9 @@ namespace murmela {
 // so that every other line of the file stays as it is.
 std::optional<TargetReport> update_codex(IntegrationMode mode, const std::string& cli_path);
 
+// Codex's config.toml, under $CODEX_HOME or ~/.codex.
+std::string codex_config_path();
+
 // The CLI path as a TOML basic string.
 std::string toml_quoted(const std::string& text);
 

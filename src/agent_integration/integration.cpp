@@ -1,12 +1,20 @@
 #include "agent_integration/integration.hpp"
 
+#include <cerrno>
 #include <filesystem>
+#include <optional>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "agent_integration/claude_code_target.hpp"
 #include "agent_integration/codex_target.hpp"
 #include "agent_integration/json_targets.hpp"
 #include "agent_integration/path_target.hpp"
 #include "agent_integration/shared.hpp"
+#include "common/atomic_file.hpp"
 #include "common/files.hpp"
 #include "common/json.hpp"
 #include "common/paths.hpp"
@@ -16,11 +24,54 @@ namespace murmela {
 
 namespace {
 
-void write_marker(IntegrationMode mode, const std::string& cli_path, const std::string& data_folder) {
-  if (!is_valid_utf8(cli_path)) return;
+// The app's data folder, created private when it is missing; an existing
+// folder keeps its mode. False when there is none to be had.
+bool make_data_folder(const std::string& data_folder) {
+  // Without HOME the folder would be relative, somewhere in the user's
+  // current folder: better no marker than a stray one.
+  if (!data_folder.starts_with('/')) return false;
   std::error_code ignored;
-  std::filesystem::create_directories(data_folder, ignored);
-  write_file(join_path(data_folder, kMarkerName), marker_text(cli_path, mode == IntegrationMode::Remove));
+  if (auto parent = parent_folder(data_folder)) std::filesystem::create_directories(*parent, ignored);
+  if (::mkdir(data_folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  return is_directory(data_folder);
+}
+
+void write_marker(IntegrationMode mode, const std::string& cli_path, const std::string& data_folder) {
+  if (!is_valid_utf8(cli_path) || !make_data_folder(data_folder)) return;
+  (void)write_atomically(join_path(data_folder, kMarkerName), marker_text(cli_path, mode == IntegrationMode::Remove),
+                         0600);
+}
+
+// Runs that write hold this lock from their first read to their last write,
+// so two of them never interleave their edits of the same files. A run that
+// cannot take it goes ahead unlocked: a missing data folder must not stop it.
+class IntegrationLock {
+ public:
+  explicit IntegrationLock(const std::string& data_folder) {
+    if (!make_data_folder(data_folder)) return;
+    fd_ = ::open(join_path(data_folder, kLockName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd_ < 0) return;
+    while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    }
+  }
+  IntegrationLock(const IntegrationLock&) = delete;
+  IntegrationLock& operator=(const IntegrationLock&) = delete;
+  ~IntegrationLock() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+// What a killed earlier run may have left beside the files runs write.
+void remove_leftovers(const std::string& data_folder) {
+  remove_stale_temporaries(join_path(data_folder, kMarkerName));
+  remove_stale_temporaries(codex_config_path());
+  if (auto home = home_folder()) {
+    remove_stale_temporaries(join_path(*home, ".zprofile"));
+    for (const auto& target : json_targets(*home)) remove_stale_temporaries(target.file);
+  }
 }
 
 bool runs_from_build_folder(const std::string& cli_path) {
@@ -38,6 +89,11 @@ std::string marker_text(const std::string& cli_path, bool removed) {
 }
 
 Reports run_integration(IntegrationMode mode, const std::string& cli_path, const std::string& data_folder) {
+  std::optional<IntegrationLock> lock;
+  if (mode != IntegrationMode::Status) {
+    lock.emplace(data_folder);
+    remove_leftovers(data_folder);
+  }
   Reports reports{link_cli_on_path(mode, cli_path)};
   if (auto home = home_folder()) {
     auto add = [&](std::optional<TargetReport> report) {

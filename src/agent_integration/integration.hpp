@@ -20,5 +20,7 @@ std::optional<Reports> ensure_integration(const std::string& cli_path, const std
 std::string marker_text(const std::string& cli_path, bool removed);
 
 inline constexpr const char* kMarkerName = "agent-integration.json";
+// Held by the runs that write, so that two never interleave their edits.
+inline constexpr const char* kLockName = "agent-integration.lock";
 
 }  // namespace murmela

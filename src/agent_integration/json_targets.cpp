@@ -6,6 +6,7 @@
 
 #include "agent_integration/json_members.hpp"
 #include "agent_integration/shared.hpp"
+#include "common/atomic_file.hpp"
 #include "common/files.hpp"
 #include "common/json.hpp"
 #include "common/paths.hpp"

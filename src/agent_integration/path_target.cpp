@@ -3,14 +3,17 @@
 #include <cerrno>
 #include <filesystem>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fmt/format.h>
 
 #include "agent_integration/shared.hpp"
+#include "common/atomic_file.hpp"
 #include "common/environment.hpp"
 #include "common/files.hpp"
 #include "common/paths.hpp"
+#include "common/system_error.hpp"
 
 namespace murmela {
 
@@ -50,17 +53,22 @@ bool make_link(const std::string& cli_path, const std::string& link) {
   return ::symlink(cli_path.c_str(), link.c_str()) == 0;
 }
 
-// Errors here are ignored: the link is what matters; the profile is a help.
-void add_path_block(const std::string& home) {
+// The block is only ever appended, in one write, so that a kill or a full
+// disk can never leave the user's profile empty or cut: a write that does
+// not go through whole is taken back. The error is the report's detail.
+std::expected<void, std::string> add_path_block(const std::string& home) {
   for (const char* name : {".zprofile", ".zshrc", ".zshenv"}) {
     auto text = read_file(join_path(home, name));
-    if (text && text->find(".local/bin") != std::string::npos) return;
+    if (text && text->find(".local/bin") != std::string::npos) return {};
   }
   const std::string profile = join_path(home, ".zprofile");
   auto current = read_file(profile);
-  // An existing profile we cannot read must not be replaced by the block alone.
-  if (!current && current.error() != ENOENT) return;
-  write_file(profile, current.value_or("") + std::string(kPathBlock));
+  // An existing profile we cannot read is left alone.
+  if (!current && current.error() != ENOENT) return {};
+  if (auto appended = append_whole(profile, kPathBlock); !appended) {
+    return std::unexpected(fmt::format("Cannot write {}: {}", profile, system_error_text(appended.error())));
+  }
+  return {};
 }
 
 void remove_path_block(const std::string& home) {
@@ -70,7 +78,16 @@ void remove_path_block(const std::string& home) {
   const auto found = text->find(kPathBlock);
   if (found == std::string::npos) return;
   text->erase(found, kPathBlock.size());
-  write_file(profile, *text);
+  (void)write_atomically(profile, *text);
+}
+
+// The CLI was started through the link itself (~/.local/bin not on PATH),
+// or through another path to the file the link leads to.
+bool is_the_link_or_its_target(const std::string& cli_path, const std::string& link) {
+  if (same_path(cli_path, link)) return true;
+  struct stat cli {}, linked {};
+  return ::stat(cli_path.c_str(), &cli) == 0 && ::stat(link.c_str(), &linked) == 0 && cli.st_dev == linked.st_dev &&
+         cli.st_ino == linked.st_ino;
 }
 
 }  // namespace
@@ -90,10 +107,12 @@ TargetReport link_cli_on_path(IntegrationMode mode, const std::string& cli_path)
 
   switch (mode) {
     case IntegrationMode::Status:
-      return line(target && same_path(*target, cli_path) ? "present" : "absent", link);
+      return line(target && (same_path(*target, cli_path) || is_the_link_or_its_target(cli_path, link)) ? "present"
+                                                                                                       : "absent",
+                  link);
 
     case IntegrationMode::Install:
-      if (target && same_path(*target, cli_path)) {
+      if (target && (same_path(*target, cli_path) || is_the_link_or_its_target(cli_path, link))) {
         state = "present";
       } else if (target && is_own_cli(*target)) {
         if (::unlink(link.c_str()) != 0 || !make_link(cli_path, link)) return line("failed", link);
@@ -108,7 +127,7 @@ TargetReport link_cli_on_path(IntegrationMode mode, const std::string& cli_path)
         if (error || !make_link(cli_path, link)) return line("failed", link);
         state = "added";
       }
-      add_path_block(*home);
+      if (auto added = add_path_block(*home); !added) return line("failed", added.error());
       return line(state, link);
 
     case IntegrationMode::Remove:

@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace murmela {
@@ -57,6 +58,24 @@ std::expected<void, int> write_file(const std::string& path, const std::string& 
     }
     done += static_cast<std::size_t>(wrote);
   }
+  return {};
+}
+
+std::expected<void, int> append_whole(const std::string& path, std::string_view bytes) {
+  Descriptor file(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
+  if (file.get() < 0) return std::unexpected(errno);
+  struct stat before {};
+  if (::fstat(file.get(), &before) != 0) return std::unexpected(errno);
+  ssize_t wrote;
+  do {
+    wrote = ::write(file.get(), bytes.data(), bytes.size());
+  } while (wrote < 0 && errno == EINTR);
+  if (wrote != static_cast<ssize_t>(bytes.size())) {
+    const int error = wrote < 0 ? errno : ENOSPC;
+    if (wrote > 0) (void)::ftruncate(file.get(), before.st_size);
+    return std::unexpected(error);
+  }
+  if (::fsync(file.get()) != 0) return std::unexpected(errno);
   return {};
 }
 

@@ -152,13 +152,18 @@ TEST_F(Agents, PrivateConfigStaysPrivate) {
   EXPECT_FALSE(fs::exists(home / ".cursor/mcp.murmela-tmp"));
 }
 
-TEST_F(Agents, ALinkedConfigIsReplacedByARegularFile) {
+// People keep configs as links into a dotfiles repository: the file the
+// link leads to is edited, and the link stays.
+TEST_F(Agents, ALinkedConfigIsEditedAtItsTarget) {
   const std::string real = home.write("dotfiles/mcp.json", "{}");
   home.mkdir(".cursor");
-  fs::create_symlink(real, home / ".cursor/mcp.json");
+  fs::create_symlink("../dotfiles/mcp.json", home / ".cursor/mcp.json");
   run_agents("install");
-  EXPECT_FALSE(fs::is_symlink(home / ".cursor/mcp.json"));
-  EXPECT_EQ(home.read("dotfiles/mcp.json"), "{}");
+  EXPECT_TRUE(fs::is_symlink(home / ".cursor/mcp.json"));
+  EXPECT_EQ(home.read("dotfiles/mcp.json"), "{\n  \"mcpServers\": {\n    \"murmela\": " + entry() + "\n  }\n}\n");
+  run_agents("remove");
+  EXPECT_TRUE(fs::is_symlink(home / ".cursor/mcp.json"));
+  EXPECT_EQ(home.read("dotfiles/mcp.json"), "{}\n");
 }
 
 TEST_F(Agents, OpencodeEntryShapeAndItsJsoncFile) {
@@ -195,7 +200,8 @@ TEST_F(Agents, EveryTargetInReportOrder) {
 }
 
 TEST_F(Agents, AFailedTargetIsReportedThenTheCommandFails) {
-  home.mkdir(".codex/config.murmela-tmp");  // the temporary file cannot be created
+  home.mkdir(".codex");
+  fs::create_symlink(home / "gone/config.toml", home / ".codex/config.toml");  // nowhere to write
   home.mkdir(".cursor");
   auto result = run({"agents", "install"});
   EXPECT_EQ(result.exit_code, 1);
@@ -203,9 +209,9 @@ TEST_F(Agents, AFailedTargetIsReportedThenTheCommandFails) {
   auto report = json::parse(result.out);
   EXPECT_EQ(line_of(report, "Codex")["state"], "failed");
   EXPECT_EQ(line_of(report, "Codex")["detail"],
-            "Cannot write " + home / ".codex/config.toml" + ": Is a directory (os error 21)");
+            "Cannot write " + home / ".codex/config.toml" + ": No such file or directory (os error 2)");
   EXPECT_EQ(line_of(report, "Cursor")["state"], "added");
-  EXPECT_FALSE(fs::exists(home / ".codex/config.toml"));
+  EXPECT_FALSE(fs::exists(home / "gone"));
 }
 
 TEST_F(Agents, MarkerRecordsTheLastRun) {

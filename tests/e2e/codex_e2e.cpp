@@ -150,13 +150,12 @@ TEST_F(Codex, UnreadableTextIsLeftAlone) {
   EXPECT_EQ(config(), "model = \"\xFF\"\n");
 }
 
-TEST_F(Codex, ALinkedConfigIsReplacedNotFollowedOnWrite) {
+TEST_F(Codex, ALinkedConfigIsEditedAtItsTarget) {
   const std::string real = home.write("dotfiles/config.toml", "[a]\n");
   fs::create_symlink(real, home / ".codex/config.toml");
   codex_line("install");
-  EXPECT_FALSE(fs::is_symlink(home / ".codex/config.toml"));
-  EXPECT_EQ(home.read("dotfiles/config.toml"), "[a]\n");
-  EXPECT_EQ(config(), "[a]\n\n" + block());
+  EXPECT_TRUE(fs::is_symlink(home / ".codex/config.toml"));
+  EXPECT_EQ(home.read("dotfiles/config.toml"), "[a]\n\n" + block());
 }
 
 }  // namespace

@@ -182,7 +182,7 @@ TEST_F(Exchange, GuideShowsTheLinkThePathWasStartedBy) {
   const std::string link = home / "bin/murmela-cli";
   std::filesystem::create_directories(home / "bin");
   std::filesystem::create_symlink(cli, link);
-  auto guide = run_program(link, {"guide"}, {env, "", ""});
+  auto guide = run_program(link, {"guide"}, {env, "", home.path()});
   EXPECT_NE(guide.out.find("\nCLI: " + link + "\n"), std::string::npos);
 }
 

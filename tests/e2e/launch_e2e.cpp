@@ -128,7 +128,7 @@ TEST_F(Launch, StartedThroughALinkTheAppIsLookedForBesideTheLink) {
   put_stand_in("murmela");
   fs::create_directories(home / ".local/bin");
   fs::create_symlink(cli, home / ".local/bin/murmela-cli");
-  auto run = run_program(home / ".local/bin/murmela-cli", {"ping"}, {env, "", ""});
+  auto run = run_program(home / ".local/bin/murmela-cli", {"ping"}, {env, "", home.path()});
   EXPECT_EQ(run.exit_code, 3);
   EXPECT_EQ(run.err, "error: Murmela is not running, and the app was not found beside " + home / ".local/bin" + ".\n");
 }

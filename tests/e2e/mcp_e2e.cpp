@@ -87,7 +87,7 @@ TEST_F(Mcp, EndsQuietlyWhenTheClientStopsReading) {
   // A reader that goes away after ten bytes: the server must end with 0,
   // not be killed by SIGPIPE (pipefail reports the server's own status).
   auto run = run_program("/bin/bash", {"-c", "set -o pipefail; \"$0\" mcp | head -c 10 >/dev/null", cli},
-                         {env, input, ""});
+                         {env, input, home.path()});
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.err, "");
 }

@@ -97,7 +97,7 @@ class StandIn : public CliTest {
 };
 
 TEST_F(StandIn, RefusesASecondInstanceAndRemovesItsSocketOnQuit) {
-  auto second = run_program(kStandInPath, {"--startup"}, {env, "", ""});
+  auto second = run_program(kStandInPath, {"--startup"}, {env, "", home.path()});
   EXPECT_EQ(second.exit_code, 1);
   EXPECT_NE(second.err.find("already running"), std::string::npos);
 
@@ -271,7 +271,7 @@ TEST_F(StandIn, ExportsWriteFilesThatReadBack) {
   }
   EXPECT_TRUE(home.read("out/a.pdf").starts_with("%PDF-1.4"));
   if (fs::exists("/usr/bin/pdftotext")) {
-    auto text = run_program("/usr/bin/pdftotext", {dir + "/a.pdf", "-"}, {env, "", ""});
+    auto text = run_program("/usr/bin/pdftotext", {dir + "/a.pdf", "-"}, {env, "", home.path()});
     EXPECT_NE(text.out.find("Plans <&> \"Q1\""), std::string::npos) << text.out;
     EXPECT_NE(text.out.find("Morning everyone"), std::string::npos);
   }

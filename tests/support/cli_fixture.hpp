@@ -27,9 +27,11 @@ class CliTest : public ::testing::Test {
   std::string data_folder() const { return home / ".local/share/Murmela"; }
   std::string socket_path() const { return data_folder() + "/cli.sock"; }
 
+  // Runs in `cwd`, by default the test's own HOME, so that nothing the CLI
+  // writes relative to its working folder lands outside the test's folders.
   RunResult run(const std::vector<std::string>& args, const std::string& input = "",
                 const std::string& cwd = "") const {
-    return run_program(cli, args, {env, input, cwd});
+    return run_program(cli, args, {env, input, cwd.empty() ? home.path() : cwd});
   }
 
   // A copy of the CLI in a folder of its own, so that no app sits beside it.

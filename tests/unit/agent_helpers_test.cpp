@@ -29,14 +29,6 @@ TEST(IsOwnCli, LastComponentWithoutRegardToCase) {
   }
 }
 
-TEST(TemporaryPath, ExtensionReplaced) {
-  EXPECT_EQ(temporary_path_for("/h/.cursor/mcp.json"), "/h/.cursor/mcp.murmela-tmp");
-  EXPECT_EQ(temporary_path_for("/h/config.toml"), "/h/config.murmela-tmp");
-  EXPECT_EQ(temporary_path_for("/h/opencode.jsonc"), "/h/opencode.murmela-tmp");
-  EXPECT_EQ(temporary_path_for("/h/.zprofile"), "/h/.zprofile.murmela-tmp");
-  EXPECT_EQ(temporary_path_for("/h.d/config"), "/h.d/config.murmela-tmp");
-}
-
 TEST(TomlQuoted, EscapesWhatTomlRequires) {
   EXPECT_EQ(toml_quoted("/opt/bin/murmela-cli"), "\"/opt/bin/murmela-cli\"");
   EXPECT_EQ(toml_quoted("/a \"b\"\\c"), "\"/a \\\"b\\\"\\\\c\"");

@@ -1,0 +1,136 @@
+#include "common/atomic_file.hpp"
+
+#include <cerrno>
+#include <cstdlib>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fmt/format.h>
+
+#include "common/paths.hpp"
+#include "common/system_error.hpp"
+
+namespace murmela {
+
+namespace {
+
+constexpr int kMaxLinkHops = 40;
+constexpr std::string_view kTemporaryInfix = ".murmela-tmp-";
+
+std::string folder_of(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string name_of(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Hidden, and named after the file, so that a leftover is easy to tell.
+std::string temporary_prefix(const std::string& target) {
+  std::string prefix = ".";
+  prefix += name_of(target);
+  prefix += kTemporaryInfix;
+  return prefix;
+}
+
+mode_t current_umask() {
+  const mode_t mask = ::umask(077);
+  ::umask(mask);
+  return mask;
+}
+
+std::expected<void, int> write_all(int fd, const std::string& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote < 0) return std::unexpected(errno);
+    if (wrote == 0) return std::unexpected(EIO);
+    done += static_cast<std::size_t>(wrote);
+  }
+  return {};
+}
+
+// Writes the complete file under a temporary name; the error is an errno.
+std::expected<std::string, int> write_temporary(const std::string& target, const std::string& text, mode_t mode) {
+  std::string name = join_path(folder_of(target), temporary_prefix(target));
+  name += "XXXXXX";
+  // mkostemp creates the file exclusively (a planted link makes it fail, it
+  // is never followed) with mode 0600.
+  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) return std::unexpected(errno);
+  std::expected<void, int> done = write_all(fd, text);
+  if (done && ::fchmod(fd, mode) != 0) done = std::unexpected(errno);
+  if (done && ::fsync(fd) != 0) done = std::unexpected(errno);
+  if (::close(fd) != 0 && done) done = std::unexpected(errno);
+  if (!done) {
+    ::unlink(name.c_str());
+    return std::unexpected(done.error());
+  }
+  return name;
+}
+
+void sync_folder(const std::string& folder) {
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return;
+  ::fsync(dir);
+  ::close(dir);
+}
+
+}  // namespace
+
+std::string final_link_target(const std::string& path) {
+  std::string current = path;
+  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+    struct stat info {};
+    if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return current;
+    char buffer[4096];
+    const ssize_t length = ::readlink(current.c_str(), buffer, sizeof buffer);
+    if (length <= 0 || static_cast<std::size_t>(length) == sizeof buffer) return current;
+    const std::string target(buffer, static_cast<std::size_t>(length));
+    current = target.starts_with('/') ? target : join_path(folder_of(current), target);
+  }
+  return current;
+}
+
+std::expected<void, std::string> write_atomically(const std::string& path, const std::string& text,
+                                                  unsigned new_mode) {
+  const std::string target = final_link_target(path);
+  // A config kept private (it may hold API keys) must stay private.
+  struct stat existing {};
+  const mode_t mode = ::stat(target.c_str(), &existing) == 0 ? (existing.st_mode & 07777)
+                                                              : (static_cast<mode_t>(new_mode) & ~current_umask());
+  auto temporary = write_temporary(target, text, mode);
+  if (temporary && ::rename(temporary->c_str(), target.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(temporary->c_str());
+    temporary = std::unexpected(error);
+  }
+  if (!temporary) return std::unexpected(fmt::format("Cannot write {}: {}", path, system_error_text(temporary.error())));
+  sync_folder(folder_of(target));
+  return {};
+}
+
+void remove_stale_temporaries(const std::string& path) {
+  const std::string target = final_link_target(path);
+  const std::string folder = folder_of(target);
+  const std::string prefix = temporary_prefix(target);
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (!name.starts_with(prefix) || name.size() != prefix.size() + 6) continue;
+    const std::string leftover = join_path(folder, std::string(name));
+    struct stat info {};
+    if (::lstat(leftover.c_str(), &info) == 0 && S_ISREG(info.st_mode)) ::unlink(leftover.c_str());
+  }
+  ::closedir(dir);
+}
+
+}  // namespace murmela
