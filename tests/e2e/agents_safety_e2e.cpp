@@ -1,0 +1,155 @@
+// What `agents` must survive: two runs at once, a kill at any moment, the
+// PATH link run through itself, and a umask that would expose its files.
+#include <filesystem>
+#include <random>
+#include <thread>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <toml++/toml.h>
+
+#include "agents_fixture.hpp"
+
+using namespace testing_support;
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+extern char** environ;
+
+namespace {
+
+class AgentsSafety : public AgentsTest {
+ protected:
+  void SetUp() override {
+    cli = copy_cli_to(home / "opt/a");
+    for (const char* folder : {".cursor", ".gemini", ".codex"}) home.mkdir(folder);
+    home.write(".gemini/settings.json", "{\n  \"theme\": \"dark\",\n  \"mcpServers\": {\"gh\": {\"command\": \"gh\"}}\n}\n");
+    home.write(".codex/config.toml", "model = \"o3\"\n\n[mcp_servers.gh]\ncommand = \"gh\"\n");
+    home.write(".zprofile", "export EDITOR=vi\n");
+  }
+
+  const std::vector<std::string> files = {".cursor/mcp.json", ".gemini/settings.json", ".codex/config.toml",
+                                          ".zprofile"};
+
+  std::map<std::string, std::string> snapshot() const {
+    std::map<std::string, std::string> texts;
+    for (const auto& file : files) texts[file] = fs::exists(home / file) ? home.read(file) : "";
+    return texts;
+  }
+
+  // Every file parses as what it is and keeps what the user wrote.
+  void expect_intact() const {
+    for (const auto& file : files) {
+      if (!fs::exists(home / file)) continue;
+      const std::string text = home.read(file);
+      if (file.ends_with(".json")) {
+        EXPECT_FALSE(json::parse(text, nullptr, false).is_discarded()) << file << ":\n" << text;
+      } else if (file.ends_with(".toml")) {
+        EXPECT_TRUE(toml::parse(text)["mcp_servers"]["gh"]["command"] == "gh") << text;
+      } else {
+        EXPECT_TRUE(text.starts_with("export EDITOR=vi\n")) << text;
+      }
+    }
+    EXPECT_EQ(json::parse(home.read(".gemini/settings.json"))["theme"], "dark");
+  }
+
+  std::vector<std::string> leftovers() const {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::recursive_directory_iterator(home.path())) {
+      if (entry.path().filename().string().find(".murmela-tmp") != std::string::npos) found.push_back(entry.path());
+    }
+    return found;
+  }
+
+  pid_t spawn(const std::string& program, const std::string& action) const {
+    std::vector<std::string> env_text;
+    for (const auto& [k, v] : env) env_text.push_back(k + "=" + v);
+    std::vector<char*> envp;
+    for (auto& e : env_text) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::string agents = "agents", act = action;
+    char* argv[] = {const_cast<char*>(program.c_str()), agents.data(), act.data(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addchdir_np(&actions, home.path().c_str());
+    pid_t pid = -1;
+    posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+  }
+};
+
+TEST_F(AgentsSafety, TwoRunsAtOnceNeverCorruptAFile) {
+  const std::string other = copy_cli_to(home / "opt/b");
+  for (int round = 0; round < 25; ++round) {
+    const pid_t first = spawn(cli, round % 2 ? "install" : "remove");
+    const pid_t second = spawn(other, round % 3 ? "install" : "remove");
+    ::waitpid(first, nullptr, 0);
+    ::waitpid(second, nullptr, 0);
+    expect_intact();
+    if (HasFailure()) return;
+  }
+  // Serialised runs: whichever ran last decides, and its run is complete.
+  EXPECT_EQ(run({"agents", "install"}).exit_code, 0);
+  EXPECT_EQ(json::parse(home.read(".cursor/mcp.json"))["mcpServers"]["murmela"]["command"], cli);
+  EXPECT_TRUE(leftovers().empty());
+}
+
+TEST_F(AgentsSafety, AKillAtAnyMomentLeavesTheOldFileOrTheNewOne) {
+  // The two states every file moves between (a first install reformats the
+  // members it touches, so the removed state is taken after one).
+  ASSERT_EQ(run({"agents", "install"}).exit_code, 0);
+  const auto installed = snapshot();
+  ASSERT_EQ(run({"agents", "remove"}).exit_code, 0);
+  const auto before = snapshot();
+  std::mt19937 random(12345);
+  for (int kill = 0; kill < 150; ++kill) {
+    const pid_t pid = spawn(cli, kill % 2 ? "remove" : "install");
+    // Anywhere from before the first write to after the last.
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 4000));
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    const auto now = snapshot();
+    for (const auto& file : files) {
+      EXPECT_TRUE(now.at(file) == before.at(file) || now.at(file) == installed.at(file))
+          << file << " after kill " << kill << ":\n" << now.at(file);
+    }
+    if (HasFailure()) return;
+  }
+  EXPECT_EQ(run({"agents", "remove"}).exit_code, 0);
+  EXPECT_TRUE(leftovers().empty());
+  EXPECT_EQ(snapshot(), before);
+}
+
+TEST_F(AgentsSafety, ThePathLinkRunThroughItselfStays) {
+  ASSERT_EQ(run({"agents", "install"}).exit_code, 0);
+  const std::string link = home / ".local/bin/murmela-cli";
+  ASSERT_EQ(fs::read_symlink(link), cli);
+  auto through_link = run_program(link, {"agents", "install"}, {env, "", home.path()});
+  EXPECT_EQ(through_link.exit_code, 0) << through_link.out;
+  EXPECT_EQ(line_of(json::parse(through_link.out), "PATH")["state"], "present");
+  EXPECT_EQ(fs::read_symlink(link), cli);
+  EXPECT_EQ(run_program(link, {"version"}, {env, "", home.path()}).exit_code, 0);
+}
+
+TEST_F(AgentsSafety, WhatItCreatesInTheDataFolderIsPrivate) {
+  const mode_t old_mask = ::umask(0);
+  auto result = run({"agents", "install"});
+  ::umask(old_mask);
+  ASSERT_EQ(result.exit_code, 0) << result.err;
+  struct stat info {};
+  ::stat(data_folder().c_str(), &info);
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+  for (const char* name : {"/agent-integration.json", "/agent-integration.lock"}) {
+    ::stat((data_folder() + name).c_str(), &info);
+    EXPECT_EQ(info.st_mode & 0777, 0600u) << name;
+  }
+}
+
+}  // namespace
