@@ -4,6 +4,7 @@
 
 #include <fmt/format.h>
 
+#include "agent_integration/codex_check.hpp"
 #include "agent_integration/shared.hpp"
 #include "common/atomic_file.hpp"
 #include "agent_integration/toml_lines.hpp"
@@ -58,8 +59,9 @@ std::optional<OurTable> find_our_table(const std::vector<std::string>& lines) {
     if (line.kind != TomlLine::Kind::Header || line.path.size() <= 2 || !names_our_server(line.path)) break;
     table.end_with_subtables = next_bracket(table.end_with_subtables + 1);
   }
-  for (std::size_t i = header; i < table.end; ++i) {
-    if (trim(lines[i]).starts_with("command")) {
+  for (std::size_t i = header + 1; i < table.end; ++i) {
+    const TomlLine line = classify_toml_line(lines[i]);
+    if (line.kind == TomlLine::Kind::Key && line.path == std::vector<std::string>{"command"}) {
       table.command = i;
       break;
     }
@@ -123,16 +125,25 @@ std::optional<TargetReport> update_codex(IntegrationMode mode, const std::string
   const std::string text = read.value_or("");
   if (!is_valid_utf8(text)) return line("skipped", fmt::format("{}: not UTF-8 text, left alone", path));
 
+  const CodexConfig config = read_codex_config(text);
+  if (!config.valid) return line("skipped", fmt::format("{}: not valid TOML, left alone", path));
+
   std::vector<std::string> lines = split_lines(text);
   const auto ours = find_our_table(lines);
-  if (defined_elsewhere(lines, ours)) return line("skipped", path);
+  // A server Codex sees that is not our exact table (another spelling, an
+  // inline table, a key under [mcp_servers]), or a table the parser does not
+  // see (it stands inside a string): never touched.
+  if (config.has_server != ours.has_value() || defined_elsewhere(lines, ours)) return line("skipped", path);
 
-  const std::string quoted = toml_quoted(lossy_utf8(cli_path));
-  const std::string* command = ours && ours->command ? &lines[*ours->command] : nullptr;
-  const bool mentions_cli = command && command->find("murmela-cli") != std::string::npos;
-  const bool points_here = command && command->find(quoted) != std::string::npos;
+  // The command as Codex reads it, compared whole: a comment or another
+  // program that merely mentions us is not us.
+  const std::string cli_text = lossy_utf8(cli_path);
+  const std::string quoted = toml_quoted(cli_text);
+  const bool mentions_cli = ours && ours->command && config.command && is_own_cli(*config.command);
+  const bool points_here = mentions_cli && *config.command == cli_text;
 
   std::string new_text, state;
+  CodexEdit edit = CodexEdit::Add;
   switch (mode) {
     case IntegrationMode::Status:
       return line(!ours ? "absent" : points_here ? "present" : "skipped", path);
@@ -144,6 +155,7 @@ std::optional<TargetReport> update_codex(IntegrationMode mode, const std::string
         lines[*ours->command] = "command = " + quoted;
         new_text = joined(lines);
         state = "updated";
+        edit = CodexEdit::Update;
       } else {
         new_text = std::string(text.substr(0, text.find_last_not_of(" \t\r\n\f\v") + 1));
         if (!new_text.empty()) new_text += "\n\n";
@@ -161,8 +173,14 @@ std::optional<TargetReport> update_codex(IntegrationMode mode, const std::string
       kept.insert(kept.end(), lines.begin() + static_cast<std::ptrdiff_t>(ours->end_with_subtables), lines.end());
       new_text = joined(kept);
       state = "removed";
+      edit = CodexEdit::Remove;
       break;
     }
+  }
+  // The line editor keeps the user's bytes; the parser says whether the edit
+  // is exactly the one meant before anything is written.
+  if (!is_exact_codex_edit(text, new_text, edit, cli_text)) {
+    return line("skipped", fmt::format("{}: cannot edit this file safely, left alone", path));
   }
   if (auto written = write_atomically(path, new_text); !written) return line("failed", written.error());
   return line(state, path);

@@ -132,8 +132,10 @@ TargetReport link_cli_on_path(IntegrationMode mode, const std::string& cli_path)
 
     case IntegrationMode::Remove:
       if (!target || !is_own_cli(*target)) return line("absent", link);
-      if (::unlink(link.c_str()) != 0) return line("failed", link);
+      // The block goes first: a run killed in between leaves the link, which
+      // the next run finds and removes, never a block that nothing removes.
       remove_path_block(*home);
+      if (::unlink(link.c_str()) != 0) return line("failed", link);
       return line("removed", link);
   }
   return line("failed", link);

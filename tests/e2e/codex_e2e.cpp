@@ -1,4 +1,5 @@
 #include <filesystem>
+#include <random>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -120,6 +121,94 @@ TEST_F(Codex, AServerWeDidNotWriteIsNeverTouched) {
     for (const char* mode : {"status", "install", "remove"}) EXPECT_EQ(codex_line(mode)["state"], "skipped") << mode;
     EXPECT_EQ(config(), text);
   }
+}
+
+// Valid files a line editor can misread: each is left exactly as it is, with
+// the reason in the detail.
+TEST_F(Codex, FilesTheLineEditorCannotEditSafelyAreLeftAlone) {
+  const std::string safely = ": cannot edit this file safely, left alone";
+  struct Case {
+    std::string text;
+    std::string install_detail;  // "" when the detail is the bare path
+  };
+  const std::vector<Case> cases = {
+      // Our header inside a multi-line string: not a table at all.
+      {"notes = \"\"\"\n[mcp_servers.murmela]\ncommand = \"/x/murmela-cli\"\n\"\"\"\n", ""},
+      {"notes = '''\n[mcp_servers.murmela]\n'''\n", ""},
+      // The header spelled with an escape: Codex sees our name, we must not edit.
+      {"[mcp_servers.\"murm\\u0065la\"]\ncommand = \"/x/murmela-cli\"\n", ""},
+      // An inline mcp_servers table: appending a [mcp_servers.murmela] table would break the file.
+      {"mcp_servers = { gh = { command = \"gh\" } }\n", safely},
+      {"mcp_servers = { murmela = { command = \"/x/murmela-cli\" } }\n", ""},
+      // A foreign command that only mentions us in a comment.
+      {"[mcp_servers.murmela]\ncommand = \"npx\" # wraps murmela-cli\nargs = [\"w\"]\n", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    write_config(c.text);
+    const auto install = codex_line("install");
+    EXPECT_EQ(install["state"], "skipped");
+    EXPECT_EQ(install["detail"], home / ".codex/config.toml" + c.install_detail);
+    EXPECT_EQ(codex_line("remove")["state"], c.install_detail.empty() ? "skipped" : "absent");
+    EXPECT_EQ(config(), c.text);
+  }
+  write_config("model = \"o3\"\n[broken\n");
+  EXPECT_EQ(codex_line("install")["detail"], home / ".codex/config.toml" + ": not valid TOML, left alone");
+  EXPECT_EQ(config(), "model = \"o3\"\n[broken\n");
+}
+
+TEST_F(Codex, EditsThatUsedToGoWrong) {
+  // `commands` is another key, not our command line.
+  write_config("[mcp_servers.murmela]\ncommands = [\"x\"]\ncommand = \"/old/murmela-cli\"\nargs = [\"mcp\"]\n");
+  EXPECT_EQ(codex_line("install")["state"], "updated");
+  EXPECT_EQ(config(), "[mcp_servers.murmela]\ncommands = [\"x\"]\ncommand = \"" + cli + "\"\nargs = [\"mcp\"]\n");
+  // A line starting with `[` inside our table is not the next table.
+  const std::string nested = "[mcp_servers.murmela]\ncommand = \"/old/murmela-cli\"\nargs = [\n  [\"mcp\"],\n]\n\n[other]\nx = 1\n";
+  write_config(nested);
+  EXPECT_EQ(codex_line("remove")["state"], "skipped");
+  EXPECT_EQ(config(), nested);
+}
+
+// Mutated valid files: whatever install and remove write parses, and keeps
+// every table and key of the user's.
+TEST_F(Codex, MutatedFilesAreNeverBroken) {
+  const std::vector<std::string> pieces = {
+      "model = \"o3\"\n", "[mcp_servers.gh]\ncommand = \"gh\"\n", "\n", "# [mcp_servers.murmela]\n",
+      "x = \"\"\"\n[mcp_servers.murmela]\n\"\"\"\n", "[mcp_servers.murmela]\n", "command = \"/old/murmela-cli\"\n",
+      "args = [\n  \"mcp\",\n]\n", "[mcp_servers.murmela.env]\nK = \"v\"\n", "[profiles.a]\nmodel = \"x\"\n",
+      "s = '''[mcp_servers.murmela]'''\n", "commands = 1\n", "[[arr]]\nv = 1\n", "q = \"a\\\"b\"\n"};
+  std::mt19937 random(7);
+  int written = 0;
+  for (int round = 0; round < 60; ++round) {
+    std::string text;
+    for (int n = 0; n < 6; ++n) text += pieces[random() % pieces.size()];
+    toml::table before;
+    try {
+      before = toml::parse(text);
+    } catch (const toml::parse_error&) {
+      continue;  // only valid files count
+    }
+    write_config(text);
+    for (const char* mode : {"install", "remove"}) {
+      run({"agents", mode});
+      toml::table after;
+      try {
+        after = toml::parse(config());
+      } catch (const toml::parse_error& error) {
+        FAIL() << mode << " broke\n" << text << "into\n" << config();
+      }
+      // Everything but our server is as it was.
+      for (auto* table : {&before, &after}) {
+        if (auto* servers = (*table)["mcp_servers"].as_table()) {
+          servers->erase("murmela");
+          if (servers->empty()) table->erase("mcp_servers");
+        }
+      }
+      EXPECT_EQ(before, after) << mode << "\n" << text;
+      written += config() != text;
+    }
+  }
+  EXPECT_GT(written, 0);
 }
 
 TEST_F(Codex, CodexHomeWins) {
