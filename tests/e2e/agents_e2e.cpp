@@ -1,10 +1,12 @@
 #include <filesystem>
+#include <random>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <sys/stat.h>
 
 #include "agents_fixture.hpp"
+#include "common/json_document.hpp"
 #include "fake_claude.hpp"
 
 using namespace testing_support;
@@ -120,6 +122,13 @@ TEST_F(Agents, EntriesWeDoNotOwnOrCannotReadAreLeftAlone) {
     EXPECT_EQ(state_of(".gemini/settings.json").text, before.text);
     EXPECT_EQ(state_of(".gemini/settings.json").inode, before.inode);
   }
+  // The member editor would edit the first of two servers objects; JSON
+  // readers take the last.
+  const std::string repeated = "{\"mcpServers\":{\"a\":{}},\"mcpServers\":{\"b\":{}}}";
+  home.write(".gemini/settings.json", repeated);
+  EXPECT_EQ(line_of(run_agents("install"), "Gemini CLI")["detail"],
+            home / ".gemini/settings.json" + ": cannot edit this file safely, left alone");
+  EXPECT_EQ(home.read(".gemini/settings.json"), repeated);
 }
 
 TEST_F(Agents, ValuesNoNumberOrStringTypeHoldsAreCopiedByteForByte) {
@@ -130,6 +139,37 @@ TEST_F(Agents, ValuesNoNumberOrStringTypeHoldsAreCopiedByteForByte) {
                                                "\n  },\n  \"x\": -0.0e-0\n}\n");
   run_agents("remove");
   EXPECT_EQ(home.read(".cursor/mcp.json"), "{\n  \"mcpServers\": {\n    " + other + "\n  },\n  \"x\": -0.0e-0\n}\n");
+}
+
+// Mutated valid files: whatever install and remove write is JSON again and
+// keeps every member of the user's, byte for byte where it was not touched.
+TEST_F(Agents, MutatedJsonFilesAreNeverBroken) {
+  const std::vector<std::string> members = {
+      R"("theme": "dark")", R"("n": 1e400)", R"("s": "\ud800\u00e4")", R"("mcpServers": {})",
+      R"("mcpServers": {"gh": {"command": "gh", "args": [1, 2.50]}})", R"("mcpServers": [])",
+      R"("mcpServers": {"murmela": {"command": "/old/murmela-cli", "args": ["mcp"]}})",
+      R"("mcpServers": {"murmela": {"command": "npx"}})", R"("deep": {"a": [[{"b": null}]]})", R"("": true)",
+      R"("theme": "light")"};
+  std::mt19937 random(11);
+  int written = 0;
+  for (int round = 0; round < 60; ++round) {
+    std::string text = "{";
+    const int count = static_cast<int>(random() % 4);
+    for (int n = 0; n < count; ++n) text += (n ? ",\n  " : "\n  ") + members[random() % members.size()];
+    text += count ? "\n}\n" : "}";
+    home.write(".gemini/settings.json", text);
+    for (const char* mode : {"install", "remove"}) {
+      run({"agents", mode});
+      const std::string now = home.read(".gemini/settings.json");
+      ASSERT_TRUE(murmela::read_json(now)) << mode << ": " << text << "\ninto\n" << now;
+      for (const auto& member : members) {
+        if (member.find("mcpServers") != std::string::npos) continue;
+        EXPECT_EQ(text.find(member) != std::string::npos, now.find(member) != std::string::npos) << member;
+      }
+      written += now != text;
+    }
+  }
+  EXPECT_GT(written, 0);
 }
 
 TEST_F(Agents, OurOlderEntryIsReplacedAndHandWrittenEqualIsPresent) {
