@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -54,7 +55,12 @@ int listen_on(const std::string& path) {
     return -ENAMETOOLONG;
   }
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 64) != 0) {
+  // Whoever can connect can read the user's meetings: the socket is the
+  // user's alone, whatever the umask.
+  const mode_t mask = ::umask(0177);
+  const int bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  ::umask(mask);
+  if (bound != 0 || ::listen(fd, 64) != 0) {
     const int error = errno;
     ::close(fd);
     return -error;
@@ -80,7 +86,8 @@ int main(int argc, char** argv) {
   const std::string folder = murmela::app_data_folder();
   const std::string socket = murmela::socket_path();
   std::error_code error;
-  std::filesystem::create_directories(folder, error);
+  std::filesystem::create_directories(std::filesystem::path(folder).parent_path(), error);
+  if (!error && ::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) error.assign(errno, std::generic_category());
   if (error) return fail("cannot create " + folder + ": " + error.message());
 
   // One instance per data folder: the lock is held for the life of the process.

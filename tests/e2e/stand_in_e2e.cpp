@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include "cli_fixture.hpp"
@@ -107,6 +108,14 @@ TEST_F(StandIn, RefusesASecondInstanceAndRemovesItsSocketOnQuit) {
   app = -1;
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_FALSE(fs::exists(socket_path()));
+}
+
+TEST_F(StandIn, ItsSocketAndFolderAreTheUsersAlone) {
+  struct stat info {};
+  ASSERT_EQ(::stat(socket_path().c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  ::stat(data_folder().c_str(), &info);
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
 }
 
 TEST_F(StandIn, ReplacesAStaleSocketFile) {
