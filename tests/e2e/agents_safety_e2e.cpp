@@ -1,6 +1,7 @@
 // What `agents` must survive: two runs at once, a kill at any moment, the
 // PATH link run through itself, and a umask that would expose its files.
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <thread>
 
@@ -9,6 +10,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <toml++/toml.h>
@@ -22,6 +24,8 @@ namespace fs = std::filesystem;
 extern char** environ;
 
 namespace {
+
+void write_text(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 class AgentsSafety : public AgentsTest {
  protected:
@@ -109,7 +113,7 @@ TEST_F(AgentsSafety, AKillAtAnyMomentLeavesTheOldFileOrTheNewOne) {
   ASSERT_EQ(run({"agents", "remove"}).exit_code, 0);
   const auto before = snapshot();
   std::mt19937 random(12345);
-  for (int kill = 0; kill < 150; ++kill) {
+  for (int kill = 0; kill < 300; ++kill) {
     const pid_t pid = spawn(cli, kill % 2 ? "remove" : "install");
     // Anywhere from before the first write to after the last.
     std::this_thread::sleep_for(std::chrono::microseconds(random() % 4000));
@@ -125,6 +129,49 @@ TEST_F(AgentsSafety, AKillAtAnyMomentLeavesTheOldFileOrTheNewOne) {
   EXPECT_EQ(run({"agents", "remove"}).exit_code, 0);
   EXPECT_TRUE(leftovers().empty());
   EXPECT_EQ(snapshot(), before);
+}
+
+// A full disk: nothing is cut, nothing is left half-written, and the run says
+// it failed. Needs a small tmpfs, which only root may mount.
+TEST_F(AgentsSafety, AFullDiskLosesNothing) {
+  const std::string disk = home.mkdir("disk");
+  if (run_program("/bin/mount", {"-t", "tmpfs", "-o", "size=128k", "tmpfs", disk}, {env, "", home.path()}).exit_code != 0) {
+    GTEST_SKIP() << "cannot mount a small tmpfs here (needs root)";
+  }
+  struct Unmount {
+    std::string disk;
+    ~Unmount() { ::umount2(disk.c_str(), MNT_DETACH); }
+  } unmount{disk};
+
+  env["HOME"] = disk;
+  fs::create_directories(disk + "/.cursor");
+  // A profile that fills its page whole, so the block would need a new one.
+  const std::string profile = "export EDITOR=vi\n" + std::string(4096 - 18, '#') + "\n", cursor = "{\"mcpServers\": {\"gh\": {\"command\": \"gh\"}}}\n";
+  write_text(disk + "/.zprofile", profile);
+  write_text(disk + "/.cursor/mcp.json", cursor);
+  {
+    std::ofstream filler(disk + "/filler", std::ios::binary);
+    const std::string block(4096, 'x');
+    while (filler.write(block.data(), block.size()) && filler.flush()) {
+    }
+  }
+  // Whatever is left over is smaller than any file the run would write.
+  while (true) {
+    std::ofstream crumbs(disk + "/crumbs", std::ios::binary | std::ios::app);
+    if (!(crumbs << 'x') || !crumbs.flush()) break;
+  }
+
+  auto result = run({"agents", "install"}, "", disk);
+  EXPECT_EQ(result.exit_code, 1) << result.out;
+  auto report = json::parse(result.out);
+  EXPECT_EQ(line_of(report, "PATH")["state"], "failed") << result.out;
+  EXPECT_EQ(line_of(report, "Cursor")["state"], "failed");
+  EXPECT_NE(line_of(report, "Cursor")["detail"].get<std::string>().find("No space left on device"), std::string::npos);
+  EXPECT_EQ(read_file_text(disk + "/.zprofile"), profile);
+  EXPECT_EQ(read_file_text(disk + "/.cursor/mcp.json"), cursor);
+  for (const auto& entry : fs::recursive_directory_iterator(disk)) {
+    EXPECT_EQ(entry.path().filename().string().find(".murmela-tmp"), std::string::npos) << entry.path();
+  }
 }
 
 TEST_F(AgentsSafety, ThePathLinkRunThroughItselfStays) {
