@@ -174,6 +174,18 @@ TEST_F(AgentsSafety, AFullDiskLosesNothing) {
   }
 }
 
+TEST_F(AgentsSafety, ALinkedProfileIsEditedAtItsTarget) {
+  fs::remove(home / ".zprofile");
+  home.write("dotfiles/zprofile", "export EDITOR=vi\n");
+  fs::create_symlink("dotfiles/zprofile", home / ".zprofile");
+  ASSERT_EQ(run({"agents", "install"}).exit_code, 0);
+  EXPECT_TRUE(fs::is_symlink(home / ".zprofile"));
+  EXPECT_NE(home.read("dotfiles/zprofile").find("export PATH=\"$HOME/.local/bin:$PATH\""), std::string::npos);
+  ASSERT_EQ(run({"agents", "remove"}).exit_code, 0);
+  EXPECT_TRUE(fs::is_symlink(home / ".zprofile"));
+  EXPECT_EQ(home.read("dotfiles/zprofile"), "export EDITOR=vi\n");
+}
+
 TEST_F(AgentsSafety, ThePathLinkRunThroughItselfStays) {
   ASSERT_EQ(run({"agents", "install"}).exit_code, 0);
   const std::string link = home / ".local/bin/murmela-cli";
