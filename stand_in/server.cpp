@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "app_link/protocol.hpp"
+#include "common/descriptor.hpp"
 
 namespace stand_in {
 
@@ -35,19 +36,10 @@ std::string read_request(int connection) {
   return request;
 }
 
-void write_all(int connection, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t wrote = ::send(connection, text.data() + done, text.size() - done, MSG_NOSIGNAL);
-    if (wrote < 0 && errno == EINTR) continue;
-    if (wrote <= 0) return;
-    done += static_cast<std::size_t>(wrote);
-  }
-}
-
 void answer(App& app, int connection) {
   const std::string reply = reply_line(app, read_request(connection));
-  write_all(connection, reply);
+  // A client that has gone away gets nothing; the app goes on.
+  (void)murmela::write_all(connection, reply, {.use_send = true, .send_flags = MSG_NOSIGNAL});
   ::close(connection);
   if (app.quit_requested()) g_quit = true;
 }

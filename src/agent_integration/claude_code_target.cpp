@@ -27,13 +27,7 @@ std::string absolute_folder(const std::string& folder) {
 std::vector<std::string> candidate_folders() {
   std::vector<std::string> folders;
   if (auto path = env_value("PATH")) {
-    std::size_t start = 0;
-    for (;;) {
-      const auto end = path->find(':', start);
-      folders.push_back(absolute_folder(path->substr(start, end - start)));
-      if (end == std::string::npos) break;
-      start = end + 1;
-    }
+    for (const auto& folder : split_search_path(*path)) folders.push_back(absolute_folder(folder));
   }
   if (auto home = home_folder()) {
     for (const char* folder : {".local/bin", ".claude/local", "AppData/Roaming/npm"}) {

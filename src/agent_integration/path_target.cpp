@@ -27,13 +27,10 @@ std::optional<std::string> folder_on_path(const std::string& cli_path) {
   auto folder = parent_folder(cli_path);
   auto path = env_value("PATH");
   if (!folder || !path) return std::nullopt;
-  std::size_t start = 0;
-  for (;;) {
-    const auto end = path->find(':', start);
-    if (same_path(path->substr(start, end - start), *folder)) return folder;
-    if (end == std::string::npos) return std::nullopt;
-    start = end + 1;
+  for (const auto& entry : split_search_path(*path)) {
+    if (same_path(entry, *folder)) return folder;
   }
+  return std::nullopt;
 }
 
 std::optional<std::string> read_link(const std::string& path) {

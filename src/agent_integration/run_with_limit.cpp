@@ -12,6 +12,7 @@
 
 #include <fmt/format.h>
 
+#include "common/descriptor.hpp"
 #include "common/platform.hpp"
 #include "common/process.hpp"
 #include "common/system_error.hpp"
@@ -29,20 +30,17 @@ constexpr std::chrono::milliseconds kExitCheckInterval{10};
 // One captured output stream, read as it comes so the child never blocks on
 // a full pipe.
 struct Capture {
-  int fd = -1;
+  FileDescriptor fd;
   std::string bytes;
   bool failed = false;
 
-  bool open() const { return fd >= 0; }
-  void close() {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
-  }
+  bool open() const { return fd.valid(); }
+  void close() { fd.close(); }
   // Reads what the pipe holds now; closes it at its end or on an error.
   void drain() {
     char buffer[65536];
     while (open()) {
-      const ssize_t got = ::read(fd, buffer, sizeof buffer);
+      const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
       if (got > 0) {
         bytes.append(buffer, static_cast<std::size_t>(got));
         continue;
@@ -69,7 +67,7 @@ void wait_for_events(std::array<Capture, 2>& captures, int exit_watch, Clock::ti
   std::array<pollfd, 3> fds{};
   nfds_t count = 0;
   for (auto& capture : captures) {
-    if (capture.open()) fds[count++] = {capture.fd, POLLIN, 0};
+    if (capture.open()) fds[count++] = {capture.fd.get(), POLLIN, 0};
   }
   if (exit_watch >= 0) fds[count++] = {exit_watch, POLLIN, 0};
   auto wait = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
@@ -90,8 +88,10 @@ CommandOutcome run_with_limit(const std::string& program, const std::vector<std:
     return {.error = fmt::format("Cannot run {}: {}", program, system_error_text(child.error()))};
   }
 
-  std::array<Capture, 2> captures{Capture{child->stdout_fd}, Capture{child->stderr_fd}};
-  for (auto& capture : captures) ::fcntl(capture.fd, F_SETFL, ::fcntl(capture.fd, F_GETFL) | O_NONBLOCK);
+  std::array<Capture, 2> captures{Capture{FileDescriptor(child->stdout_fd)}, Capture{FileDescriptor(child->stderr_fd)}};
+  for (auto& capture : captures) {
+    ::fcntl(capture.fd.get(), F_SETFL, ::fcntl(capture.fd.get(), F_GETFL) | O_NONBLOCK);
+  }
   const int exit_watch = platform::open_exit_watch(child->pid);
   const auto deadline = Clock::now() + limits.time_limit;
 

@@ -10,6 +10,7 @@
 #include <fmt/format.h>
 
 #include "app_link/protocol.hpp"
+#include "common/descriptor.hpp"
 #include "common/platform.hpp"
 #include "common/system_error.hpp"
 #include "common/utf8.hpp"
@@ -28,23 +29,7 @@ std::unexpected<ExchangeError> failed(std::string message) {
   return std::unexpected(ExchangeError{ExchangeError::Kind::Failed, std::move(message)});
 }
 
-class Socket {
- public:
-  explicit Socket(int fd) : fd_(fd) {}
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
-  ~Socket() { close(); }
-  int fd() const { return fd_; }
-  void close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_;
-};
-
-std::expected<void, std::string> connect_to(const Socket& socket, const std::string& path) {
+std::expected<void, std::string> connect_to(const FileDescriptor& socket, const std::string& path) {
   if (path.find('\0') != std::string::npos) return std::unexpected(kInteriorNulText);
   if (path.size() > platform::max_socket_path_bytes()) {
     return std::unexpected("path must be shorter than SUN_LEN");
@@ -53,29 +38,22 @@ std::expected<void, std::string> connect_to(const Socket& socket, const std::str
   address.sun_family = AF_UNIX;
   std::memcpy(address.sun_path, path.data(), path.size());
   const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
-  if (::connect(socket.fd(), reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+  if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), length) != 0) {
     return std::unexpected(system_error_text(errno));
   }
   return {};
 }
 
-std::expected<void, std::string> write_all(const Socket& socket, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::send(socket.fd(), bytes.data(), bytes.size(), platform::send_flags());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return std::unexpected(system_error_text(errno));
-    }
-    if (written == 0) return std::unexpected(kWriteZeroText);
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
+std::expected<void, std::string> send_all(const FileDescriptor& socket, std::string_view bytes) {
+  auto sent = write_all(socket.get(), bytes, {.use_send = true, .send_flags = platform::send_flags()});
+  if (!sent) return std::unexpected(sent.error() == 0 ? std::string(kWriteZeroText) : system_error_text(sent.error()));
   return {};
 }
 
 // Up to and including the first line feed, or to end of stream; at most
 // kMaxReplyBytes are taken from the socket. The bytes go straight into the
 // line, in reads that grow with it, since replies can be megabytes long.
-std::expected<std::string, std::string> read_line(const Socket& socket) {
+std::expected<std::string, std::string> read_line(const FileDescriptor& socket) {
   constexpr std::size_t kFirstReadBytes = 8192;
   std::string line;
   // Address space only: pages are taken as bytes arrive, and the line never
@@ -88,7 +66,7 @@ std::expected<std::string, std::string> read_line(const Socket& socket) {
     ssize_t got = 0;
     int error = 0;
     line.resize_and_overwrite(old_size + room, [&](char* data, std::size_t) {
-      got = ::read(socket.fd(), data + old_size, room);
+      got = ::read(socket.get(), data + old_size, room);
       error = errno;
       return old_size + static_cast<std::size_t>(std::max<ssize_t>(got, 0));
     });
@@ -125,10 +103,10 @@ Outcome send_request(const std::string& path, std::string_view command, const Js
                      bool detach) {
   const int fd = platform::open_stream_socket();
   if (fd < 0) return unreachable(system_error_text(-fd));
-  Socket socket(fd);
+  FileDescriptor socket(fd);
   if (auto connected = connect_to(socket, path); !connected) return unreachable(connected.error());
 
-  if (auto sent = write_all(socket, serialize_request(command, args, detach)); !sent) {
+  if (auto sent = send_all(socket, serialize_request(command, args, detach)); !sent) {
     return failed(fmt::format("Cannot send the request to Murmela: {}", sent.error()));
   }
   auto line = read_line(socket);

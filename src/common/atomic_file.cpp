@@ -10,6 +10,7 @@
 
 #include <fmt/format.h>
 
+#include "common/descriptor.hpp"
 #include "common/paths.hpp"
 #include "common/system_error.hpp"
 
@@ -45,18 +46,6 @@ mode_t current_umask() {
   return mask;
 }
 
-std::expected<void, int> write_all(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
-    if (wrote < 0 && errno == EINTR) continue;
-    if (wrote < 0) return std::unexpected(errno);
-    if (wrote == 0) return std::unexpected(EIO);
-    done += static_cast<std::size_t>(wrote);
-  }
-  return {};
-}
-
 // Writes the complete file under a temporary name; the error is an errno.
 std::expected<std::string, int> write_temporary(const std::string& target, const std::string& text, mode_t mode) {
   std::string name = join_path(folder_of(target), temporary_prefix(target));
@@ -66,6 +55,7 @@ std::expected<std::string, int> write_temporary(const std::string& target, const
   const int fd = ::mkostemp(name.data(), O_CLOEXEC);
   if (fd < 0) return std::unexpected(errno);
   std::expected<void, int> done = write_all(fd, text);
+  if (!done && done.error() == 0) done = std::unexpected(EIO);
   if (done && ::fchmod(fd, mode) != 0) done = std::unexpected(errno);
   if (done && ::fsync(fd) != 0) done = std::unexpected(errno);
   if (::close(fd) != 0 && done) done = std::unexpected(errno);

@@ -1,5 +1,7 @@
 #include "common/files.hpp"
 
+#include "common/descriptor.hpp"
+
 #include <cerrno>
 
 #include <fcntl.h>
@@ -8,23 +10,6 @@
 
 namespace murmela {
 
-namespace {
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-}  // namespace
 
 std::expected<std::string, int> read_stream(int fd) {
   std::string contents;
@@ -41,28 +26,20 @@ std::expected<std::string, int> read_stream(int fd) {
 }
 
 std::expected<std::string, int> read_file(const std::string& path) {
-  Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (file.get() < 0) return std::unexpected(errno);
   return read_stream(file.get());
 }
 
 std::expected<void, int> write_file(const std::string& path, const std::string& bytes) {
-  Descriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
   if (file.get() < 0) return std::unexpected(errno);
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t wrote = ::write(file.get(), bytes.data() + done, bytes.size() - done);
-    if (wrote < 0) {
-      if (errno == EINTR) continue;
-      return std::unexpected(errno);
-    }
-    done += static_cast<std::size_t>(wrote);
-  }
+  if (auto written = write_all(file.get(), bytes); !written) return std::unexpected(written.error() ? written.error() : EIO);
   return {};
 }
 
 std::expected<void, int> append_whole(const std::string& path, std::string_view bytes) {
-  Descriptor file(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
+  FileDescriptor file(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
   if (file.get() < 0) return std::unexpected(errno);
   struct stat before {};
   if (::fstat(file.get(), &before) != 0) return std::unexpected(errno);

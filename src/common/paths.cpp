@@ -73,4 +73,15 @@ bool exists(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0;
 }
 
+std::vector<std::string> split_search_path(std::string_view list) {
+  std::vector<std::string> folders;
+  std::size_t start = 0;
+  for (;;) {
+    const auto end = list.find(':', start);
+    folders.emplace_back(list.substr(start, end - start));
+    if (end == std::string_view::npos) return folders;
+    start = end + 1;
+  }
+}
+
 }  // namespace murmela

@@ -22,6 +22,10 @@ std::optional<std::string_view> file_name(std::string_view path);
 // "/" kept as its own component.
 std::vector<std::string_view> path_components(std::string_view path);
 
+// The folders of a PATH-style list, split at ':' (an empty entry stays empty:
+// it means the current folder).
+std::vector<std::string> split_search_path(std::string_view list);
+
 // The current working directory, or the system error text.
 std::expected<std::string, std::string> current_directory();
 

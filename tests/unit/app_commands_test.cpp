@@ -41,7 +41,7 @@ TEST(Dispatch, UnknownLinesNameAllWords) {
 TEST(Dispatch, TextsNeedNoApp) {
   Dispatched help({"--no-launch"}), help2({"-h"}), guide({"agents"}), guide2({"help", "agents"});
   EXPECT_EQ(help.out.text(), help2.out.text());
-  EXPECT_EQ(help.out.text().size(), 2846u);
+  EXPECT_TRUE(help.out.text().starts_with("murmela-cli 0.28.8: control Murmela from a terminal, script or agent.\n"));
   EXPECT_EQ(guide.out.text(), guide2.out.text());
   EXPECT_TRUE(help.app.calls.empty() && guide.app.calls.empty());
 }
