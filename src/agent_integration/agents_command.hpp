@@ -8,6 +8,6 @@
 namespace murmela {
 
 // `agents status|install|remove|ensure|uninstall`: the words after `agents`.
-Done run_agents(const Context& ctx, std::span<const std::string> words);
+[[nodiscard]] Done run_agents(const Context& ctx, std::span<const std::string> words);
 
 }  // namespace murmela

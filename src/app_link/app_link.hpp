@@ -13,7 +13,7 @@ namespace murmela {
 class AppLink {
  public:
   virtual ~AppLink() = default;
-  virtual Result<JsonDocument> call(std::string_view command, const Json& args, bool detach,
+  [[nodiscard]] virtual Result<JsonDocument> call(std::string_view command, const Json& args, bool detach,
                                     bool no_launch) = 0;
 };
 

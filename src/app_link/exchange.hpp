@@ -24,7 +24,7 @@ inline constexpr std::size_t kMaxReplyBytes = 32 * 1024 * 1024;
 
 // One connection to the socket at `path`: one request line out, one reply
 // line in. Never starts anything.
-std::expected<JsonDocument, ExchangeError> send_request(const std::string& path, std::string_view command,
+[[nodiscard]] std::expected<JsonDocument, ExchangeError> send_request(const std::string& path, std::string_view command,
                                                 const Json& args, bool detach);
 
 }  // namespace murmela

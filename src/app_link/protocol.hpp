@@ -27,6 +27,6 @@ struct Reply {
 // Reads a reply envelope: an object {"ok","result","error"} (members in any
 // order, unknown ones ignored, none repeated) or an array [ok, result, error]
 // whose tail may be left off. The error describes why the line is unreadable.
-std::expected<Reply, std::string> parse_reply(std::string line);
+[[nodiscard]] std::expected<Reply, std::string> parse_reply(std::string line);
 
 }  // namespace murmela

@@ -8,6 +8,6 @@
 namespace murmela {
 
 // `dictation start|stop|cancel|history|copy-last`: the words after `dictation`.
-Done run_dictation(const Context& ctx, std::span<const std::string> words);
+[[nodiscard]] Done run_dictation(const Context& ctx, std::span<const std::string> words);
 
 }  // namespace murmela

@@ -6,6 +6,6 @@ namespace murmela {
 
 // Runs the command the positional words name. Output is already written when
 // it returns success.
-Done dispatch(const Context& ctx);
+[[nodiscard]] Done dispatch(const Context& ctx);
 
 }  // namespace murmela

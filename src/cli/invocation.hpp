@@ -29,6 +29,6 @@ struct Invocation {
 
 // Flags and options may stand anywhere; `--name value` takes the next argument
 // whatever it looks like. Fails only for an option with nothing after it.
-Result<Invocation> scan(std::span<const std::string> arguments);
+[[nodiscard]] Result<Invocation> scan(std::span<const std::string> arguments);
 
 }  // namespace murmela

@@ -24,6 +24,6 @@ std::optional<std::string> mcp_reply(const McpTexts& texts, std::string_view lin
 
 // The stub MCP server on stdin/stdout: one JSON-RPC message per line, until
 // the input ends. Always succeeds.
-Done run_mcp();
+[[nodiscard]] Done run_mcp();
 
 }  // namespace murmela

@@ -17,7 +17,7 @@ using Json = nlohmann::json;
 
 // Parses exactly one JSON document with the strict reader. The error is the
 // reader's description of the fault, with its line and column.
-std::expected<Json, std::string> parse_json(std::string_view text);
+[[nodiscard]] std::expected<Json, std::string> parse_json(std::string_view text);
 
 // A document's value as a Json value. Integers beyond 64 bits become
 // doubles, and numbers beyond a double's range infinite.

@@ -93,7 +93,7 @@ class JsonDocument {
 // range, valid UTF-8, only space, tab, line feed and carriage return around
 // it, nesting up to kMaxJsonDepth. The error describes the fault with its
 // line and column.
-std::expected<JsonDocument, std::string> read_json(std::string text);
+[[nodiscard]] std::expected<JsonDocument, std::string> read_json(std::string text);
 
 // The decoded form of a string's source text (between the quotes), which the
 // reader has accepted; a lone surrogate escape becomes U+FFFD.

@@ -27,7 +27,7 @@ std::vector<std::string_view> path_components(std::string_view path);
 std::vector<std::string> split_search_path(std::string_view list);
 
 // The current working directory, or the system error text.
-std::expected<std::string, std::string> current_directory();
+[[nodiscard]] std::expected<std::string, std::string> current_directory();
 
 bool is_directory(const std::string& path);     // following links
 bool is_regular_file(const std::string& path);  // following links

@@ -64,6 +64,12 @@ void prefer_huge_pages(const void*, std::size_t) {}
 
 int open_exit_watch(int) { return -1; }
 
+int make_pipe(int fds[2]) {
+  if (::pipe(fds) != 0) return errno;
+  for (int i = 0; i < 2; ++i) ::fcntl(fds[i], F_SETFD, FD_CLOEXEC);
+  return 0;
+}
+
 #else
 
 // The name the program was started by (not /proc/self/exe, which resolves
@@ -94,6 +100,8 @@ int open_stream_socket() {
 }
 
 int send_flags() { return MSG_NOSIGNAL; }
+
+int make_pipe(int fds[2]) { return ::pipe2(fds, O_CLOEXEC) == 0 ? 0 : errno; }
 
 int open_exit_watch(int pid) {
   const long fd = ::syscall(SYS_pidfd_open, pid, 0);

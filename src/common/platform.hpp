@@ -11,7 +11,7 @@ namespace murmela::platform {
 
 // The path of the running executable as the system reports it, symbolic links
 // not resolved. The error is the system error text.
-std::expected<std::string, std::string> executable_path();
+[[nodiscard]] std::expected<std::string, std::string> executable_path();
 
 // The per-user folder the app keeps its data in, from the environment.
 std::string app_data_folder();
@@ -25,6 +25,9 @@ int open_stream_socket();
 
 // Flags for send() on sockets made by open_stream_socket().
 int send_flags();
+
+// A pipe whose both ends are close-on-exec. Returns 0 or an errno value.
+int make_pipe(int fds[2]);
 
 // A descriptor that becomes readable when the child `pid` ends, for poll();
 // -1 where the system has none (callers then poll on a short timer).

@@ -1,5 +1,7 @@
 #include "common/process.hpp"
 
+#include "common/platform.hpp"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <spawn.h>
@@ -47,32 +49,35 @@ std::expected<SpawnedProcess, int> spawn_process(const std::string& program,
   int out_pipe[2] = {-1, -1};
   int err_pipe[2] = {-1, -1};
   if (options.capture_output) {
-    if (::pipe2(out_pipe, O_CLOEXEC) != 0) return std::unexpected(errno);
-    if (::pipe2(err_pipe, O_CLOEXEC) != 0) {
-      int error = errno;
+    if (const int error = platform::make_pipe(out_pipe); error != 0) return std::unexpected(error);
+    if (const int error = platform::make_pipe(err_pipe); error != 0) {
       close_pair(out_pipe);
       return std::unexpected(error);
     }
   }
 
+  // Each step reports an errno value; the first that fails ends the start.
+  int error = 0;
+  auto step = [&error](int result) {
+    if (error == 0) error = result;
+  };
   SpawnActions actions;
-  ::posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0);
+  step(::posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0));
   if (options.capture_output) {
-    ::posix_spawn_file_actions_adddup2(actions.get(), out_pipe[1], 1);
-    ::posix_spawn_file_actions_adddup2(actions.get(), err_pipe[1], 2);
+    step(::posix_spawn_file_actions_adddup2(actions.get(), out_pipe[1], 1));
+    step(::posix_spawn_file_actions_adddup2(actions.get(), err_pipe[1], 2));
   } else {
-    ::posix_spawn_file_actions_addopen(actions.get(), 1, "/dev/null", O_WRONLY, 0);
-    ::posix_spawn_file_actions_addopen(actions.get(), 2, "/dev/null", O_WRONLY, 0);
+    step(::posix_spawn_file_actions_addopen(actions.get(), 1, "/dev/null", O_WRONLY, 0));
+    step(::posix_spawn_file_actions_addopen(actions.get(), 2, "/dev/null", O_WRONLY, 0));
   }
-
   if (!options.working_directory.empty()) {
-    ::posix_spawn_file_actions_addchdir_np(actions.get(), options.working_directory.c_str());
+    step(::posix_spawn_file_actions_addchdir_np(actions.get(), options.working_directory.c_str()));
   }
 
   SpawnAttributes attributes;
   if (options.new_process_group) {
-    ::posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETPGROUP);
-    ::posix_spawnattr_setpgroup(attributes.get(), 0);
+    step(::posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETPGROUP));
+    step(::posix_spawnattr_setpgroup(attributes.get(), 0));
   }
 
   std::vector<char*> argv;
@@ -81,8 +86,7 @@ std::expected<SpawnedProcess, int> spawn_process(const std::string& program,
   argv.push_back(nullptr);
 
   pid_t pid = -1;
-  const int error =
-      ::posix_spawn(&pid, program.c_str(), actions.get(), attributes.get(), argv.data(), environ);
+  if (error == 0) error = ::posix_spawn(&pid, program.c_str(), actions.get(), attributes.get(), argv.data(), environ);
   if (options.capture_output) {
     ::close(out_pipe[1]);
     ::close(err_pipe[1]);

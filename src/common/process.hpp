@@ -26,7 +26,7 @@ struct SpawnedProcess {
 
 // Starts `program` with `arguments` (argv[0] is the program path), inheriting
 // the environment and working directory. The error is an errno value.
-std::expected<SpawnedProcess, int> spawn_process(const std::string& program,
+[[nodiscard]] std::expected<SpawnedProcess, int> spawn_process(const std::string& program,
                                                  const std::vector<std::string>& arguments,
                                                  SpawnOptions options);
 

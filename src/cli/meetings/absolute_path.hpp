@@ -8,6 +8,6 @@ namespace murmela {
 
 // A path argument made absolute against the current directory; nothing is
 // normalised and nothing is checked on disk.
-Result<std::string> absolute_path(const std::string& argument);
+[[nodiscard]] Result<std::string> absolute_path(const std::string& argument);
 
 }  // namespace murmela

@@ -9,7 +9,7 @@ namespace murmela::meetings {
 
 // Resolves `id`, then sends `command` with the full ID as `id` plus `extra`
 // members, printing the answer as it came.
-inline Done call_and_print_by_id(const Context& ctx, std::string_view command,
+[[nodiscard]] inline Done call_and_print_by_id(const Context& ctx, std::string_view command,
                                  const std::string& id, Json extra = Json::object()) {
   auto full_id = resolve_meeting_id(ctx, id);
   if (!full_id) return fail(full_id.error());
@@ -18,7 +18,7 @@ inline Done call_and_print_by_id(const Context& ctx, std::string_view command,
 }
 
 // The same, printing a meeting record as its summary.
-inline Done call_and_print_meeting_by_id(const Context& ctx, std::string_view command,
+[[nodiscard]] inline Done call_and_print_meeting_by_id(const Context& ctx, std::string_view command,
                                          const std::string& id, Json extra = Json::object()) {
   auto full_id = resolve_meeting_id(ctx, id);
   if (!full_id) return fail(full_id.error());

@@ -13,36 +13,36 @@ namespace murmela::meetings {
 using Words = std::span<const std::string>;
 
 // Read commands.
-Done list(const Context& ctx);
-Done show(const Context& ctx, const std::string& id);
-Done transcript(const Context& ctx, const std::string& id);
-Done notes(const Context& ctx, const std::string& id);
-Done speakers(const Context& ctx, const std::string& id);
+[[nodiscard]] Done list(const Context& ctx);
+[[nodiscard]] Done show(const Context& ctx, const std::string& id);
+[[nodiscard]] Done transcript(const Context& ctx, const std::string& id);
+[[nodiscard]] Done notes(const Context& ctx, const std::string& id);
+[[nodiscard]] Done speakers(const Context& ctx, const std::string& id);
 
 // Recording, import and join.
-Done record_start(const Context& ctx);
-Done record_stop(const Context& ctx);
-Done import_media(const Context& ctx, const std::string& file);
-Done join(const Context& ctx, Words ids);
+[[nodiscard]] Done record_start(const Context& ctx);
+[[nodiscard]] Done record_stop(const Context& ctx);
+[[nodiscard]] Done import_media(const Context& ctx, const std::string& file);
+[[nodiscard]] Done join(const Context& ctx, Words ids);
 
 // Transcription jobs.
-Done transcribe(const Context& ctx, const std::string& id);
-Done wait(const Context& ctx, const std::string& id);
-Done cancel(const Context& ctx, const std::string& id);
+[[nodiscard]] Done transcribe(const Context& ctx, const std::string& id);
+[[nodiscard]] Done wait(const Context& ctx, const std::string& id);
+[[nodiscard]] Done cancel(const Context& ctx, const std::string& id);
 
 // Editing.
-Done rename(const Context& ctx, const std::string& id, const std::string& title);
-Done set_notes(const Context& ctx, const std::string& id);
-Done set_transcript(const Context& ctx, const std::string& id);
-Done rename_speaker(const Context& ctx, const std::string& id, const std::string& from,
+[[nodiscard]] Done rename(const Context& ctx, const std::string& id, const std::string& title);
+[[nodiscard]] Done set_notes(const Context& ctx, const std::string& id);
+[[nodiscard]] Done set_transcript(const Context& ctx, const std::string& id);
+[[nodiscard]] Done rename_speaker(const Context& ctx, const std::string& id, const std::string& from,
                     const std::string& to);
-Done labels(const Context& ctx, const std::string& id, bool enabled);
-Done clean(const Context& ctx, const std::string& id);
-Done generate_notes(const Context& ctx, const std::string& id);
-Done remove(const Context& ctx, const std::string& id);
+[[nodiscard]] Done labels(const Context& ctx, const std::string& id, bool enabled);
+[[nodiscard]] Done clean(const Context& ctx, const std::string& id);
+[[nodiscard]] Done generate_notes(const Context& ctx, const std::string& id);
+[[nodiscard]] Done remove(const Context& ctx, const std::string& id);
 
 // Export.
-Done export_meeting(const Context& ctx, const std::string& id, const std::string& path);
-Done export_audio(const Context& ctx, const std::string& id, const std::string& path);
+[[nodiscard]] Done export_meeting(const Context& ctx, const std::string& id, const std::string& path);
+[[nodiscard]] Done export_audio(const Context& ctx, const std::string& id, const std::string& path);
 
 }  // namespace murmela::meetings

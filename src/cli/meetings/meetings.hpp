@@ -8,6 +8,6 @@
 namespace murmela {
 
 // The `meetings` family: the words after `meetings` (or `meeting`).
-Done run_meetings(const Context& ctx, std::span<const std::string> words);
+[[nodiscard]] Done run_meetings(const Context& ctx, std::span<const std::string> words);
 
 }  // namespace murmela

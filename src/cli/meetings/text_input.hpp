@@ -8,6 +8,6 @@ namespace murmela {
 
 // The text of `--text T`, of the file `--file F`, or of stdin for `--file -`;
 // exactly one of the two options must be given. Kept byte for byte.
-Result<std::string> read_text_input(const Invocation& invocation);
+[[nodiscard]] Result<std::string> read_text_input(const Invocation& invocation);
 
 }  // namespace murmela

@@ -16,10 +16,10 @@ inline constexpr auto kWaitPollInterval = std::chrono::seconds(2);
 bool is_busy_status(std::string_view status);
 
 // The --timeout option in whole seconds, 14400 when it is absent.
-Result<std::uint64_t> wait_timeout(const Invocation& invocation);
+[[nodiscard]] Result<std::uint64_t> wait_timeout(const Invocation& invocation);
 
 // Polls the meeting until its job is over, then prints its summary; a meeting
 // that ended `failed` fails with its error after the summary is printed.
-Done wait_for_meeting(const Context& ctx, const std::string& id);
+[[nodiscard]] Done wait_for_meeting(const Context& ctx, const std::string& id);
 
 }  // namespace murmela
