@@ -5,7 +5,7 @@
 
 #include <unistd.h>
 
-#include "cli/texts.hpp"
+#include "common/version.hpp"
 
 namespace stand_in {
 

@@ -5,7 +5,7 @@
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
-#include "agent_integration/agents_command.hpp"
+#include "cli/agents_command.hpp"
 #include "cli/app_commands.hpp"
 #include "cli/dictation.hpp"
 #include "cli/mcp.hpp"

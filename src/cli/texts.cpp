@@ -10,7 +10,8 @@ namespace murmela {
 
 namespace {
 
-constexpr std::string_view kHelpText = R"TEXT(murmela-cli 0.28.8: control Murmela from a terminal, script or agent.
+// What follows "murmela-cli {version}".
+constexpr std::string_view kHelpAfterVersion = R"TEXT(: control Murmela from a terminal, script or agent.
 
 Usage: murmela-cli <command> [options]
 
@@ -115,7 +116,10 @@ or add `--detach` and then run `meetings wait <id>`.
 
 }  // namespace
 
-std::string_view help_text() { return kHelpText; }
+const std::string& help_text() {
+  static const std::string text = fmt::format("murmela-cli {}{}", kCliVersion, kHelpAfterVersion);
+  return text;
+}
 
 std::string cli_path_text() {
   auto path = platform::executable_path();

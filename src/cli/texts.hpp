@@ -3,12 +3,12 @@
 #include <string>
 #include <string_view>
 
+#include "common/version.hpp"
+
 namespace murmela {
 
-inline constexpr std::string_view kCliVersion = "0.28.8";
-
 // The help text for people; ends with a line feed.
-std::string_view help_text();
+const std::string& help_text();
 
 // The running CLI's path as text (invalid UTF-8 replaced), or "murmela-cli"
 // when the system cannot tell it.

@@ -1,4 +1,4 @@
-#include "agent_integration/agents_command.hpp"
+#include "cli/agents_command.hpp"
 
 #include <algorithm>
 #include <unistd.h>
