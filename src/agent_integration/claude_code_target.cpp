@@ -17,19 +17,19 @@ constexpr std::size_t kMaxDetailCharacters = 300;
 
 // Every `claude` command runs in the home folder, so a folder of PATH that
 // is relative (an empty entry is the current folder) is made absolute first.
-std::string absolute_folder(const std::string& folder) {
-  if (folder.starts_with('/')) return folder;
-  auto cwd = current_directory();
-  if (!cwd) return folder;
-  return folder.empty() || folder == "." ? *cwd : join_path(*cwd, folder);
+std::string absolute_folder(const std::string& folder, const std::string& current) {
+  if (folder.starts_with('/') || current.empty()) return folder;
+  return folder.empty() || folder == "." ? current : join_path(current, folder);
 }
 
-std::vector<std::string> candidate_folders() {
+std::vector<std::string> candidate_folders(const AgentEnvironment& environment) {
   std::vector<std::string> folders;
-  if (auto path = env_value("PATH")) {
-    for (const auto& folder : split_search_path(*path)) folders.push_back(absolute_folder(folder));
+  if (const auto& path = environment.search_path) {
+    for (const auto& folder : split_search_path(*path)) {
+      folders.push_back(absolute_folder(folder, environment.current_folder));
+    }
   }
-  if (auto home = home_folder()) {
+  if (const auto& home = environment.home) {
     for (const char* folder : {".local/bin", ".claude/local", "AppData/Roaming/npm"}) {
       folders.push_back(join_path(*home, folder));
     }
@@ -60,17 +60,18 @@ TargetReport from_change(const CommandOutcome& outcome, const char* success_stat
 
 }  // namespace
 
-std::optional<std::string> find_claude_command() {
-  for (const auto& folder : candidate_folders()) {
+std::optional<std::string> find_claude_command(const AgentEnvironment& environment) {
+  for (const auto& folder : candidate_folders(environment)) {
     const std::string candidate = join_path(folder, "claude");
     if (is_regular_file(candidate)) return candidate;
   }
   return std::nullopt;
 }
 
-std::optional<TargetReport> update_claude_code(IntegrationMode mode, const std::string& cli_path) {
-  const auto home = home_folder();
-  const auto claude = find_claude_command();
+std::optional<TargetReport> update_claude_code(IntegrationMode mode, const AgentEnvironment& environment) {
+  const std::string& cli_path = environment.cli_path;
+  const auto& home = environment.home;
+  const auto claude = find_claude_command(environment);
   if (!claude) {
     if (home && is_regular_file(join_path(*home, ".claude.json"))) {
       return TargetReport{"Claude Code", "skipped", "The claude command was not found."};

@@ -81,14 +81,16 @@ bool defined_elsewhere(const std::vector<std::string>& lines, const std::optiona
   return false;
 }
 
-std::string codex_folder() {
-  if (auto codex_home = env_value("CODEX_HOME")) return *codex_home;
-  return join_path(home_folder().value_or(""), ".codex");
+std::string codex_folder(const AgentEnvironment& environment) {
+  if (environment.codex_home) return *environment.codex_home;
+  return join_path(environment.home.value_or(""), ".codex");
 }
 
 }  // namespace
 
-std::string codex_config_path() { return join_path(codex_folder(), "config.toml"); }
+std::string codex_config_path(const AgentEnvironment& environment) {
+  return join_path(codex_folder(environment), "config.toml");
+}
 
 std::string toml_quoted(const std::string& text) {
   std::string out = "\"";
@@ -112,10 +114,10 @@ std::string toml_quoted(const std::string& text) {
   return out + "\"";
 }
 
-std::optional<TargetReport> update_codex(IntegrationMode mode, const std::string& cli_path) {
-  const std::string folder = codex_folder();
-  if (!is_directory(folder)) return std::nullopt;
-  const std::string path = codex_config_path();
+std::optional<TargetReport> update_codex(IntegrationMode mode, const AgentEnvironment& environment) {
+  const std::string& cli_path = environment.cli_path;
+  if (!is_directory(codex_folder(environment))) return std::nullopt;
+  const std::string path = codex_config_path(environment);
   auto line = [&](std::string state, std::string detail) {
     return TargetReport{"Codex", std::move(state), std::move(detail)};
   };

@@ -65,10 +65,10 @@ class IntegrationLock {
 };
 
 // What a killed earlier run may have left beside the files runs write.
-void remove_leftovers(const std::string& data_folder) {
-  remove_stale_temporaries(join_path(data_folder, kMarkerName));
-  remove_stale_temporaries(codex_config_path());
-  if (auto home = home_folder()) {
+void remove_leftovers(const AgentEnvironment& environment) {
+  remove_stale_temporaries(join_path(environment.data_folder, kMarkerName));
+  remove_stale_temporaries(codex_config_path(environment));
+  if (const auto& home = environment.home) {
     remove_stale_temporaries(join_path(*home, ".zprofile"));
     for (const auto& target : json_targets(*home)) remove_stale_temporaries(target.file);
   }
@@ -88,26 +88,30 @@ std::string marker_text(const std::string& cli_path, bool removed) {
   return "{\n  \"cli\": " + to_compact(Json(cli_path)) + ",\n  \"removed\": " + (removed ? "true" : "false") + "\n}";
 }
 
-Reports run_integration(IntegrationMode mode, const std::string& cli_path, const std::string& data_folder) {
+Reports run_integration(IntegrationMode mode, const AgentEnvironment& environment) {
+  const std::string& cli_path = environment.cli_path;
+  const std::string& data_folder = environment.data_folder;
   std::optional<IntegrationLock> lock;
   if (mode != IntegrationMode::Status) {
     lock.emplace(data_folder);
-    remove_leftovers(data_folder);
+    remove_leftovers(environment);
   }
-  Reports reports{link_cli_on_path(mode, cli_path)};
-  if (auto home = home_folder()) {
+  Reports reports{link_cli_on_path(mode, environment)};
+  if (const auto& home = environment.home) {
     auto add = [&](std::optional<TargetReport> report) {
       if (report) reports.push_back(*std::move(report));
     };
-    add(update_claude_code(mode, cli_path));
-    add(update_codex(mode, cli_path));
+    add(update_claude_code(mode, environment));
+    add(update_codex(mode, environment));
     for (const auto& target : json_targets(*home)) add(update_json_target(mode, target, cli_path));
   }
   if (mode != IntegrationMode::Status) write_marker(mode, cli_path, data_folder);
   return reports;
 }
 
-std::optional<Reports> ensure_integration(const std::string& cli_path, const std::string& data_folder) {
+std::optional<Reports> ensure_integration(const AgentEnvironment& environment) {
+  const std::string& cli_path = environment.cli_path;
+  const std::string& data_folder = environment.data_folder;
   if (runs_from_build_folder(cli_path) || !is_regular_file(cli_path)) return std::nullopt;
   auto text = read_file(join_path(data_folder, kMarkerName));
   auto marker = text ? parse_json(*text) : std::unexpected(std::string());
@@ -118,7 +122,7 @@ std::optional<Reports> ensure_integration(const std::string& cli_path, const std
       if (removed.get<bool>() || same_path(*cli, cli_path)) return std::nullopt;
     }
   }
-  return run_integration(IntegrationMode::Install, cli_path, data_folder);
+  return run_integration(IntegrationMode::Install, environment);
 }
 
 }  // namespace murmela

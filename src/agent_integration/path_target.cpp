@@ -23,11 +23,10 @@ TargetReport line(std::string state, std::string detail) {
   return {"PATH", std::move(state), std::move(detail)};
 }
 
-std::optional<std::string> folder_on_path(const std::string& cli_path) {
-  auto folder = parent_folder(cli_path);
-  auto path = env_value("PATH");
-  if (!folder || !path) return std::nullopt;
-  for (const auto& entry : split_search_path(*path)) {
+std::optional<std::string> folder_on_path(const AgentEnvironment& environment) {
+  auto folder = parent_folder(environment.cli_path);
+  if (!folder || !environment.search_path) return std::nullopt;
+  for (const auto& entry : split_search_path(*environment.search_path)) {
     if (same_path(entry, *folder)) return folder;
   }
   return std::nullopt;
@@ -89,12 +88,13 @@ bool is_the_link_or_its_target(const std::string& cli_path, const std::string& l
 
 }  // namespace
 
-TargetReport link_cli_on_path(IntegrationMode mode, const std::string& cli_path) {
-  if (auto folder = folder_on_path(cli_path)) {
+TargetReport link_cli_on_path(IntegrationMode mode, const AgentEnvironment& environment) {
+  const std::string& cli_path = environment.cli_path;
+  if (auto folder = folder_on_path(environment)) {
     return line(mode == IntegrationMode::Remove ? "skipped" : "present",
                 fmt::format("{} is already on PATH", *folder));
   }
-  auto home = home_folder();
+  const auto& home = environment.home;
   if (!home) return line("failed", "HOME is not set.");
 
   const std::string bin = join_path(*home, ".local/bin");

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "agent_integration/agent_environment.hpp"
 #include "agent_integration/report.hpp"
 
 namespace murmela {
@@ -12,6 +13,6 @@ inline constexpr std::string_view kPathBlock =
 
 // The "PATH" target: the link ~/.local/bin/murmela-cli to the CLI, and the
 // PATH block in ~/.zprofile.
-TargetReport link_cli_on_path(IntegrationMode mode, const std::string& cli_path);
+TargetReport link_cli_on_path(IntegrationMode mode, const AgentEnvironment& environment);
 
 }  // namespace murmela

@@ -7,12 +7,6 @@
 
 namespace murmela {
 
-std::optional<std::string> home_folder() {
-  auto home = env_value("HOME");
-  if (!home || home->empty() || !is_directory(*home)) return std::nullopt;
-  return home;
-}
-
 bool same_path(std::string_view a, std::string_view b) {
   return a == b || path_components(a) == path_components(b);
 }

@@ -6,9 +6,6 @@
 
 namespace murmela {
 
-// $HOME, only when it is set and names an existing directory.
-std::optional<std::string> home_folder();
-
 // Byte-equal, or equal component by component (repeated separators, a
 // trailing separator or a "." component make no difference).
 bool same_path(std::string_view a, std::string_view b);

@@ -32,18 +32,19 @@ Done run_agents(const Context& ctx, std::span<const std::string> words) {
   auto cli_path = platform::executable_path();
   if (!cli_path) return fail(CliError::failed(cli_path.error()));
   const std::string data_folder = app_data_folder();
+  const auto environment = AgentEnvironment::of_process(*cli_path, data_folder);
   const std::string& action = words[0];
 
   Reports reports;
   if (action == "status") {
-    reports = run_integration(IntegrationMode::Status, *cli_path, data_folder);
+    reports = run_integration(IntegrationMode::Status, environment);
   } else if (action == "install") {
-    reports = run_integration(IntegrationMode::Install, *cli_path, data_folder);
+    reports = run_integration(IntegrationMode::Install, environment);
   } else if (action == "remove" || action == "uninstall") {
-    reports = run_integration(IntegrationMode::Remove, *cli_path, data_folder);
+    reports = run_integration(IntegrationMode::Remove, environment);
     if (action == "uninstall") ::unlink(join_path(data_folder, kMarkerName).c_str());
   } else {
-    reports = ensure_integration(*cli_path, data_folder).value_or(Reports{});
+    reports = ensure_integration(environment).value_or(Reports{});
   }
 
   print_json(ctx.out, report_json(reports));

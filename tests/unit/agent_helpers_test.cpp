@@ -3,7 +3,9 @@
 #include "agent_integration/codex_target.hpp"
 #include "agent_integration/integration.hpp"
 #include "agent_integration/shared.hpp"
+#include "agent_integration/path_target.hpp"
 #include "agent_integration/toml_lines.hpp"
+#include "temp_dir.hpp"
 
 using namespace murmela;
 
@@ -71,4 +73,19 @@ TEST(TomlLines, MultiLineStringsAreNotDefinitions) {
 TEST(Marker, ExactForm) {
   EXPECT_EQ(marker_text("/path/to/murmela-cli", false), "{\n  \"cli\": \"/path/to/murmela-cli\",\n  \"removed\": false\n}");
   EXPECT_EQ(marker_text("/a \"b\"", true), "{\n  \"cli\": \"/a \\\"b\\\"\",\n  \"removed\": true\n}");
+}
+
+// The targets work from an environment value, without the process's own.
+TEST(AgentEnvironment, TargetsRunFromTheValueAlone) {
+  testing_support::TempDir home;
+  home.mkdir(".codex");
+  const AgentEnvironment environment{.cli_path = "/opt/x/murmela-cli", .data_folder = home / "data", .home = home.path(),
+                                     .search_path = "/usr/bin:/bin"};
+  EXPECT_EQ(link_cli_on_path(IntegrationMode::Status, environment),
+            (TargetReport{"PATH", "absent", home / ".local/bin/murmela-cli"}));
+  EXPECT_EQ(update_codex(IntegrationMode::Install, environment),
+            (TargetReport{"Codex", "added", home / ".codex/config.toml"}));
+  EXPECT_NE(home.read(".codex/config.toml").find("command = \"/opt/x/murmela-cli\""), std::string::npos);
+  const AgentEnvironment elsewhere{.cli_path = "/opt/x/murmela-cli", .home = home.path(), .codex_home = home / "none"};
+  EXPECT_EQ(update_codex(IntegrationMode::Status, elsewhere), std::nullopt);
 }
