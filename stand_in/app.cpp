@@ -18,89 +18,88 @@ App::App(std::string data_folder, std::string socket_path, Clock::duration job_s
   for (auto& meeting : demo_meetings()) add_meeting(std::move(meeting));
 }
 
-const std::vector<std::pair<std::string, std::vector<std::string>>>& App::command_list() {
-  static const std::vector<std::pair<std::string, std::vector<std::string>>> commands = {
-      {"ping", {}},
-      {"commands", {}},
-      {"get_state", {}},
-      {"save_settings", {"settings"}},
-      {"quit_app", {}},
-      {"show_page", {"page"}},
-      {"get_model_library", {}},
-      {"get_ai_settings", {}},
-      {"get_vocabulary", {}},
-      {"get_diagnostics", {}},
-      {"get_snapshot", {}},
-      {"acknowledge_download_terms", {"model"}},
-      {"start_dictation", {}},
-      {"stop_dictation", {}},
-      {"cancel_dictation", {}},
-      {"list_dictations", {"limit"}},
-      {"copy_last_dictation", {}},
-      {"list_meetings", {}},
-      {"get_meeting", {"id"}},
-      {"meeting_speakers", {"id"}},
-      {"start_meeting", {"title", "source"}},
-      {"stop_meeting", {}},
-      {"import_media", {"path"}},
-      {"join_meetings", {"ids", "title"}},
-      {"transcribe_meeting", {"id", "model"}},
-      {"cancel_meeting", {"id"}},
-      {"save_meeting", {"id", "title", "transcript", "notes"}},
-      {"rename_meeting_speaker", {"id", "from", "to"}},
-      {"set_meeting_speaker_labels", {"id", "enabled", "confirmed"}},
-      {"clean_meeting", {"id"}},
-      {"generate_notes", {"id", "preset", "instructions"}},
-      {"delete_meeting", {"id"}},
-      {"export_meeting", {"id", "path", "format", "transcriptVersion"}},
-      {"export_meeting_audio", {"id", "path"}},
-      {"stand_in_step", {}},
+// Every command: its name, the arguments it reads, and its handler. A
+// command is listed exactly when it can be answered.
+const std::vector<App::Command>& App::commands() {
+  using Call = const App::Call&;
+  static const std::vector<Command> table = {
+      {"ping", {}, [](App&, Call) -> Answer { return Json{{"pong", true}}; }},
+      {"commands", {}, [](App&, Call) -> Answer { return command_list_json(); }},
+      {"get_state", {}, [](App& app, Call) -> Answer { return app.state(); }},
+      {"save_settings", {"settings"}, [](App& app, Call c) { return app.save_settings(c.args); }},
+      {"quit_app", {}, [](App& app, Call) -> Answer {
+         app.quit_requested_ = true;
+         return Json{{"quitting", true}};
+       }},
+      {"show_page", {"page"}, [](App& app, Call c) { return app.show_page(c.args); }},
+      {"get_model_library", {}, [](App& app, Call) -> Answer { return Json{{"models", app.models_}}; }},
+      {"get_ai_settings", {}, [](App& app, Call) -> Answer {
+         return Json{{"provider", "local"}, {"cloud", false}, {"notesModel", app.settings_["notesModel"]},
+                     {"titles", "local"}};
+       }},
+      {"get_vocabulary", {}, [](App&, Call) -> Answer {
+         return Json{{"words", Json::array({"Murmela", "Quillon", "Reeves"})}};
+       }},
+      {"get_diagnostics", {}, [](App& app, Call) -> Answer { return app.diagnostics(); }},
+      {"get_snapshot", {}, [](App& app, Call) -> Answer {
+         return Json{{"state", app.state()}, {"meetings", app.meeting_list()}};
+       }},
+      {"acknowledge_download_terms", {"model"}, [](App& app, Call c) { return app.acknowledge_download_terms(c.args); }},
+      {"start_dictation", {}, [](App& app, Call) { return app.dictation_step("start_dictation"); }},
+      {"stop_dictation", {}, [](App& app, Call) { return app.dictation_step("stop_dictation"); }},
+      {"cancel_dictation", {}, [](App& app, Call) { return app.dictation_step("cancel_dictation"); }},
+      {"list_dictations", {"limit"}, [](App& app, Call c) { return app.list_dictations(c.args); }},
+      {"copy_last_dictation", {}, [](App& app, Call) { return app.copy_last_dictation(); }},
+      {"list_meetings", {}, [](App& app, Call) -> Answer { return app.meeting_list(); }},
+      {"get_meeting", {"id"}, [](App& app, Call c) { return app.get_meeting(c.args); }},
+      {"meeting_speakers", {"id"}, [](App& app, Call c) { return app.meeting_speakers(c.args); }},
+      {"start_meeting", {"title", "source"}, [](App& app, Call c) { return app.start_meeting(c.args); }},
+      {"stop_meeting", {}, [](App& app, Call) { return app.stop_meeting(); }},
+      {"import_media", {"path"}, [](App& app, Call c) { return app.import_media(c.args); }},
+      {"join_meetings", {"ids", "title"}, [](App& app, Call c) { return app.join_meetings(c.args); }},
+      {"transcribe_meeting", {"id", "model"}, [](App& app, Call c) {
+         return app.transcribe_meeting(c.args, c.detach, c.lock);
+       }},
+      {"cancel_meeting", {"id"}, [](App& app, Call c) { return app.cancel_meeting(c.args); }},
+      {"save_meeting", {"id", "title", "transcript", "notes"}, [](App& app, Call c) { return app.save_meeting(c.args); }},
+      {"rename_meeting_speaker", {"id", "from", "to"}, [](App& app, Call c) {
+         return app.rename_meeting_speaker(c.args);
+       }},
+      {"set_meeting_speaker_labels", {"id", "enabled", "confirmed"}, [](App& app, Call c) {
+         return app.set_meeting_speaker_labels(c.args);
+       }},
+      {"clean_meeting", {"id"}, [](App& app, Call c) { return app.clean_meeting(c.args); }},
+      {"generate_notes", {"id", "preset", "instructions"}, [](App& app, Call c) {
+         return app.generate_notes(c.args, c.detach, c.lock);
+       }},
+      {"delete_meeting", {"id"}, [](App& app, Call c) { return app.delete_meeting(c.args); }},
+      {"export_meeting", {"id", "path", "format", "transcriptVersion"}, [](App& app, Call c) {
+         return app.export_meeting(c.args);
+       }},
+      {"export_meeting_audio", {"id", "path"}, [](App& app, Call c) { return app.export_meeting_audio(c.args); }},
+      // Stand-in only: moves every running job on by one status.
+      {"stand_in_step", {}, [](App& app, Call) { return app.step_jobs(); }},
   };
-  return commands;
+  return table;
+}
+
+Json App::command_list_json() {
+  Json list = Json::array();
+  for (const auto& command : commands()) list.push_back({{"name", command.name}, {"args", command.args}});
+  return list;
 }
 
 Answer App::handle(const std::string& command, const Json& args, bool detach) {
-  const bool known = std::ranges::any_of(command_list(), [&](auto& c) { return c.first == command; });
-  if (!known) return refuse(fmt::format("Unknown command `{}`. Run `murmela-cli commands` to list them.", command));
+  const auto found = std::ranges::find_if(commands(), [&](const Command& c) { return c.name == command; });
+  if (found == commands().end()) {
+    return refuse(fmt::format("Unknown command `{}`. Run `murmela-cli commands` to list them.", command));
+  }
   const Args reader(args);
   if (!reader.is_object()) return refuse(fmt::format("The arguments of `{}` must be a JSON object.", command));
 
   Lock lock(mutex_);
   advance_jobs();
-  if (auto answer = app_command(command, reader)) return *answer;
-  return meeting_command(command, reader, detach, lock);
-}
-
-// Answers the commands that do not concern meetings.
-std::optional<Answer> App::app_command(const std::string& command, const Args& args) {
-  if (command == "ping") return Json{{"pong", true}};
-  if (command == "commands") {
-    Json list = Json::array();
-    for (const auto& [name, names] : command_list()) list.push_back({{"name", name}, {"args", names}});
-    return list;
-  }
-  if (command == "get_state") return state();
-  if (command == "save_settings") return save_settings(args);
-  if (command == "quit_app") {
-    quit_requested_ = true;
-    return Json{{"quitting", true}};
-  }
-  if (command == "show_page") return show_page(args);
-  if (command == "get_model_library") return Json{{"models", models_}};
-  if (command == "get_ai_settings") {
-    return Json{{"provider", "local"}, {"cloud", false}, {"notesModel", settings_["notesModel"]},
-                {"titles", "local"}};
-  }
-  if (command == "get_vocabulary") return Json{{"words", Json::array({"Murmela", "Quillon", "Reeves"})}};
-  if (command == "get_diagnostics") return diagnostics();
-  if (command == "get_snapshot") return Json{{"state", state()}, {"meetings", meeting_list()}};
-  if (command == "acknowledge_download_terms") return acknowledge_download_terms(args);
-  if (command == "start_dictation" || command == "stop_dictation" || command == "cancel_dictation") {
-    return dictation_step(command);
-  }
-  if (command == "list_dictations") return list_dictations(args);
-  if (command == "copy_last_dictation") return copy_last_dictation();
-  return std::nullopt;
+  return found->handler(*this, Call{reader, detach, lock});
 }
 
 Json App::state() {

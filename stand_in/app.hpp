@@ -34,20 +34,33 @@ class App {
 
   bool quit_requested() const { return quit_requested_; }
 
-  // Every command with the arguments it reads.
-  static const std::vector<std::pair<std::string, std::vector<std::string>>>& command_list();
+  // Every command with the arguments it reads, as `commands` answers.
+  static Json command_list_json();
 
  private:
   using Lock = std::unique_lock<std::mutex>;
 
-  std::optional<Answer> app_command(const std::string& command, const Args& args);
-  Answer meeting_command(const std::string& command, const Args& args, bool detach, Lock& lock);
+  // What a handler gets: the arguments, the detach marker, and the lock it
+  // runs under (a blocking job releases it while it waits).
+  struct Call {
+    const Args& args;
+    bool detach;
+    Lock& lock;
+  };
+  struct Command {
+    std::string name;
+    std::vector<std::string> args;
+    Answer (*handler)(App&, const Call&);
+  };
+  static const std::vector<Command>& commands();
 
   // Meetings.
   std::expected<Meeting*, std::string> find_meeting(const Args& args);
   std::expected<Meeting*, std::string> find_idle_meeting(const Args& args);
   Meeting& add_meeting(Meeting meeting);
   Json meeting_list();
+  Answer get_meeting(const Args& args);
+  Answer meeting_speakers(const Args& args);
   Answer start_meeting(const Args& args);
   Answer stop_meeting();
   Answer import_media(const Args& args);

@@ -39,36 +39,18 @@ std::string cleaned(const std::string& transcript) {
 
 }  // namespace
 
-Answer App::meeting_command(const std::string& command, const Args& args, bool detach, Lock& lock) {
-  if (command == "list_meetings") return meeting_list();
-  if (command == "get_meeting") {
-    auto meeting = find_meeting(args);
-    if (!meeting) return refuse(meeting.error());
-    return (*meeting)->to_json();
-  }
-  if (command == "meeting_speakers") {
-    auto meeting = find_meeting(args);
-    if (!meeting) return refuse(meeting.error());
-    Json speakers = Json::array();
-    for (const auto& [name, lines] : (*meeting)->speakers()) speakers.push_back({{"name", name}, {"lines", lines}});
-    return Json{{"id", (*meeting)->id}, {"speakers", speakers}};
-  }
-  if (command == "start_meeting") return start_meeting(args);
-  if (command == "stop_meeting") return stop_meeting();
-  if (command == "import_media") return import_media(args);
-  if (command == "join_meetings") return join_meetings(args);
-  if (command == "transcribe_meeting") return transcribe_meeting(args, detach, lock);
-  if (command == "cancel_meeting") return cancel_meeting(args);
-  if (command == "save_meeting") return save_meeting(args);
-  if (command == "rename_meeting_speaker") return rename_meeting_speaker(args);
-  if (command == "set_meeting_speaker_labels") return set_meeting_speaker_labels(args);
-  if (command == "clean_meeting") return clean_meeting(args);
-  if (command == "generate_notes") return generate_notes(args, detach, lock);
-  if (command == "delete_meeting") return delete_meeting(args);
-  if (command == "export_meeting") return export_meeting(args);
-  if (command == "export_meeting_audio") return export_meeting_audio(args);
-  if (command == "stand_in_step") return step_jobs();
-  return refuse(fmt::format("`{}` has no handler.", command));
+Answer App::get_meeting(const Args& args) {
+  auto meeting = find_meeting(args);
+  if (!meeting) return refuse(meeting.error());
+  return (*meeting)->to_json();
+}
+
+Answer App::meeting_speakers(const Args& args) {
+  auto meeting = find_meeting(args);
+  if (!meeting) return refuse(meeting.error());
+  Json speakers = Json::array();
+  for (const auto& [name, lines] : (*meeting)->speakers()) speakers.push_back({{"name", name}, {"lines", lines}});
+  return Json{{"id", (*meeting)->id}, {"speakers", speakers}};
 }
 
 void App::advance_jobs() {
