@@ -23,60 +23,90 @@ App::App(std::string data_folder, std::string socket_path, Clock::duration job_s
 const std::vector<App::Command>& App::commands() {
   using Call = const App::Call&;
   static const std::vector<Command> table = {
-      {"ping", {}, [](App&, Call) -> Answer { return Json{{"pong", true}}; }},
+      {"ping",
+       {},
+       [](App&, Call) -> Answer {
+         return Json{{"pong", true}};
+       }},
       {"commands", {}, [](App&, Call) -> Answer { return command_list_json(); }},
       {"get_state", {}, [](App& app, Call) -> Answer { return app.state(); }},
       {"save_settings", {"settings"}, [](App& app, Call c) { return app.save_settings(c.args); }},
-      {"quit_app", {}, [](App& app, Call) -> Answer {
+      {"quit_app",
+       {},
+       [](App& app, Call) -> Answer {
          app.quit_requested_ = true;
          return Json{{"quitting", true}};
        }},
       {"show_page", {"page"}, [](App& app, Call c) { return app.show_page(c.args); }},
-      {"get_model_library", {}, [](App& app, Call) -> Answer { return Json{{"models", app.models_}}; }},
-      {"get_ai_settings", {}, [](App& app, Call) -> Answer {
-         return Json{{"provider", "local"}, {"cloud", false}, {"notesModel", app.settings_["notesModel"]},
+      {"get_model_library",
+       {},
+       [](App& app, Call) -> Answer {
+         return Json{{"models", app.models_}};
+       }},
+      {"get_ai_settings",
+       {},
+       [](App& app, Call) -> Answer {
+         return Json{{"provider", "local"},
+                     {"cloud", false},
+                     {"notesModel", app.settings_["notesModel"]},
                      {"titles", "local"}};
        }},
-      {"get_vocabulary", {}, [](App&, Call) -> Answer {
+      {"get_vocabulary",
+       {},
+       [](App&, Call) -> Answer {
          return Json{{"words", Json::array({"Murmela", "Quillon", "Reeves"})}};
        }},
       {"get_diagnostics", {}, [](App& app, Call) -> Answer { return app.diagnostics(); }},
-      {"get_snapshot", {}, [](App& app, Call) -> Answer {
+      {"get_snapshot",
+       {},
+       [](App& app, Call) -> Answer {
          return Json{{"state", app.state()}, {"meetings", app.meeting_list()}};
        }},
-      {"acknowledge_download_terms", {"model"}, [](App& app, Call c) { return app.acknowledge_download_terms(c.args); }},
+      {"acknowledge_download_terms",
+       {"model"},
+       [](App& app, Call c) { return app.acknowledge_download_terms(c.args); }},
       {"start_dictation", {}, [](App& app, Call) { return app.dictation_step("start_dictation"); }},
       {"stop_dictation", {}, [](App& app, Call) { return app.dictation_step("stop_dictation"); }},
-      {"cancel_dictation", {}, [](App& app, Call) { return app.dictation_step("cancel_dictation"); }},
+      {"cancel_dictation",
+       {},
+       [](App& app, Call) { return app.dictation_step("cancel_dictation"); }},
       {"list_dictations", {"limit"}, [](App& app, Call c) { return app.list_dictations(c.args); }},
       {"copy_last_dictation", {}, [](App& app, Call) { return app.copy_last_dictation(); }},
       {"list_meetings", {}, [](App& app, Call) -> Answer { return app.meeting_list(); }},
       {"get_meeting", {"id"}, [](App& app, Call c) { return app.get_meeting(c.args); }},
       {"meeting_speakers", {"id"}, [](App& app, Call c) { return app.meeting_speakers(c.args); }},
-      {"start_meeting", {"title", "source"}, [](App& app, Call c) { return app.start_meeting(c.args); }},
+      {"start_meeting",
+       {"title", "source"},
+       [](App& app, Call c) { return app.start_meeting(c.args); }},
       {"stop_meeting", {}, [](App& app, Call) { return app.stop_meeting(); }},
       {"import_media", {"path"}, [](App& app, Call c) { return app.import_media(c.args); }},
-      {"join_meetings", {"ids", "title"}, [](App& app, Call c) { return app.join_meetings(c.args); }},
-      {"transcribe_meeting", {"id", "model"}, [](App& app, Call c) {
-         return app.transcribe_meeting(c.args, c.detach, c.lock);
-       }},
+      {"join_meetings",
+       {"ids", "title"},
+       [](App& app, Call c) { return app.join_meetings(c.args); }},
+      {"transcribe_meeting",
+       {"id", "model"},
+       [](App& app, Call c) { return app.transcribe_meeting(c.args, c.detach, c.lock); }},
       {"cancel_meeting", {"id"}, [](App& app, Call c) { return app.cancel_meeting(c.args); }},
-      {"save_meeting", {"id", "title", "transcript", "notes"}, [](App& app, Call c) { return app.save_meeting(c.args); }},
-      {"rename_meeting_speaker", {"id", "from", "to"}, [](App& app, Call c) {
-         return app.rename_meeting_speaker(c.args);
-       }},
-      {"set_meeting_speaker_labels", {"id", "enabled", "confirmed"}, [](App& app, Call c) {
-         return app.set_meeting_speaker_labels(c.args);
-       }},
+      {"save_meeting",
+       {"id", "title", "transcript", "notes"},
+       [](App& app, Call c) { return app.save_meeting(c.args); }},
+      {"rename_meeting_speaker",
+       {"id", "from", "to"},
+       [](App& app, Call c) { return app.rename_meeting_speaker(c.args); }},
+      {"set_meeting_speaker_labels",
+       {"id", "enabled", "confirmed"},
+       [](App& app, Call c) { return app.set_meeting_speaker_labels(c.args); }},
       {"clean_meeting", {"id"}, [](App& app, Call c) { return app.clean_meeting(c.args); }},
-      {"generate_notes", {"id", "preset", "instructions"}, [](App& app, Call c) {
-         return app.generate_notes(c.args, c.detach, c.lock);
-       }},
+      {"generate_notes",
+       {"id", "preset", "instructions"},
+       [](App& app, Call c) { return app.generate_notes(c.args, c.detach, c.lock); }},
       {"delete_meeting", {"id"}, [](App& app, Call c) { return app.delete_meeting(c.args); }},
-      {"export_meeting", {"id", "path", "format", "transcriptVersion"}, [](App& app, Call c) {
-         return app.export_meeting(c.args);
-       }},
-      {"export_meeting_audio", {"id", "path"}, [](App& app, Call c) { return app.export_meeting_audio(c.args); }},
+      {"export_meeting",
+       {"id", "path", "format", "transcriptVersion"},
+       [](App& app, Call c) { return app.export_meeting(c.args); }},
+      {"export_meeting_audio",
+       {"id", "path"},
+       [](App& app, Call c) { return app.export_meeting_audio(c.args); }},
       // Stand-in only: moves every running job on by one status.
       {"stand_in_step", {}, [](App& app, Call) { return app.step_jobs(); }},
   };
@@ -85,17 +115,21 @@ const std::vector<App::Command>& App::commands() {
 
 Json App::command_list_json() {
   Json list = Json::array();
-  for (const auto& command : commands()) list.push_back({{"name", command.name}, {"args", command.args}});
+  for (const auto& command : commands())
+    list.push_back({{"name", command.name}, {"args", command.args}});
   return list;
 }
 
 Answer App::handle(const std::string& command, const Json& args, bool detach) {
-  const auto found = std::ranges::find_if(commands(), [&](const Command& c) { return c.name == command; });
+  const auto found =
+      std::ranges::find_if(commands(), [&](const Command& c) { return c.name == command; });
   if (found == commands().end()) {
-    return refuse(fmt::format("Unknown command `{}`. Run `murmela-cli commands` to list them.", command));
+    return refuse(
+        fmt::format("Unknown command `{}`. Run `murmela-cli commands` to list them.", command));
   }
   const Args reader(args);
-  if (!reader.is_object()) return refuse(fmt::format("The arguments of `{}` must be a JSON object.", command));
+  if (!reader.is_object())
+    return refuse(fmt::format("The arguments of `{}` must be a JSON object.", command));
 
   Lock lock(mutex_);
   advance_jobs();
@@ -132,8 +166,8 @@ Answer App::save_settings(const Args& args) {
 Answer App::show_page(const Args& args) {
   auto page = args.string("page");
   if (!page) return refuse(page.error());
-  static const std::set<std::string> kPages = {"dictation", "meetings", "setup", "appearance",
-                                               "microphone", "shortcuts"};
+  static const std::set<std::string> kPages = {"dictation",  "meetings",   "setup",
+                                               "appearance", "microphone", "shortcuts"};
   if (!kPages.contains(*page)) return refuse(fmt::format("Unknown page `{}`.", *page));
   return Json{{"page", *page}, {"shown", false}, {"note", "The stand-in app has no windows."}};
 }
@@ -187,13 +221,15 @@ Answer App::acknowledge_download_terms(const Args& args) {
 }
 
 bool App::model_installed(const std::string& id) const {
-  return std::ranges::any_of(models_, [&](const Json& m) { return m["id"] == id && m["installed"] == true; });
+  return std::ranges::any_of(
+      models_, [&](const Json& m) { return m["id"] == id && m["installed"] == true; });
 }
 
 Json App::diagnostics() {
   return {{"app", "Murmela stand-in"},
-          {"note", "This is a stand-in app for development and testing: it recognises no speech, "
-                   "and its meetings live in memory only."},
+          {"note",
+           "This is a stand-in app for development and testing: it recognises no speech, "
+           "and its meetings live in memory only."},
           {"dataFolder", data_folder_},
           {"socket", socket_path_},
           {"pid", ::getpid()},

@@ -39,15 +39,18 @@ class Args {
   std::expected<std::optional<std::string>, std::string> optional_string(const char* key) const {
     auto found = find(key);
     if (!found || found->is_null()) return std::optional<std::string>();
-    if (!found->is_string()) return refuse(fmt::format("Argument `{}` must be a string or null.", key));
+    if (!found->is_string())
+      return refuse(fmt::format("Argument `{}` must be a string or null.", key));
     return std::optional<std::string>(found->get<std::string>());
   }
 
-  std::expected<bool, std::string> boolean(const char* key, std::optional<bool> fallback = {}) const {
+  std::expected<bool, std::string> boolean(const char* key,
+                                           std::optional<bool> fallback = {}) const {
     auto found = find(key);
     if (!found && fallback) return *fallback;
     if (!found) return refuse(fmt::format("Missing argument `{}`.", key));
-    if (!found->is_boolean()) return refuse(fmt::format("Argument `{}` must be true or false.", key));
+    if (!found->is_boolean())
+      return refuse(fmt::format("Argument `{}` must be true or false.", key));
     return found->get<bool>();
   }
 

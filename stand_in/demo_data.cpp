@@ -5,7 +5,8 @@ namespace stand_in {
 namespace {
 
 Meeting demo(std::string id, std::string title, std::string created_at, std::uint64_t seconds,
-             std::string source, std::vector<std::string> script, bool transcribed, std::string notes) {
+             std::string source, std::vector<std::string> script, bool transcribed,
+             std::string notes) {
   Meeting m;
   m.id = std::move(id);
   m.title = std::move(title);
@@ -49,12 +50,9 @@ std::vector<Meeting> demo_meetings() {
 
 Json demo_settings() {
   return {
-      {"asrModel", "base"},
-      {"meetingAsrModel", ""},
-      {"meetingSpeakerLabels", true},
-      {"notesModel", "local-summary"},
-      {"language", "auto"},
-      {"copyToClipboard", true},
+      {"asrModel", "base"},           {"meetingAsrModel", ""},
+      {"meetingSpeakerLabels", true}, {"notesModel", "local-summary"},
+      {"language", "auto"},           {"copyToClipboard", true},
       {"launchAtLogin", false},
   };
 }
@@ -63,9 +61,17 @@ Json demo_models() {
   return Json::array({
       {{"id", "tiny"}, {"name", "Tiny"}, {"kind", "speech"}, {"installed", true}, {"sizeMb", 75}},
       {{"id", "base"}, {"name", "Base"}, {"kind", "speech"}, {"installed", true}, {"sizeMb", 142}},
-      {{"id", "large-v3"}, {"name", "Large v3"}, {"kind", "speech"}, {"installed", false}, {"sizeMb", 2900},
+      {{"id", "large-v3"},
+       {"name", "Large v3"},
+       {"kind", "speech"},
+       {"installed", false},
+       {"sizeMb", 2900},
        {"licenseAccepted", false}},
-      {{"id", "local-summary"}, {"name", "Local summary"}, {"kind", "notes"}, {"installed", true}, {"sizeMb", 0}},
+      {{"id", "local-summary"},
+       {"name", "Local summary"},
+       {"kind", "notes"},
+       {"installed", true},
+       {"sizeMb", 0}},
   });
 }
 

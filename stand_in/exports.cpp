@@ -23,24 +23,36 @@ std::string html_escape(const std::string& text) {
   std::string out;
   for (char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
 }
 
 std::string markdown(const Meeting& m, const std::string& transcript) {
-  std::string out = fmt::format("# {}\n\n_{} · {} s_\n\n## Transcript\n\n", m.title,
-                                m.created_at, m.duration_seconds);
+  std::string out = fmt::format("# {}\n\n_{} · {} s_\n\n## Transcript\n\n", m.title, m.created_at,
+                                m.duration_seconds);
   for (const auto& line : lines_of(transcript)) {
     auto colon = line.find(": ");
-    out += colon == std::string::npos ? line
-                                      : fmt::format("**{}:** {}", line.substr(0, colon), line.substr(colon + 2));
+    out += colon == std::string::npos
+               ? line
+               : fmt::format("**{}:** {}", line.substr(0, colon), line.substr(colon + 2));
     out += "\n\n";
   }
   if (!m.notes.empty()) out += "## Notes\n\n" + m.notes + (m.notes.ends_with('\n') ? "" : "\n");
@@ -101,7 +113,8 @@ std::string pdf(const Meeting& m, const std::string& transcript) {
   }
   lines = wrapped(lines, 90);
   constexpr std::size_t kLinesPerPage = 50;
-  const std::size_t pages = std::max<std::size_t>(1, (lines.size() + kLinesPerPage - 1) / kLinesPerPage);
+  const std::size_t pages =
+      std::max<std::size_t>(1, (lines.size() + kLinesPerPage - 1) / kLinesPerPage);
 
   // Objects: 1 catalog, 2 pages, 3 font, then a page and its content per page.
   std::vector<std::string> objects(3 + 2 * pages);
@@ -112,15 +125,18 @@ std::string pdf(const Meeting& m, const std::string& transcript) {
   objects[2] = "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>";
   for (std::size_t p = 0; p < pages; ++p) {
     std::string stream = "BT /F1 11 Tf 14 TL 56 780 Td\n";
-    for (std::size_t i = p * kLinesPerPage; i < std::min(lines.size(), (p + 1) * kLinesPerPage); ++i) {
+    for (std::size_t i = p * kLinesPerPage; i < std::min(lines.size(), (p + 1) * kLinesPerPage);
+         ++i) {
       stream += pdf_string(lines[i]) + " Tj T*\n";
     }
     stream += "ET\n";
     objects[3 + 2 * p] = fmt::format(
-        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Resources << /Font << /F1 3 0 R >> >> "
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Resources << /Font << /F1 3 0 R >> "
+        ">> "
         "/Contents {} 0 R >>",
         5 + 2 * p);
-    objects[4 + 2 * p] = fmt::format("<< /Length {} >>\nstream\n{}endstream", stream.size(), stream);
+    objects[4 + 2 * p] =
+        fmt::format("<< /Length {} >>\nstream\n{}endstream", stream.size(), stream);
   }
 
   std::string out = "%PDF-1.4\n";
@@ -132,7 +148,8 @@ std::string pdf(const Meeting& m, const std::string& transcript) {
   const std::size_t xref = out.size();
   out += fmt::format("xref\n0 {}\n0000000000 65535 f \n", objects.size() + 1);
   for (auto offset : offsets) out += fmt::format("{:010} 00000 n \n", offset);
-  out += fmt::format("trailer\n<< /Size {} /Root 1 0 R >>\nstartxref\n{}\n%%EOF\n", objects.size() + 1, xref);
+  out += fmt::format("trailer\n<< /Size {} /Root 1 0 R >>\nstartxref\n{}\n%%EOF\n",
+                     objects.size() + 1, xref);
   return out;
 }
 
@@ -158,8 +175,8 @@ std::string render_wav(const Meeting& meeting) {
   put_le(out, 36 + samples * 2, 4);
   out += "WAVEfmt ";
   put_le(out, 16, 4);
-  put_le(out, 1, 2);          // PCM
-  put_le(out, 1, 2);          // mono
+  put_le(out, 1, 2);  // PCM
+  put_le(out, 1, 2);  // mono
   put_le(out, kRate, 4);
   put_le(out, kRate * 2, 4);  // bytes per second
   put_le(out, 2, 2);          // block align

@@ -18,7 +18,7 @@
 #include <unistd.h>
 
 #include "app.hpp"
-#include "app_link/data_folder.hpp"
+#include "app_link/app_link.hpp"
 #include "app_link/exchange.hpp"
 #include "common/environment.hpp"
 #include "common/system_error.hpp"
@@ -74,10 +74,12 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
     if (argument == "--help" || argument == "-h") {
-      std::puts("Usage: murmela [--startup]\n\nA stand-in for the Murmela app: it serves murmela-cli's socket with demo\n"
-                "meetings kept in memory. It recognises no speech. Set MURMELA_STAND_IN_STEP_MS to\n"
-                "change how long each step of a job takes (default 1500; read at start), or to\n"
-                "`manual` to move jobs on only with `murmela-cli invoke stand_in_step`.");
+      std::puts(
+          "Usage: murmela [--startup]\n\nA stand-in for the Murmela app: it serves murmela-cli's "
+          "socket with demo\n"
+          "meetings kept in memory. It recognises no speech. Set MURMELA_STAND_IN_STEP_MS to\n"
+          "change how long each step of a job takes (default 1500; read at start), or to\n"
+          "`manual` to move jobs on only with `murmela-cli invoke stand_in_step`.");
       return 0;
     }
     if (argument != "--startup") return fail("unknown argument " + argument + " (try --help)");
@@ -87,7 +89,8 @@ int main(int argc, char** argv) {
   const std::string socket = murmela::socket_path();
   std::error_code error;
   std::filesystem::create_directories(std::filesystem::path(folder).parent_path(), error);
-  if (!error && ::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) error.assign(errno, std::generic_category());
+  if (!error && ::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+    error.assign(errno, std::generic_category());
   if (error) return fail("cannot create " + folder + ": " + error.message());
 
   // One instance per data folder: the lock is held for the life of the process.
@@ -102,7 +105,8 @@ int main(int argc, char** argv) {
   ::unlink(socket.c_str());  // nobody answers on it: a stale file
 
   const int listener = listen_on(socket);
-  if (listener < 0) return fail("cannot listen on " + socket + ": " + murmela::system_error_text(-listener));
+  if (listener < 0)
+    return fail("cannot listen on " + socket + ": " + murmela::system_error_text(-listener));
 
   stand_in::App app(folder, socket, job_step());
   stand_in::serve(app, listener);

@@ -26,7 +26,7 @@ struct Stage {
 struct Meeting {
   std::string id;
   std::string title;
-  std::string created_at;  // ISO 8601, UTC
+  std::string created_at;      // ISO 8601, UTC
   std::uint64_t sequence = 0;  // start order; higher is more recent
   std::uint64_t duration_seconds = 0;
   Clock::time_point recording_started;
@@ -57,8 +57,8 @@ struct Meeting {
                  std::function<void(Meeting&)> done, std::optional<std::string> failure = {});
 
   // Runs the job after the one that is running, or at once when none is.
-  void queue_job(std::vector<std::string> statuses, Clock::duration step, std::function<void(Meeting&)> done,
-                 std::optional<std::string> failure = {});
+  void queue_job(std::vector<std::string> statuses, Clock::duration step,
+                 std::function<void(Meeting&)> done, std::optional<std::string> failure = {});
 
   void cancel_job();
 

@@ -49,7 +49,8 @@ Answer App::meeting_speakers(const Args& args) {
   auto meeting = find_meeting(args);
   if (!meeting) return refuse(meeting.error());
   Json speakers = Json::array();
-  for (const auto& [name, lines] : (*meeting)->speakers()) speakers.push_back({{"name", name}, {"lines", lines}});
+  for (const auto& [name, lines] : (*meeting)->speakers())
+    speakers.push_back({{"name", name}, {"lines", lines}});
   return Json{{"id", (*meeting)->id}, {"speakers", speakers}};
 }
 
@@ -137,12 +138,14 @@ Answer App::stop_meeting() {
   for (auto& m : meetings_) {
     if (m.status() != "recording") continue;
     m.duration_seconds = static_cast<std::uint64_t>(
-        std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - m.recording_started).count());
+        std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - m.recording_started)
+            .count());
     const std::string model = settings_["asrModel"].get<std::string>();
-    m.start_job({"finalizing", "transcribing", "generatingTitle"}, job_step_, [model](Meeting& done) {
-      done.transcript = text_of_lines(done.audio_script);
-      done.transcription_model = model;
-    });
+    m.start_job({"finalizing", "transcribing", "generatingTitle"}, job_step_,
+                [model](Meeting& done) {
+                  done.transcript = text_of_lines(done.audio_script);
+                  done.transcription_model = model;
+                });
     return m.to_json();
   }
   return refuse("No meeting is being recorded.");
@@ -152,15 +155,17 @@ Answer App::import_media(const Args& args) {
   auto path = args.string("path");
   if (!path) return refuse(path.error());
   if (!path->starts_with('/')) return refuse("Argument `path` must be an absolute path.");
-  if (!murmela::is_regular_file(*path)) return refuse(fmt::format("Cannot import {}: no such file.", *path));
+  if (!murmela::is_regular_file(*path))
+    return refuse(fmt::format("Cannot import {}: no such file.", *path));
   Meeting meeting;
   meeting.id = new_meeting_id();
   meeting.title = std::string(murmela::file_name(*path).value_or("Imported media"));
   meeting.created_at = iso_time_now();
   meeting.source = "import";
   meeting.duration_seconds = 90;
-  meeting.audio_script = {"Speaker 1: This is an imported file; the stand-in app recognises no speech.",
-                          "Speaker 2: So this transcript is a placeholder."};
+  meeting.audio_script = {
+      "Speaker 1: This is an imported file; the stand-in app recognises no speech.",
+      "Speaker 2: So this transcript is a placeholder."};
   const std::string model = settings_["asrModel"].get<std::string>();
   meeting.start_job({"importing", "transcribing"}, job_step_, [model](Meeting& done) {
     done.transcript = text_of_lines(done.audio_script);
@@ -171,7 +176,8 @@ Answer App::import_media(const Args& args) {
 
 Answer App::join_meetings(const Args& args) {
   const Json* ids = args.find("ids");
-  if (!ids || !ids->is_array() || ids->size() < 2) return refuse("Argument `ids` must list two or more meetings.");
+  if (!ids || !ids->is_array() || ids->size() < 2)
+    return refuse("Argument `ids` must list two or more meetings.");
   auto title = args.optional_string("title");
   if (!title) return refuse(title.error());
   Meeting joined;
@@ -194,24 +200,29 @@ Answer App::transcribe_meeting(const Args& args, bool detach, Lock& lock) {
   // A meeting still being imported or joined is transcribed right after that.
   auto meeting = find_meeting(args);
   if (!meeting) return refuse(meeting.error());
-  if ((*meeting)->status() == "recording") return refuse("Stop the recording before transcribing it.");
+  if ((*meeting)->status() == "recording")
+    return refuse("Stop the recording before transcribing it.");
   auto model = args.optional_string("model");
   if (!model) return refuse(model.error());
   std::string chosen = model->value_or(settings_["meetingAsrModel"].get<std::string>());
   if (chosen.empty()) chosen = settings_["asrModel"].get<std::string>();
-  if (!std::ranges::any_of(models_, [&](const Json& m) { return m["id"] == chosen && m["kind"] == "speech"; })) {
+  if (!std::ranges::any_of(
+          models_, [&](const Json& m) { return m["id"] == chosen && m["kind"] == "speech"; })) {
     return refuse(fmt::format("Unknown speech model `{}`.", chosen));
   }
   std::optional<std::string> failure;
   if (!model_installed(chosen)) failure = fmt::format("The model {} is not downloaded.", chosen);
   const bool labels = settings_["meetingSpeakerLabels"] == true;
-  (*meeting)->queue_job({"transcribing"}, job_step_, [chosen, labels](Meeting& done) {
-    done.transcript = text_of_lines(done.audio_script);
-    if (!labels) done.transcript = without_labels(done.transcript);
-    done.speaker_labels = labels;
-    done.transcription_model = chosen;
-    done.cleaned_transcript.reset();
-  }, failure);
+  (*meeting)->queue_job(
+      {"transcribing"}, job_step_,
+      [chosen, labels](Meeting& done) {
+        done.transcript = text_of_lines(done.audio_script);
+        if (!labels) done.transcript = without_labels(done.transcript);
+        done.speaker_labels = labels;
+        done.transcription_model = chosen;
+        done.cleaned_transcript.reset();
+      },
+      failure);
 
   if (detach) return (*meeting)->to_json();
   return await_job((*meeting)->id, lock);
@@ -283,7 +294,8 @@ Answer App::rename_meeting_speaker(const Args& args) {
     return found;
   };
   auto lines = murmela::split_lines(m.transcript);
-  if (!rename_in(lines)) return refuse(fmt::format("No speaker named \"{}\" in this meeting.", *from));
+  if (!rename_in(lines))
+    return refuse(fmt::format("No speaker named \"{}\" in this meeting.", *from));
   m.transcript = text_of_lines(lines);
   rename_in(m.audio_script);
   return m.to_json();
@@ -298,7 +310,8 @@ Answer App::set_meeting_speaker_labels(const Args& args) {
   if (!confirmed) return refuse(confirmed.error());
   Meeting& m = **meeting;
   if (!*enabled && m.speaker_labels && !*confirmed) {
-    return refuse("Turning labels off drops the speaker names from the transcript. Confirm to go ahead.");
+    return refuse(
+        "Turning labels off drops the speaker names from the transcript. Confirm to go ahead.");
   }
   m.speaker_labels = *enabled;
   if (!m.transcript.empty()) {
@@ -310,7 +323,8 @@ Answer App::set_meeting_speaker_labels(const Args& args) {
 Answer App::clean_meeting(const Args& args) {
   auto meeting = find_idle_meeting(args);
   if (!meeting) return refuse(meeting.error());
-  if ((*meeting)->transcript.empty()) return refuse("The meeting has no transcript yet; transcribe it first.");
+  if ((*meeting)->transcript.empty())
+    return refuse("The meeting has no transcript yet; transcribe it first.");
   (*meeting)->cleaned_transcript = cleaned((*meeting)->transcript);
   return (*meeting)->to_json();
 }
@@ -323,7 +337,8 @@ Answer App::generate_notes(const Args& args, bool detach, Lock& lock) {
   if (!preset) return refuse(preset.error());
   if (!instructions) return refuse(instructions.error());
   Meeting& m = **meeting;
-  if (m.transcript.empty()) return refuse("The meeting has no transcript yet; transcribe it first.");
+  if (m.transcript.empty())
+    return refuse("The meeting has no transcript yet; transcribe it first.");
 
   std::string notes;
   if (*preset == "summary" || *preset == "brief") {
@@ -338,7 +353,8 @@ Answer App::generate_notes(const Args& args, bool detach, Lock& lock) {
     }
   } else if (*preset == "speakers") {
     notes = "Speakers\n\n";
-    for (const auto& [name, count] : m.speakers()) notes += fmt::format("- {}: {} lines\n", name, count);
+    for (const auto& [name, count] : m.speakers())
+      notes += fmt::format("- {}: {} lines\n", name, count);
   } else if (*preset == "formattedTranscript") {
     notes = m.transcript;
   } else if (*preset == "custom") {
@@ -365,7 +381,8 @@ namespace {
 Answer write_export(const std::string& path, const std::string& bytes) {
   if (!path.starts_with('/')) return refuse("Argument `path` must be an absolute path.");
   if (auto written = murmela::write_file(path, bytes); !written) {
-    return refuse(fmt::format("Cannot write {}: {}", path, murmela::system_error_text(written.error())));
+    return refuse(
+        fmt::format("Cannot write {}: {}", path, murmela::system_error_text(written.error())));
   }
   return Json{{"path", path}, {"bytes", bytes.size()}};
 }
@@ -392,7 +409,9 @@ Answer App::export_meeting(const Args& args) {
   if (*version == "cleaned" && !m.cleaned_transcript) {
     return refuse("The meeting has no cleaned transcript; run `meetings clean` first.");
   }
-  return write_export(*path, render_document(m, *version == "cleaned" ? *m.cleaned_transcript : m.transcript, *format));
+  return write_export(
+      *path,
+      render_document(m, *version == "cleaned" ? *m.cleaned_transcript : m.transcript, *format));
 }
 
 Answer App::export_meeting_audio(const Args& args) {

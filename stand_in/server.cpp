@@ -55,8 +55,8 @@ std::string reply_line(App& app, const std::string& request_line) {
   if (!request || !request->is_object()) return error_line("The request is not a JSON object.");
   const Json version = murmela::member_or_null(*request, "version");
   if (version != murmela::PROTOCOL_VERSION) {
-    return error_line(fmt::format("Unsupported protocol version {}; this app speaks {}.", version.dump(),
-                                  murmela::PROTOCOL_VERSION));
+    return error_line(fmt::format("Unsupported protocol version {}; this app speaks {}.",
+                                  version.dump(), murmela::PROTOCOL_VERSION));
   }
   const std::string* command = murmela::string_member(*request, "command");
   if (!command) return error_line("The request has no command.");

@@ -2,8 +2,8 @@
 
 #include <vector>
 
+#include "agent_integration/agent_environment.hpp"
 #include "agent_integration/run_with_limit.hpp"
-#include "agent_integration/shared.hpp"
 #include "common/environment.hpp"
 #include "common/paths.hpp"
 #include "common/text.hpp"
@@ -42,7 +42,9 @@ std::vector<std::string> candidate_folders(const AgentEnvironment& environment) 
 // Whether `text` names `path` as a whole word: a longer path that merely
 // starts with it (`/opt/bin/murmela-cli-old`) is another program.
 bool names_path(std::string_view text, std::string_view path) {
-  const auto is_boundary = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '"' || c == '\''; };
+  const auto is_boundary = [](char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '"' || c == '\'';
+  };
   for (auto at = text.find(path); at != std::string_view::npos; at = text.find(path, at + 1)) {
     const bool starts = at == 0 || is_boundary(text[at - 1]);
     const bool ends = at + path.size() == text.size() || is_boundary(text[at + path.size()]);
@@ -68,7 +70,8 @@ std::optional<std::string> find_claude_command(const AgentEnvironment& environme
   return std::nullopt;
 }
 
-std::optional<TargetReport> update_claude_code(IntegrationMode mode, const AgentEnvironment& environment) {
+std::optional<TargetReport> update_claude_code(IntegrationMode mode,
+                                               const AgentEnvironment& environment) {
   const std::string& cli_path = environment.cli_path;
   const auto& home = environment.home;
   const auto claude = find_claude_command(environment);
@@ -82,9 +85,12 @@ std::optional<TargetReport> update_claude_code(IntegrationMode mode, const Agent
   // `claude mcp get` also shows a project's local entry for the folder it runs
   // in; from the home folder it answers for the user scope we edit.
   const RunLimits limits{.working_directory = home.value_or("")};
-  auto run = [&](std::vector<std::string> arguments) { return run_with_limit(*claude, arguments, limits); };
+  auto run = [&](std::vector<std::string> arguments) {
+    return run_with_limit(*claude, arguments, limits);
+  };
   const std::vector<std::string> remove_args{"mcp", "remove", "--scope", "user", "murmela"};
-  const std::vector<std::string> add_args{"mcp", "add", "--scope", "user", "murmela", "--", cli_path, "mcp"};
+  const std::vector<std::string> add_args{"mcp",     "add", "--scope", "user",
+                                          "murmela", "--",  cli_path,  "mcp"};
 
   const CommandOutcome query = run({"mcp", "get", "murmela"});
   if (!query.completed) return TargetReport{"Claude Code", "failed", query.error};
@@ -94,11 +100,16 @@ std::optional<TargetReport> update_claude_code(IntegrationMode mode, const Agent
 
   switch (mode) {
     case IntegrationMode::Status:
-      return TargetReport{"Claude Code", !registered ? "absent" : points_here ? "present" : "skipped", std::nullopt};
+      return TargetReport{"Claude Code",
+                          !registered   ? "absent"
+                          : points_here ? "present"
+                                        : "skipped",
+                          std::nullopt};
     case IntegrationMode::Install:
       if (!registered) return from_change(run(add_args), "added");
       if (points_here) return TargetReport{"Claude Code", "present", std::nullopt};
-      if (!mentions_cli) return TargetReport{"Claude Code", "skipped", "Another server is already named murmela."};
+      if (!mentions_cli)
+        return TargetReport{"Claude Code", "skipped", "Another server is already named murmela."};
       run(remove_args);
       return from_change(run(add_args), "updated");
     case IntegrationMode::Remove:

@@ -52,7 +52,9 @@ bool is_exact_codex_edit(std::string_view original, std::string_view edited, Cod
     expected->insert_or_assign("command", command);
   }
   const toml::table* server = (*after)["mcp_servers"]["murmela"].as_table();
-  if (expected ? !server || *server != *expected : (*after)["mcp_servers"]["murmela"].node() != nullptr) return false;
+  if (expected ? !server || *server != *expected
+               : (*after)["mcp_servers"]["murmela"].node() != nullptr)
+    return false;
 
   remove_our_server(*before);
   remove_our_server(*after);

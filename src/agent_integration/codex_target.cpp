@@ -4,15 +4,15 @@
 
 #include <fmt/format.h>
 
+#include "agent_integration/agent_environment.hpp"
 #include "agent_integration/codex_check.hpp"
-#include "agent_integration/shared.hpp"
-#include "common/atomic_file.hpp"
 #include "agent_integration/toml_lines.hpp"
+#include "common/atomic_file.hpp"
 #include "common/environment.hpp"
 #include "common/files.hpp"
 #include "common/paths.hpp"
-#include "common/text.hpp"
 #include "common/system_error.hpp"
+#include "common/text.hpp"
 #include "common/utf8.hpp"
 
 namespace murmela {
@@ -56,7 +56,9 @@ std::optional<OurTable> find_our_table(const std::vector<std::string>& lines) {
   table.end_with_subtables = table.end;
   while (table.end_with_subtables < lines.size()) {
     const TomlLine line = classify_toml_line(lines[table.end_with_subtables]);
-    if (line.kind != TomlLine::Kind::Header || line.path.size() <= 2 || !names_our_server(line.path)) break;
+    if (line.kind != TomlLine::Kind::Header || line.path.size() <= 2 ||
+        !names_our_server(line.path))
+      break;
     table.end_with_subtables = next_bracket(table.end_with_subtables + 1);
   }
   for (std::size_t i = header + 1; i < table.end; ++i) {
@@ -75,7 +77,8 @@ std::optional<OurTable> find_our_table(const std::vector<std::string>& lines) {
 bool defined_elsewhere(const std::vector<std::string>& lines, const std::optional<OurTable>& ours) {
   for (const auto& definition : toml_definitions(lines)) {
     if (!names_our_server(definition.path)) continue;
-    if (ours && definition.line >= ours->header && definition.line < ours->end_with_subtables) continue;
+    if (ours && definition.line >= ours->header && definition.line < ours->end_with_subtables)
+      continue;
     return true;
   }
   return false;
@@ -96,13 +99,27 @@ std::string toml_quoted(const std::string& text) {
   std::string out = "\"";
   for (char c : text) {
     switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '"': out += "\\\""; break;
-      case '\b': out += "\\b"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\f': out += "\\f"; break;
-      case '\r': out += "\\r"; break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
       default:
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
           out += fmt::format("\\u{:04X}", static_cast<unsigned char>(c));
@@ -114,7 +131,8 @@ std::string toml_quoted(const std::string& text) {
   return out + "\"";
 }
 
-std::optional<TargetReport> update_codex(IntegrationMode mode, const AgentEnvironment& environment) {
+std::optional<TargetReport> update_codex(IntegrationMode mode,
+                                         const AgentEnvironment& environment) {
   const std::string& cli_path = environment.cli_path;
   if (!is_directory(codex_folder(environment))) return std::nullopt;
   const std::string path = codex_config_path(environment);
@@ -125,7 +143,8 @@ std::optional<TargetReport> update_codex(IntegrationMode mode, const AgentEnviro
   auto read = read_file(path);
   if (!read && read.error() != ENOENT) return line("failed", system_error_text(read.error()));
   const std::string text = read.value_or("");
-  if (!is_valid_utf8(text)) return line("skipped", fmt::format("{}: not UTF-8 text, left alone", path));
+  if (!is_valid_utf8(text))
+    return line("skipped", fmt::format("{}: not UTF-8 text, left alone", path));
 
   const CodexConfig config = read_codex_config(text);
   if (!config.valid) return line("skipped", fmt::format("{}: not valid TOML, left alone", path));
@@ -135,7 +154,8 @@ std::optional<TargetReport> update_codex(IntegrationMode mode, const AgentEnviro
   // A server Codex sees that is not our exact table (another spelling, an
   // inline table, a key under [mcp_servers]), or a table the parser does not
   // see (it stands inside a string): never touched.
-  if (config.has_server != ours.has_value() || defined_elsewhere(lines, ours)) return line("skipped", path);
+  if (config.has_server != ours.has_value() || defined_elsewhere(lines, ours))
+    return line("skipped", path);
 
   // The command as Codex reads it, compared whole: a comment or another
   // program that merely mentions us is not us.
@@ -161,8 +181,10 @@ std::optional<TargetReport> update_codex(IntegrationMode mode, const AgentEnviro
       } else {
         new_text = std::string(text.substr(0, text.find_last_not_of(" \t\r\n\f\v") + 1));
         if (!new_text.empty()) new_text += "\n\n";
-        new_text += fmt::format("{}\n# Added by Murmela: points agents to murmela-cli\ncommand = {}\nargs = [\"mcp\"]\n",
-                                kHeader, quoted);
+        new_text += fmt::format(
+            "{}\n# Added by Murmela: points agents to murmela-cli\ncommand = {}\nargs = "
+            "[\"mcp\"]\n",
+            kHeader, quoted);
         state = "added";
       }
       break;
@@ -171,8 +193,10 @@ std::optional<TargetReport> update_codex(IntegrationMode mode, const AgentEnviro
       if (!mentions_cli) return line("skipped", path);
       std::size_t keep = ours->header;
       while (keep > 0 && trim(lines[keep - 1]).empty()) --keep;
-      std::vector<std::string> kept(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(keep));
-      kept.insert(kept.end(), lines.begin() + static_cast<std::ptrdiff_t>(ours->end_with_subtables), lines.end());
+      std::vector<std::string> kept(lines.begin(),
+                                    lines.begin() + static_cast<std::ptrdiff_t>(keep));
+      kept.insert(kept.end(), lines.begin() + static_cast<std::ptrdiff_t>(ours->end_with_subtables),
+                  lines.end());
       new_text = joined(kept);
       state = "removed";
       edit = CodexEdit::Remove;
@@ -184,7 +208,8 @@ std::optional<TargetReport> update_codex(IntegrationMode mode, const AgentEnviro
   if (!is_exact_codex_edit(text, new_text, edit, cli_text)) {
     return line("skipped", fmt::format("{}: cannot edit this file safely, left alone", path));
   }
-  if (auto written = write_atomically(path, new_text); !written) return line("failed", written.error());
+  if (auto written = write_atomically(path, new_text); !written)
+    return line("failed", written.error());
   return line(state, path);
 }
 

@@ -9,11 +9,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "agent_integration/agent_environment.hpp"
 #include "agent_integration/claude_code_target.hpp"
 #include "agent_integration/codex_target.hpp"
 #include "agent_integration/json_targets.hpp"
 #include "agent_integration/path_target.hpp"
-#include "agent_integration/shared.hpp"
 #include "common/atomic_file.hpp"
 #include "common/files.hpp"
 #include "common/json.hpp"
@@ -31,15 +31,17 @@ bool make_data_folder(const std::string& data_folder) {
   // current folder: better no marker than a stray one.
   if (!data_folder.starts_with('/')) return false;
   std::error_code ignored;
-  if (auto parent = parent_folder(data_folder)) std::filesystem::create_directories(*parent, ignored);
+  if (auto parent = parent_folder(data_folder))
+    std::filesystem::create_directories(*parent, ignored);
   if (::mkdir(data_folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
   return is_directory(data_folder);
 }
 
-void write_marker(IntegrationMode mode, const std::string& cli_path, const std::string& data_folder) {
+void write_marker(IntegrationMode mode, const std::string& cli_path,
+                  const std::string& data_folder) {
   if (!is_valid_utf8(cli_path) || !make_data_folder(data_folder)) return;
-  (void)write_atomically(join_path(data_folder, kMarkerName), marker_text(cli_path, mode == IntegrationMode::Remove),
-                         0600);
+  (void)write_atomically(join_path(data_folder, kMarkerName),
+                         marker_text(cli_path, mode == IntegrationMode::Remove), 0600);
 }
 
 // Runs that write hold this lock from their first read to their last write,
@@ -49,7 +51,8 @@ class IntegrationLock {
  public:
   explicit IntegrationLock(const std::string& data_folder) {
     if (!make_data_folder(data_folder)) return;
-    fd_ = ::open(join_path(data_folder, kLockName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    fd_ = ::open(join_path(data_folder, kLockName).c_str(),
+                 O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd_ < 0) return;
     while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
     }
@@ -85,7 +88,8 @@ bool runs_from_build_folder(const std::string& cli_path) {
 }  // namespace
 
 std::string marker_text(const std::string& cli_path, bool removed) {
-  return "{\n  \"cli\": " + to_compact(Json(cli_path)) + ",\n  \"removed\": " + (removed ? "true" : "false") + "\n}";
+  return "{\n  \"cli\": " + to_compact(Json(cli_path)) +
+         ",\n  \"removed\": " + (removed ? "true" : "false") + "\n}";
 }
 
 Reports run_integration(IntegrationMode mode, const AgentEnvironment& environment) {

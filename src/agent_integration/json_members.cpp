@@ -34,7 +34,8 @@ std::optional<MemberList> parse_members(std::string_view text) {
   return list;
 }
 
-std::string format_members(const MemberList& list, std::size_t indent, std::string_view line_ending) {
+std::string format_members(const MemberList& list, std::size_t indent,
+                           std::string_view line_ending) {
   if (list.members.empty()) return "{}";
   const std::string member_indent(indent + 2, ' ');
   std::string text = "{";
@@ -45,7 +46,9 @@ std::string format_members(const MemberList& list, std::size_t indent, std::stri
       text += line_ending;
     }
     const Member& member = list.members[i];
-    text += member_indent + (member.raw_key.empty() ? to_compact(Json(member.key)) : member.raw_key) + ": " + member.raw;
+    text += member_indent +
+            (member.raw_key.empty() ? to_compact(Json(member.key)) : member.raw_key) + ": " +
+            member.raw;
   }
   text += line_ending;
   text += std::string(indent, ' ') + "}";

@@ -32,6 +32,7 @@ class MemberList {
 std::optional<MemberList> parse_members(std::string_view text);
 
 // One member per line, indented by indent + 2 spaces; "{}" when empty.
-std::string format_members(const MemberList& list, std::size_t indent, std::string_view line_ending);
+std::string format_members(const MemberList& list, std::size_t indent,
+                           std::string_view line_ending);
 
 }  // namespace murmela

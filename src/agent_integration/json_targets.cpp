@@ -5,8 +5,8 @@
 
 #include <fmt/format.h>
 
+#include "agent_integration/agent_environment.hpp"
 #include "agent_integration/json_members.hpp"
-#include "agent_integration/shared.hpp"
 #include "common/atomic_file.hpp"
 #include "common/files.hpp"
 #include "common/json.hpp"
@@ -36,11 +36,14 @@ bool is_own_entry(const Json& value) {
 // A value's text with keys in order and repeats resolved, numbers and strings
 // as written: two values are the same JSON exactly when these are equal,
 // including values no number or string type can hold.
-std::string canonical(JsonView value) { return json_text(value, {.pretty = false, .numbers_as_written = true}); }
+std::string canonical(JsonView value) {
+  return json_text(value, {.pretty = false, .numbers_as_written = true});
+}
 
 // The document's top-level members as canonical texts, our entry left out
 // of the servers object (and that object left out once empty).
-std::map<std::string, std::string> members_without_ours(JsonView root, std::string_view servers_key) {
+std::map<std::string, std::string> members_without_ours(JsonView root,
+                                                        std::string_view servers_key) {
   std::map<std::string, std::string> members;
   for (std::uint32_t child = root.index() + 1; child < root.after_index();) {
     const JsonView key = root.at(child);
@@ -70,15 +73,16 @@ std::map<std::string, std::string> members_without_ours(JsonView root, std::stri
 
 // Whether the edited text is the original with exactly our entry changed:
 // set to `desired` (compact text), or gone when there is none.
-bool is_exact_edit(const std::string& original, const std::string& edited, std::string_view servers_key,
-                   const std::optional<std::string>& desired) {
+bool is_exact_edit(const std::string& original, const std::string& edited,
+                   std::string_view servers_key, const std::optional<std::string>& desired) {
   auto before = read_json(original);
   auto after = read_json(edited);
   if (!before || !after || !after->root().is_object()) return false;
   const auto servers = after->root().find(servers_key);
   const auto ours = servers ? servers->find("murmela") : std::nullopt;
   if (desired ? !ours || canonical(*ours) != *desired : ours.has_value()) return false;
-  return members_without_ours(before->root(), servers_key) == members_without_ours(after->root(), servers_key);
+  return members_without_ours(before->root(), servers_key) ==
+         members_without_ours(after->root(), servers_key);
 }
 
 std::string opencode_file(const std::string& folder) {
@@ -94,13 +98,15 @@ std::vector<JsonTarget> json_targets(const std::string& home) {
   auto in = [&](const char* folder) { return join_path(home, folder); };
   const std::string opencode = in(".config/opencode");
   return {
-      {"Gemini CLI", in(".gemini"), join_path(in(".gemini"), "settings.json"), "mcpServers", EntryShape::Standard},
-      {"Cursor", in(".cursor"), join_path(in(".cursor"), "mcp.json"), "mcpServers", EntryShape::Standard},
-      {"Windsurf", in(".codeium/windsurf"), join_path(in(".codeium/windsurf"), "mcp_config.json"), "mcpServers",
+      {"Gemini CLI", in(".gemini"), join_path(in(".gemini"), "settings.json"), "mcpServers",
        EntryShape::Standard},
+      {"Cursor", in(".cursor"), join_path(in(".cursor"), "mcp.json"), "mcpServers",
+       EntryShape::Standard},
+      {"Windsurf", in(".codeium/windsurf"), join_path(in(".codeium/windsurf"), "mcp_config.json"),
+       "mcpServers", EntryShape::Standard},
       {"Claude Desktop", in("Library/Application Support/Claude"),
-       join_path(in("Library/Application Support/Claude"), "claude_desktop_config.json"), "mcpServers",
-       EntryShape::Standard},
+       join_path(in("Library/Application Support/Claude"), "claude_desktop_config.json"),
+       "mcpServers", EntryShape::Standard},
       {"opencode", opencode, opencode_file(opencode), "mcp", EntryShape::Opencode},
   };
 }
@@ -124,7 +130,8 @@ std::optional<TargetReport> update_json_target(IntegrationMode mode, const JsonT
   if (servers_member) {
     auto parsed = parse_members(servers_member->raw);
     if (!parsed) {
-      return line("skipped", fmt::format("{}: {}", path, fmt::format("`{}` is not an object", target.servers_key)));
+      return line("skipped", fmt::format("{}: {}", path,
+                                         fmt::format("`{}` is not an object", target.servers_key)));
     }
     servers = *std::move(parsed);
   }
@@ -166,7 +173,8 @@ std::optional<TargetReport> update_json_target(IntegrationMode mode, const JsonT
 
   const std::string line_ending = text.find("\r\n") != std::string::npos ? "\r\n" : "\n";
   const std::optional<std::string> written_entry =
-      mode == IntegrationMode::Remove ? std::nullopt : std::optional<std::string>(to_compact(desired));
+      mode == IntegrationMode::Remove ? std::nullopt
+                                      : std::optional<std::string>(to_compact(desired));
   if (servers.members.empty()) {
     top->erase(target.servers_key);
   } else if (servers_member) {
@@ -180,7 +188,8 @@ std::optional<TargetReport> update_json_target(IntegrationMode mode, const JsonT
   if (!is_exact_edit(text, new_text, target.servers_key, written_entry)) {
     return line("skipped", fmt::format("{}: cannot edit this file safely, left alone", path));
   }
-  if (auto written = write_atomically(path, new_text); !written) return line("failed", written.error());
+  if (auto written = write_atomically(path, new_text); !written)
+    return line("failed", written.error());
   return line(state, path);
 }
 

@@ -13,8 +13,8 @@ enum class EntryShape { Standard, Opencode };
 // An agent product that keeps its MCP servers in a JSON file.
 struct JsonTarget {
   std::string target;
-  std::string folder;             // must exist for the target to apply
-  std::string file;               // the configuration file in it
+  std::string folder;  // must exist for the target to apply
+  std::string file;    // the configuration file in it
   std::string servers_key;
   EntryShape shape;
 };

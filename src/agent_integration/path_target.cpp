@@ -8,7 +8,7 @@
 
 #include <fmt/format.h>
 
-#include "agent_integration/shared.hpp"
+#include "agent_integration/agent_environment.hpp"
 #include "common/atomic_file.hpp"
 #include "common/environment.hpp"
 #include "common/files.hpp"
@@ -62,7 +62,8 @@ std::expected<void, std::string> add_path_block(const std::string& home) {
   // An existing profile we cannot read is left alone.
   if (!current && current.error() != ENOENT) return {};
   if (auto appended = append_whole(profile, kPathBlock); !appended) {
-    return std::unexpected(fmt::format("Cannot write {}: {}", profile, system_error_text(appended.error())));
+    return std::unexpected(
+        fmt::format("Cannot write {}: {}", profile, system_error_text(appended.error())));
   }
   return {};
 }
@@ -81,9 +82,10 @@ void remove_path_block(const std::string& home) {
 // or through another path to the file the link leads to.
 bool is_the_link_or_its_target(const std::string& cli_path, const std::string& link) {
   if (same_path(cli_path, link)) return true;
-  struct stat cli {}, linked {};
-  return ::stat(cli_path.c_str(), &cli) == 0 && ::stat(link.c_str(), &linked) == 0 && cli.st_dev == linked.st_dev &&
-         cli.st_ino == linked.st_ino;
+  struct stat cli {
+  }, linked{};
+  return ::stat(cli_path.c_str(), &cli) == 0 && ::stat(link.c_str(), &linked) == 0 &&
+         cli.st_dev == linked.st_dev && cli.st_ino == linked.st_ino;
 }
 
 }  // namespace
@@ -104,9 +106,11 @@ TargetReport link_cli_on_path(IntegrationMode mode, const AgentEnvironment& envi
 
   switch (mode) {
     case IntegrationMode::Status:
-      return line(target && (same_path(*target, cli_path) || is_the_link_or_its_target(cli_path, link)) ? "present"
-                                                                                                       : "absent",
-                  link);
+      return line(
+          target && (same_path(*target, cli_path) || is_the_link_or_its_target(cli_path, link))
+              ? "present"
+              : "absent",
+          link);
 
     case IntegrationMode::Install:
       if (target && (same_path(*target, cli_path) || is_the_link_or_its_target(cli_path, link))) {

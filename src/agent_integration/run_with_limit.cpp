@@ -57,7 +57,8 @@ struct Capture {
   }
 };
 
-std::string joined_output(const std::optional<std::string>& out, const std::optional<std::string>& err) {
+std::string joined_output(const std::optional<std::string>& out,
+                          const std::optional<std::string>& err) {
   if (out && err) return *out + "\n" + *err;
   return out ? *out : err.value_or("");
 }
@@ -82,13 +83,15 @@ CommandOutcome run_with_limit(const std::string& program, const std::vector<std:
   std::vector<std::string> argv{program};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   auto child = spawn_process(program, argv,
-                             {.capture_output = true, .new_process_group = true,
+                             {.capture_output = true,
+                              .new_process_group = true,
                               .working_directory = limits.working_directory});
   if (!child) {
     return {.error = fmt::format("Cannot run {}: {}", program, system_error_text(child.error()))};
   }
 
-  std::array<Capture, 2> captures{Capture{FileDescriptor(child->stdout_fd)}, Capture{FileDescriptor(child->stderr_fd)}};
+  std::array<Capture, 2> captures{Capture{FileDescriptor(child->stdout_fd)},
+                                  Capture{FileDescriptor(child->stderr_fd)}};
   for (auto& capture : captures) {
     ::fcntl(capture.fd.get(), F_SETFL, ::fcntl(capture.fd.get(), F_GETFL) | O_NONBLOCK);
   }
@@ -112,7 +115,8 @@ CommandOutcome run_with_limit(const std::string& program, const std::vector<std:
       capture.close();
     }
     const bool success = WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
-    return {.completed = true, .success = success,
+    return {.completed = true,
+            .success = success,
             .output = joined_output(captures[0].text(), captures[1].text())};
   }
   ::kill(-child->pid, SIGKILL);

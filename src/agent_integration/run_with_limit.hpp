@@ -23,7 +23,8 @@ struct RunLimits {
 // device and both outputs captured. Its answer is what it wrote before it
 // exited: a background child that keeps the pipes open is not waited for.
 // At the time limit the whole group is killed.
-[[nodiscard]] CommandOutcome run_with_limit(const std::string& program, const std::vector<std::string>& arguments,
+[[nodiscard]] CommandOutcome run_with_limit(const std::string& program,
+                                            const std::vector<std::string>& arguments,
                                             const RunLimits& limits = {});
 
 }  // namespace murmela

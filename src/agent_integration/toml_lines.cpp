@@ -7,7 +7,8 @@ namespace {
 bool is_space(char c) { return c == ' ' || c == '\t'; }
 
 bool is_bare_key_char(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
+         c == '-';
 }
 
 class KeyReader {
@@ -62,7 +63,9 @@ class KeyReader {
 
 std::size_t count(std::string_view text, std::string_view what) {
   std::size_t found = 0;
-  for (auto pos = text.find(what); pos != std::string_view::npos; pos = text.find(what, pos + what.size())) ++found;
+  for (auto pos = text.find(what); pos != std::string_view::npos;
+       pos = text.find(what, pos + what.size()))
+    ++found;
   return found;
 }
 
@@ -73,7 +76,8 @@ TomlLine classify_toml_line(std::string_view line) {
   reader.skip_space();
   if (reader.take('[')) {
     reader.take('[');  // an array of tables names its path the same way
-    if (auto path = reader.dotted_key(); path && reader.at(']')) return {TomlLine::Kind::Header, *path};
+    if (auto path = reader.dotted_key(); path && reader.at(']'))
+      return {TomlLine::Kind::Header, *path};
     return {};
   }
   if (reader.at('#')) return {};

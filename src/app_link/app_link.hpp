@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "common/cli_error.hpp"
@@ -7,14 +8,20 @@
 
 namespace murmela {
 
+// The app's data folder, built from the environment at each call.
+std::string app_data_folder();
+
+// The app's socket, `cli.sock` in the data folder.
+std::string socket_path();
+
 // The one way command logic reaches the app: send `command` with `args` and
 // the detach marker, get the app's result. Unless `no_launch`, an app that is
 // not running is started first.
 class AppLink {
  public:
   virtual ~AppLink() = default;
-  [[nodiscard]] virtual Result<JsonDocument> call(std::string_view command, const Json& args, bool detach,
-                                    bool no_launch) = 0;
+  [[nodiscard]] virtual Result<JsonDocument> call(std::string_view command, const Json& args,
+                                                  bool detach, bool no_launch) = 0;
 };
 
 // The real link: the Unix socket in the app's data folder, starting the app

@@ -45,8 +45,11 @@ std::expected<void, std::string> connect_to(const FileDescriptor& socket, const 
 }
 
 std::expected<void, std::string> send_all(const FileDescriptor& socket, std::string_view bytes) {
-  auto sent = write_all(socket.get(), bytes, {.use_send = true, .send_flags = platform::send_flags()});
-  if (!sent) return std::unexpected(sent.error() == 0 ? std::string(kWriteZeroText) : system_error_text(sent.error()));
+  auto sent =
+      write_all(socket.get(), bytes, {.use_send = true, .send_flags = platform::send_flags()});
+  if (!sent)
+    return std::unexpected(sent.error() == 0 ? std::string(kWriteZeroText)
+                                             : system_error_text(sent.error()));
   return {};
 }
 
@@ -62,7 +65,8 @@ std::expected<std::string, std::string> read_line(const FileDescriptor& socket) 
   platform::prefer_huge_pages(line.data(), line.capacity());
   while (line.size() < kMaxReplyBytes) {
     const std::size_t old_size = line.size();
-    const std::size_t room = std::min(std::max(old_size, kFirstReadBytes), kMaxReplyBytes - old_size);
+    const std::size_t room =
+        std::min(std::max(old_size, kFirstReadBytes), kMaxReplyBytes - old_size);
     ssize_t got = 0;
     int error = 0;
     line.resize_and_overwrite(old_size + room, [&](char* data, std::size_t) {

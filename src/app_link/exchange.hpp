@@ -24,7 +24,9 @@ inline constexpr std::size_t kMaxReplyBytes = 32 * 1024 * 1024;
 
 // One connection to the socket at `path`: one request line out, one reply
 // line in. Never starts anything.
-[[nodiscard]] std::expected<JsonDocument, ExchangeError> send_request(const std::string& path, std::string_view command,
-                                                const Json& args, bool detach);
+[[nodiscard]] std::expected<JsonDocument, ExchangeError> send_request(const std::string& path,
+                                                                      std::string_view command,
+                                                                      const Json& args,
+                                                                      bool detach);
 
 }  // namespace murmela

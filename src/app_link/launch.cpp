@@ -7,7 +7,7 @@
 
 #include <fmt/format.h>
 
-#include "app_link/data_folder.hpp"
+#include "app_link/app_link.hpp"
 #include "app_link/exchange.hpp"
 #include "common/paths.hpp"
 #include "common/platform.hpp"

@@ -9,6 +9,7 @@ namespace murmela {
 
 // Starts the app found beside the CLI, waits until it answers a ping, and
 // sends the request again.
-[[nodiscard]] Result<JsonDocument> launch_and_retry(std::string_view command, const Json& args, bool detach);
+[[nodiscard]] Result<JsonDocument> launch_and_retry(std::string_view command, const Json& args,
+                                                    bool detach);
 
 }  // namespace murmela

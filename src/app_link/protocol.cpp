@@ -18,26 +18,37 @@ namespace {
 
 const char* type_name(JsonView value) {
   switch (value.kind()) {
-    case JsonKind::Null: return "null";
-    case JsonKind::Boolean: return "boolean";
-    case JsonKind::Number: return "number";
-    case JsonKind::String: return "string";
-    case JsonKind::Array: return "array";
-    case JsonKind::Object: return "object";
+    case JsonKind::Null:
+      return "null";
+    case JsonKind::Boolean:
+      return "boolean";
+    case JsonKind::Number:
+      return "number";
+    case JsonKind::String:
+      return "string";
+    case JsonKind::Array:
+      return "array";
+    case JsonKind::Object:
+      return "object";
   }
   return "value";
 }
 
 // The envelope must not name a member twice; its values are found by name.
-std::expected<std::vector<std::pair<std::string, JsonView>>, std::string> envelope_members(JsonView object) {
+std::expected<std::vector<std::pair<std::string, JsonView>>, std::string> envelope_members(
+    JsonView object) {
   std::vector<std::pair<std::string, JsonView>> members;
   const auto children = object.children();
-  for (std::size_t i = 0; i + 1 < children.size(); i += 2) members.emplace_back(children[i].string(), children[i + 1]);
+  for (std::size_t i = 0; i + 1 < children.size(); i += 2)
+    members.emplace_back(children[i].string(), children[i + 1]);
   auto sorted = members;
-  std::stable_sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-  const auto repeated = std::adjacent_find(sorted.begin(), sorted.end(),
-                                           [](const auto& a, const auto& b) { return a.first == b.first; });
-  if (repeated != sorted.end()) return std::unexpected(fmt::format("duplicate field `{}`", repeated->first));
+  std::stable_sort(sorted.begin(), sorted.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  const auto repeated =
+      std::adjacent_find(sorted.begin(), sorted.end(),
+                         [](const auto& a, const auto& b) { return a.first == b.first; });
+  if (repeated != sorted.end())
+    return std::unexpected(fmt::format("duplicate field `{}`", repeated->first));
   return members;
 }
 
@@ -62,7 +73,8 @@ std::expected<Envelope, std::string> envelope_of(JsonView root) {
     const auto items = root.children();
     if (items.empty()) return std::unexpected("missing field `ok`: the reply array is empty");
     if (items.size() > 3) {
-      return std::unexpected(fmt::format("invalid length {}, expected at most 3 elements", items.size()));
+      return std::unexpected(
+          fmt::format("invalid length {}, expected at most 3 elements", items.size()));
     }
     envelope.ok = items[0];
     if (items.size() > 1) envelope.result = items[1];
@@ -82,13 +94,15 @@ std::expected<Reply, std::string> parse_reply(std::string line) {
 
   if (envelope->ok->kind() != JsonKind::Boolean) return std::unexpected("`ok` must be a boolean");
   const bool has_error = envelope->error && !envelope->error->is_null();
-  if (has_error && !envelope->error->is_string()) return std::unexpected("`error` must be a string or null");
+  if (has_error && !envelope->error->is_string())
+    return std::unexpected("`error` must be a string or null");
 
   std::string error = has_error ? envelope->error->string() : std::string();
   const bool ok = envelope->ok->boolean();
   JsonDocument result =
       envelope->result ? std::move(*document).rooted_at(*envelope->result) : *read_json("null");
-  return Reply{.ok = ok, .result = std::move(result), .error = std::move(error), .has_error = has_error};
+  return Reply{
+      .ok = ok, .result = std::move(result), .error = std::move(error), .has_error = has_error};
 }
 
 }  // namespace murmela

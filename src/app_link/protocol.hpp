@@ -20,7 +20,7 @@ std::string serialize_request(std::string_view command, const Json& args, bool d
 struct Reply {
   bool ok = false;
   JsonDocument result;  // the reply line, rooted at the result (null when absent)
-  std::string error;  // the app's message when !ok
+  std::string error;    // the app's message when !ok
   bool has_error = false;
 };
 

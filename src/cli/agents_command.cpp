@@ -1,10 +1,11 @@
 #include "cli/agents_command.hpp"
 
 #include <algorithm>
+
 #include <unistd.h>
 
 #include "agent_integration/integration.hpp"
-#include "app_link/data_folder.hpp"
+#include "app_link/app_link.hpp"
 #include "common/paths.hpp"
 #include "common/platform.hpp"
 
@@ -25,7 +26,8 @@ Json report_json(const Reports& reports) {
 }  // namespace
 
 Done run_agents(const Context& ctx, std::span<const std::string> words) {
-  static constexpr std::string_view kActions[] = {"status", "install", "remove", "ensure", "uninstall"};
+  static constexpr std::string_view kActions[] = {"status", "install", "remove", "ensure",
+                                                  "uninstall"};
   if (words.size() != 1 || std::ranges::find(kActions, words[0]) == std::end(kActions)) {
     return fail(CliError::usage("Use `agents status|install|remove`."));
   }

@@ -29,7 +29,9 @@ Json status_object(const Json& state) {
   };
 }
 
-Result<Json> app_state(const Context& ctx) { return call_app(ctx, "get_state", Json::object(), false); }
+Result<Json> app_state(const Context& ctx) {
+  return call_app(ctx, "get_state", Json::object(), false);
+}
 
 const char* const kSettingsUsage = "Use `settings get [key]` or `settings set key=value ...`.";
 
@@ -52,8 +54,8 @@ Result<Json> merged_settings(Json settings, std::span<const std::string> pairs) 
     const std::string name = pair.substr(0, equals);
     auto member = settings.find(name);
     if (member == settings.end()) {
-      return fail(CliError::usage(fmt::format(
-          "Unknown setting `{}`. Run `murmela-cli settings get` to list them.", name)));
+      return fail(CliError::usage(
+          fmt::format("Unknown setting `{}`. Run `murmela-cli settings get` to list them.", name)));
     }
     *member = setting_value(pair.substr(equals + 1));
   }
@@ -105,7 +107,8 @@ Done run_invoke(const Context& ctx, const std::string& command, const std::strin
   if (json_text) {
     auto parsed = parse_json(*json_text);
     if (!parsed) {
-      return fail(CliError::usage(fmt::format("Arguments must be a JSON object: {}", parsed.error())));
+      return fail(
+          CliError::usage(fmt::format("Arguments must be a JSON object: {}", parsed.error())));
     }
     args = *std::move(parsed);
   }

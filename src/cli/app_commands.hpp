@@ -10,7 +10,8 @@ namespace murmela {
 [[nodiscard]] Done run_status(const Context& ctx);
 [[nodiscard]] Done run_quit(const Context& ctx);
 [[nodiscard]] Done run_open(const Context& ctx, const std::string& page);
-[[nodiscard]] Done run_invoke(const Context& ctx, const std::string& command, const std::string* json_text);
+[[nodiscard]] Done run_invoke(const Context& ctx, const std::string& command,
+                              const std::string* json_text);
 
 // `settings`, `settings get [key]`, `settings set key=value ...`: the words
 // after `settings`.

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "cli/unsigned_number.hpp"
+#include "cli/invocation.hpp"
 
 namespace murmela {
 

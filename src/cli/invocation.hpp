@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <span>
@@ -13,7 +14,7 @@ namespace murmela {
 
 // The command line, scanned once and read by every command.
 struct Invocation {
-  std::vector<std::string> words;                 // positional words, in order
+  std::vector<std::string> words;                           // positional words, in order
   std::map<std::string, std::string, std::less<>> options;  // later value wins
   bool detach = false;
   bool no_launch = false;
@@ -30,5 +31,10 @@ struct Invocation {
 // Flags and options may stand anywhere; `--name value` takes the next argument
 // whatever it looks like. Fails only for an option with nothing after it.
 [[nodiscard]] Result<Invocation> scan(std::span<const std::string> arguments);
+
+// A decimal whole number as typed for --limit and --timeout: an optional
+// leading '+', then one or more ASCII digits and nothing else, at most
+// 18446744073709551615.
+std::optional<std::uint64_t> parse_unsigned(std::string_view text);
 
 }  // namespace murmela

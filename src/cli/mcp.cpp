@@ -60,8 +60,8 @@ std::optional<Json> result_for(const McpTexts& texts, std::string_view method, J
 }
 
 bool write_line(const std::string& text) {
-  return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fputc('\n', stdout) != EOF &&
-         std::fflush(stdout) == 0;
+  return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() &&
+         std::fputc('\n', stdout) != EOF && std::fflush(stdout) == 0;
 }
 
 }  // namespace

@@ -11,7 +11,8 @@ namespace murmela {
 namespace {
 
 // What follows "murmela-cli {version}".
-constexpr std::string_view kHelpAfterVersion = R"TEXT(: control Murmela from a terminal, script or agent.
+constexpr std::string_view kHelpAfterVersion =
+    R"TEXT(: control Murmela from a terminal, script or agent.
 
 Usage: murmela-cli <command> [options]
 

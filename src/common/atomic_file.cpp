@@ -47,7 +47,8 @@ mode_t current_umask() {
 }
 
 // Writes the complete file under a temporary name; the error is an errno.
-std::expected<std::string, int> write_temporary(const std::string& target, const std::string& text, mode_t mode) {
+std::expected<std::string, int> write_temporary(const std::string& target, const std::string& text,
+                                                mode_t mode) {
   std::string name = join_path(folder_of(target), temporary_prefix(target));
   name += "XXXXXX";
   // mkostemp creates the file exclusively (a planted link makes it fail, it
@@ -94,15 +95,18 @@ std::expected<void, std::string> write_atomically(const std::string& path, const
   const std::string target = final_link_target(path);
   // A config kept private (it may hold API keys) must stay private.
   struct stat existing {};
-  const mode_t mode = ::stat(target.c_str(), &existing) == 0 ? (existing.st_mode & 07777)
-                                                              : (static_cast<mode_t>(new_mode) & ~current_umask());
+  const mode_t mode = ::stat(target.c_str(), &existing) == 0
+                          ? (existing.st_mode & 07777)
+                          : (static_cast<mode_t>(new_mode) & ~current_umask());
   auto temporary = write_temporary(target, text, mode);
   if (temporary && ::rename(temporary->c_str(), target.c_str()) != 0) {
     const int error = errno;
     ::unlink(temporary->c_str());
     temporary = std::unexpected(error);
   }
-  if (!temporary) return std::unexpected(fmt::format("Cannot write {}: {}", path, system_error_text(temporary.error())));
+  if (!temporary)
+    return std::unexpected(
+        fmt::format("Cannot write {}: {}", path, system_error_text(temporary.error())));
   sync_folder(folder_of(target));
   return {};
 }

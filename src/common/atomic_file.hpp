@@ -13,7 +13,8 @@ namespace murmela {
 // the link stays. The new file keeps the permission bits of the one it
 // replaces (a new one gets `new_mode`, less the umask). The error is
 // "Cannot write {path}: {reason}".
-[[nodiscard]] std::expected<void, std::string> write_atomically(const std::string& path, const std::string& text,
+[[nodiscard]] std::expected<void, std::string> write_atomically(const std::string& path,
+                                                                const std::string& text,
                                                                 unsigned new_mode = 0666);
 
 // The file a path leads to once every symbolic link on the way is followed

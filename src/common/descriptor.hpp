@@ -39,6 +39,7 @@ struct WriteCall {
 
 // Writes every byte, resuming after partial writes and interrupted calls.
 // The error is an errno value, or 0 when a write accepted nothing.
-[[nodiscard]] std::expected<void, int> write_all(int fd, std::string_view bytes, WriteCall call = {});
+[[nodiscard]] std::expected<void, int> write_all(int fd, std::string_view bytes,
+                                                 WriteCall call = {});
 
 }  // namespace murmela

@@ -1,15 +1,14 @@
 #include "common/files.hpp"
 
-#include "common/descriptor.hpp"
-
 #include <cerrno>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace murmela {
+#include "common/descriptor.hpp"
 
+namespace murmela {
 
 std::expected<std::string, int> read_stream(int fd) {
   std::string contents;
@@ -34,7 +33,8 @@ std::expected<std::string, int> read_file(const std::string& path) {
 std::expected<void, int> write_file(const std::string& path, const std::string& bytes) {
   FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
   if (file.get() < 0) return std::unexpected(errno);
-  if (auto written = write_all(file.get(), bytes); !written) return std::unexpected(written.error() ? written.error() : EIO);
+  if (auto written = write_all(file.get(), bytes); !written)
+    return std::unexpected(written.error() ? written.error() : EIO);
   return {};
 }
 

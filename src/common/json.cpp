@@ -33,10 +33,14 @@ Json number_value(std::string_view source) {
 
 Json scalar_value(JsonView view) {
   switch (view.kind()) {
-    case JsonKind::Boolean: return view.boolean();
-    case JsonKind::Number: return number_value(view.source());
-    case JsonKind::String: return view.string();
-    default: return nullptr;
+    case JsonKind::Boolean:
+      return view.boolean();
+    case JsonKind::Number:
+      return number_value(view.source());
+    case JsonKind::String:
+      return view.string();
+    default:
+      return nullptr;
   }
 }
 

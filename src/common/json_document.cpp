@@ -88,7 +88,8 @@ class Reader {
           close_container();
           continue;
         }
-        if (pos_ == text_.size()) return fail(object ? "EOF while parsing an object" : "EOF while parsing a list");
+        if (pos_ == text_.size())
+          return fail(object ? "EOF while parsing an object" : "EOF while parsing a list");
         return fail(object ? "expected `,` or `}`" : "expected `,` or `]`");
       }
     }
@@ -187,10 +188,13 @@ class Reader {
 
   // A member's key and the colon after it.
   bool key() {
-    if (!at('"')) return set_error(pos_ == text_.size() ? "EOF while parsing an object" : "key must be a string");
+    if (!at('"'))
+      return set_error(pos_ == text_.size() ? "EOF while parsing an object"
+                                            : "key must be a string");
     if (!string()) return false;
     skip_space();
-    if (!at(':')) return set_error(pos_ == text_.size() ? "EOF while parsing an object" : "expected `:`");
+    if (!at(':'))
+      return set_error(pos_ == text_.size() ? "EOF while parsing an object" : "expected `:`");
     ++pos_;
     skip_space();
     return true;
@@ -238,14 +242,17 @@ class Reader {
     ++pos_;
     for (;;) {
       std::uint64_t word;
-      while (pos_ + 8 <= text_.size() && (std::memcpy(&word, text_.data() + pos_, 8), !has_special_byte(word))) {
+      while (pos_ + 8 <= text_.size() &&
+             (std::memcpy(&word, text_.data() + pos_, 8), !has_special_byte(word))) {
         pos_ += 8;
       }
-      while (pos_ < text_.size() && kPlainStringByte[static_cast<unsigned char>(text_[pos_])]) ++pos_;
+      while (pos_ < text_.size() && kPlainStringByte[static_cast<unsigned char>(text_[pos_])])
+        ++pos_;
       if (pos_ == text_.size()) return set_error("EOF while parsing a string");
       const auto byte = static_cast<unsigned char>(text_[pos_]);
       if (byte == '"') break;
-      if (byte != '\\') return set_error("control character (\\u0000-\\u001F) found while parsing a string");
+      if (byte != '\\')
+        return set_error("control character (\\u0000-\\u001F) found while parsing a string");
       if (!escape()) return false;
     }
     ++pos_;
@@ -268,7 +275,14 @@ class Reader {
       return true;
     }
     switch (c) {
-      case '"': case '\\': case '/': case 'b': case 'f': case 'n': case 'r': case 't':
+      case '"':
+      case '\\':
+      case '/':
+      case 'b':
+      case 'f':
+      case 'n':
+      case 'r':
+      case 't':
         ++pos_;
         return true;
       default:
@@ -391,13 +405,26 @@ std::string decode_json_string(std::string_view source) {
     const char c = source[backslash + 1];
     i = backslash + 2;
     switch (c) {
-      case 'b': out.push_back('\b'); continue;
-      case 'f': out.push_back('\f'); continue;
-      case 'n': out.push_back('\n'); continue;
-      case 'r': out.push_back('\r'); continue;
-      case 't': out.push_back('\t'); continue;
-      case 'u': break;
-      default: out.push_back(c); continue;
+      case 'b':
+        out.push_back('\b');
+        continue;
+      case 'f':
+        out.push_back('\f');
+        continue;
+      case 'n':
+        out.push_back('\n');
+        continue;
+      case 'r':
+        out.push_back('\r');
+        continue;
+      case 't':
+        out.push_back('\t');
+        continue;
+      case 'u':
+        break;
+      default:
+        out.push_back(c);
+        continue;
     }
     std::uint32_t code_point = read_unicode_escape(source, i);
     if (code_point >= 0xD800 && code_point <= 0xDFFF) code_point = 0xFFFD;

@@ -19,13 +19,27 @@ constexpr char kHexDigits[] = "0123456789abcdef";
 // and the output escape them; everything else stays as it is.
 void append_escaped_char(std::string& out, unsigned char c) {
   switch (c) {
-    case '"': out += "\\\""; return;
-    case '\\': out += "\\\\"; return;
-    case '\b': out += "\\b"; return;
-    case '\f': out += "\\f"; return;
-    case '\n': out += "\\n"; return;
-    case '\r': out += "\\r"; return;
-    case '\t': out += "\\t"; return;
+    case '"':
+      out += "\\\"";
+      return;
+    case '\\':
+      out += "\\\\";
+      return;
+    case '\b':
+      out += "\\b";
+      return;
+    case '\f':
+      out += "\\f";
+      return;
+    case '\n':
+      out += "\\n";
+      return;
+    case '\r':
+      out += "\\r";
+      return;
+    case '\t':
+      out += "\\t";
+      return;
     default:
       out += "\\u00";
       out.push_back(kHexDigits[c >> 4]);
@@ -120,10 +134,17 @@ class Layout {
       i = backslash + 2;
       const char c = source[backslash + 1];
       switch (c) {
-        case '"': out += "\\\""; continue;
-        case '\\': out += "\\\\"; continue;
-        case '/': out.push_back('/'); continue;
-        case 'u': break;
+        case '"':
+          out += "\\\"";
+          continue;
+        case '\\':
+          out += "\\\\";
+          continue;
+        case '/':
+          out.push_back('/');
+          continue;
+        case 'u':
+          break;
         default:  // b f n r t
           out.push_back('\\');
           out.push_back(c);
@@ -132,7 +153,8 @@ class Layout {
       const std::uint32_t code_point = read_unicode_escape(source, i);
       if (code_point >= 0xD800 && code_point <= 0xDFFF) {
         out += "\\u";
-        for (int shift = 12; shift >= 0; shift -= 4) out.push_back(kHexDigits[(code_point >> shift) & 0xF]);
+        for (int shift = 12; shift >= 0; shift -= 4)
+          out.push_back(kHexDigits[(code_point >> shift) & 0xF]);
       } else if (code_point < 0x80) {
         if (needs_escape(static_cast<char>(code_point))) {
           append_escaped_char(out, static_cast<unsigned char>(code_point));
@@ -240,10 +262,12 @@ class ViewWriter {
 
   void open(JsonView view) {
     const bool object = view.is_object();
-    if (view.after_index() == view.index() + 1) return layout_.empty(object ? '{' : '[', object ? '}' : ']');
+    if (view.after_index() == view.index() + 1)
+      return layout_.empty(object ? '{' : '[', object ? '}' : ']');
     layout_.open(object ? '{' : '[');
     if (!object) {
-      frames_.push_back({view, false, true, view.index() + 1u, view.after_index(), members_.size(), decoded_.size()});
+      frames_.push_back({view, false, true, view.index() + 1u, view.after_index(), members_.size(),
+                         decoded_.size()});
       return;
     }
     const std::size_t begin = members_.size();
@@ -265,7 +289,9 @@ class ViewWriter {
     }
     const auto first = members_.begin() + static_cast<std::ptrdiff_t>(begin);
     const auto by_key = [](const Member& a, const Member& b) { return a.key < b.key; };
-    const auto strictly_ascending = [](const Member& a, const Member& b) { return !(a.key < b.key); };
+    const auto strictly_ascending = [](const Member& a, const Member& b) {
+      return !(a.key < b.key);
+    };
     if (std::adjacent_find(first, members_.end(), strictly_ascending) == members_.end()) return;
     std::stable_sort(first, members_.end(), by_key);
     // Of a repeated key the last value counts, as when the text is parsed.
@@ -282,7 +308,8 @@ class ViewWriter {
     layout_.close(frame.object ? '}' : ']');
     // Nothing above this object's members in the arena belongs to a frame
     // still open.
-    members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(frame.members_mark), members_.end());
+    members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(frame.members_mark),
+                   members_.end());
     decoded_.resize(frame.decoded_mark);
     frames_.pop_back();
   }
@@ -329,7 +356,8 @@ class JsonWriter {
     switch (value.type()) {
       case Json::value_t::object:
       case Json::value_t::array:
-        if (value.empty()) return layout_.empty(value.is_object() ? '{' : '[', value.is_object() ? '}' : ']');
+        if (value.empty())
+          return layout_.empty(value.is_object() ? '{' : '[', value.is_object() ? '}' : ']');
         layout_.open(value.is_object() ? '{' : '[');
         frames_.push_back({&value, value.begin(), value.end(), true});
         return;
@@ -359,9 +387,13 @@ class JsonWriter {
 
 }  // namespace
 
-void write_json(Output& out, JsonView value, JsonStyle style) { ViewWriter(out, style).write(value); }
+void write_json(Output& out, JsonView value, JsonStyle style) {
+  ViewWriter(out, style).write(value);
+}
 
-void write_json(Output& out, const Json& value, JsonStyle style) { JsonWriter(out, style).write(value); }
+void write_json(Output& out, const Json& value, JsonStyle style) {
+  JsonWriter(out, style).write(value);
+}
 
 std::string json_text(JsonView value, JsonStyle style) {
   StringOutput out;
@@ -377,7 +409,8 @@ std::string json_text(const Json& value, JsonStyle style) {
 
 std::string format_double(double value) {
   char buffer[64];
-  const auto written = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
+  const auto written =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
   std::string_view text(buffer, static_cast<std::size_t>(written.ptr - buffer));
 
   std::string out;

@@ -84,4 +84,15 @@ std::vector<std::string> split_search_path(std::string_view list) {
   }
 }
 
+bool same_path(std::string_view a, std::string_view b) {
+  return a == b || path_components(a) == path_components(b);
+}
+
+std::expected<std::string, std::string> absolute_path(const std::string& argument) {
+  if (argument.starts_with('/')) return argument;
+  auto cwd = current_directory();
+  if (!cwd) return std::unexpected(cwd.error());
+  return join_path(*cwd, argument);
+}
+
 }  // namespace murmela

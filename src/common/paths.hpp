@@ -26,6 +26,15 @@ std::vector<std::string_view> path_components(std::string_view path);
 // it means the current folder).
 std::vector<std::string> split_search_path(std::string_view list);
 
+// Byte-equal, or equal component by component (repeated separators, a
+// trailing separator or a "." component make no difference).
+bool same_path(std::string_view a, std::string_view b);
+
+// A path argument made absolute against the current directory; nothing is
+// normalised and nothing is checked on disk. The error is the system error
+// text.
+std::expected<std::string, std::string> absolute_path(const std::string& argument);
+
 // The current working directory, or the system error text.
 [[nodiscard]] std::expected<std::string, std::string> current_directory();
 

@@ -1,12 +1,13 @@
 #include "common/process.hpp"
 
-#include "common/platform.hpp"
-
 #include <cerrno>
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "common/platform.hpp"
 
 extern char** environ;
 
@@ -86,7 +87,9 @@ std::expected<SpawnedProcess, int> spawn_process(const std::string& program,
   argv.push_back(nullptr);
 
   pid_t pid = -1;
-  if (error == 0) error = ::posix_spawn(&pid, program.c_str(), actions.get(), attributes.get(), argv.data(), environ);
+  if (error == 0)
+    error =
+        ::posix_spawn(&pid, program.c_str(), actions.get(), attributes.get(), argv.data(), environ);
   if (options.capture_output) {
     ::close(out_pipe[1]);
     ::close(err_pipe[1]);

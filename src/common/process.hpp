@@ -26,9 +26,8 @@ struct SpawnedProcess {
 
 // Starts `program` with `arguments` (argv[0] is the program path), inheriting
 // the environment and working directory. The error is an errno value.
-[[nodiscard]] std::expected<SpawnedProcess, int> spawn_process(const std::string& program,
-                                                 const std::vector<std::string>& arguments,
-                                                 SpawnOptions options);
+[[nodiscard]] std::expected<SpawnedProcess, int> spawn_process(
+    const std::string& program, const std::vector<std::string>& arguments, SpawnOptions options);
 
 // Non-blocking check for the child's end: its wait status once it has ended
 // (the child is reaped), nothing while it runs, -1 when the check fails.

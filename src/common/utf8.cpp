@@ -44,13 +44,17 @@ long sequence_length(std::string_view s, std::size_t pos) {
 
 }  // namespace
 
-bool is_valid_utf8(std::string_view bytes) { return first_invalid_utf8(bytes) == std::string_view::npos; }
+bool is_valid_utf8(std::string_view bytes) {
+  return first_invalid_utf8(bytes) == std::string_view::npos;
+}
 
 std::size_t first_invalid_utf8(std::string_view bytes) {
   for (std::size_t pos = 0; pos < bytes.size();) {
     // Runs of ASCII, the bulk of most text, eight bytes at a time.
     std::uint64_t word;
-    while (pos + 8 <= bytes.size() && (std::memcpy(&word, bytes.data() + pos, 8), (word & kHighBits) == 0)) pos += 8;
+    while (pos + 8 <= bytes.size() &&
+           (std::memcpy(&word, bytes.data() + pos, 8), (word & kHighBits) == 0))
+      pos += 8;
     if (pos == bytes.size()) break;
     const long length = sequence_length(bytes, pos);
     if (length < 0) return pos;

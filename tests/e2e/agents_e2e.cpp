@@ -1,9 +1,10 @@
 #include <filesystem>
 #include <random>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-#include <sys/stat.h>
 
 #include "agents_fixture.hpp"
 #include "common/json_document.hpp"
@@ -52,17 +53,22 @@ TEST_F(Agents, UsageErrors) {
   for (auto args : {std::vector<std::string>{"agents", "install", "now"}, {"agents", "Install"}}) {
     auto result = run(args);
     EXPECT_EQ(result.exit_code, 2);
-    EXPECT_EQ(result.err, "error: Use `agents status|install|remove`.\nRun `murmela-cli help` for usage.\n");
+    EXPECT_EQ(result.err,
+              "error: Use `agents status|install|remove`.\nRun `murmela-cli help` for usage.\n");
   }
 }
 
 TEST_F(Agents, CursorFileGetsOurMemberAndNothingElseChanges) {
-  home.write(".cursor/mcp.json", "{\n  \"mcpServers\": {\n    \"github\": {\n      \"command\": \"gh\"\n    }\n  }\n}\n");
+  home.write(
+      ".cursor/mcp.json",
+      "{\n  \"mcpServers\": {\n    \"github\": {\n      \"command\": \"gh\"\n    }\n  }\n}\n");
   auto report = run_agents("install");
-  EXPECT_EQ(line_of(report, "Cursor"),
-            json::parse(R"({"detail":")" + home / ".cursor/mcp.json" + R"(","state":"added","target":"Cursor"})"));
-  EXPECT_EQ(home.read(".cursor/mcp.json"), "{\n  \"mcpServers\": {\n    \"github\": {\n      \"command\": \"gh\"\n    },\n"
-                                           "    \"murmela\": " + entry() + "\n  }\n}\n");
+  EXPECT_EQ(line_of(report, "Cursor"), json::parse(R"({"detail":")" + home / ".cursor/mcp.json" +
+                                                   R"(","state":"added","target":"Cursor"})"));
+  EXPECT_EQ(home.read(".cursor/mcp.json"),
+            "{\n  \"mcpServers\": {\n    \"github\": {\n      \"command\": \"gh\"\n    },\n"
+            "    \"murmela\": " +
+                entry() + "\n  }\n}\n");
 
   const FileState before = state_of(".cursor/mcp.json");
   EXPECT_EQ(line_of(run_agents("install"), "Cursor")["state"], "present");
@@ -72,16 +78,20 @@ TEST_F(Agents, CursorFileGetsOurMemberAndNothingElseChanges) {
   EXPECT_EQ(after.inode, before.inode);
 
   EXPECT_EQ(line_of(run_agents("remove"), "Cursor")["state"], "removed");
-  EXPECT_EQ(home.read(".cursor/mcp.json"), "{\n  \"mcpServers\": {\n    \"github\": {\n      \"command\": \"gh\"\n    }\n  }\n}\n");
+  EXPECT_EQ(
+      home.read(".cursor/mcp.json"),
+      "{\n  \"mcpServers\": {\n    \"github\": {\n      \"command\": \"gh\"\n    }\n  }\n}\n");
 }
 
 TEST_F(Agents, NewFileAndRemovingTheLastServer) {
   home.mkdir(".cursor");
   home.write(".gemini/settings.json", "{\"theme\":\"dark\",\"mcpServers\":{}}");
   run_agents("install");
-  EXPECT_EQ(home.read(".cursor/mcp.json"), "{\n  \"mcpServers\": {\n    \"murmela\": " + entry() + "\n  }\n}\n");
-  EXPECT_EQ(home.read(".gemini/settings.json"),
-            "{\n  \"theme\": \"dark\",\n  \"mcpServers\": {\n    \"murmela\": " + entry() + "\n  }\n}\n");
+  EXPECT_EQ(home.read(".cursor/mcp.json"),
+            "{\n  \"mcpServers\": {\n    \"murmela\": " + entry() + "\n  }\n}\n");
+  EXPECT_EQ(
+      home.read(".gemini/settings.json"),
+      "{\n  \"theme\": \"dark\",\n  \"mcpServers\": {\n    \"murmela\": " + entry() + "\n  }\n}\n");
   run_agents("remove");
   EXPECT_EQ(home.read(".cursor/mcp.json"), "{}\n");
   EXPECT_EQ(home.read(".gemini/settings.json"), "{\n  \"theme\": \"dark\"\n}\n");
@@ -91,7 +101,8 @@ TEST_F(Agents, CrlfFilesStayCrlf) {
   home.write(".gemini/settings.json", "{\r\n  \"a\": [1,\r\n 2]\r\n}\r\n");
   run_agents("install");
   EXPECT_EQ(home.read(".gemini/settings.json"),
-            "{\r\n  \"a\": [1,\r\n 2],\r\n  \"mcpServers\": {\r\n    \"murmela\": " + entry() + "\r\n  }\r\n}\r\n");
+            "{\r\n  \"a\": [1,\r\n 2],\r\n  \"mcpServers\": {\r\n    \"murmela\": " + entry() +
+                "\r\n  }\r\n}\r\n");
 }
 
 TEST_F(Agents, EntriesWeDoNotOwnOrCannotReadAreLeftAlone) {
@@ -104,7 +115,8 @@ TEST_F(Agents, EntriesWeDoNotOwnOrCannotReadAreLeftAlone) {
       {"{\"a\":1,}", ": not plain JSON, left alone"},
       {"\xEF\xBB\xBF{}", ": not plain JSON, left alone"},
       {"", ": not plain JSON, left alone"},
-      {std::string("{\"mcpServers\":{}}\0{\"backup\":{\"token\":\"t\"}}", 42), ": not plain JSON, left alone"},
+      {std::string("{\"mcpServers\":{}}\0{\"backup\":{\"token\":\"t\"}}", 42),
+       ": not plain JSON, left alone"},
       {"{}\v", ": not plain JSON, left alone"},
       {std::string(5000, '[') + std::string(5000, ']'), ": not plain JSON, left alone"},
       {"{\"mcpServers\":[]}", ": `mcpServers` is not an object"},
@@ -132,30 +144,40 @@ TEST_F(Agents, EntriesWeDoNotOwnOrCannotReadAreLeftAlone) {
 }
 
 TEST_F(Agents, ValuesNoNumberOrStringTypeHoldsAreCopiedByteForByte) {
-  const std::string other = R"("big": {"n": 1e400, "s": "\ud800", "\udfff": 123456789012345678901234567890})";
+  const std::string other =
+      R"("big": {"n": 1e400, "s": "\ud800", "\udfff": 123456789012345678901234567890})";
   home.write(".cursor/mcp.json", "{\"mcpServers\": {" + other + "}, \"x\": -0.0e-0}\n");
   run_agents("install");
-  EXPECT_EQ(home.read(".cursor/mcp.json"), "{\n  \"mcpServers\": {\n    " + other + ",\n    \"murmela\": " + entry() +
+  EXPECT_EQ(home.read(".cursor/mcp.json"), "{\n  \"mcpServers\": {\n    " + other +
+                                               ",\n    \"murmela\": " + entry() +
                                                "\n  },\n  \"x\": -0.0e-0\n}\n");
   run_agents("remove");
-  EXPECT_EQ(home.read(".cursor/mcp.json"), "{\n  \"mcpServers\": {\n    " + other + "\n  },\n  \"x\": -0.0e-0\n}\n");
+  EXPECT_EQ(home.read(".cursor/mcp.json"),
+            "{\n  \"mcpServers\": {\n    " + other + "\n  },\n  \"x\": -0.0e-0\n}\n");
 }
 
 // Mutated valid files: whatever install and remove write is JSON again and
 // keeps every member of the user's, byte for byte where it was not touched.
 TEST_F(Agents, MutatedJsonFilesAreNeverBroken) {
   const std::vector<std::string> members = {
-      R"("theme": "dark")", R"("n": 1e400)", R"("s": "\ud800\u00e4")", R"("mcpServers": {})",
-      R"("mcpServers": {"gh": {"command": "gh", "args": [1, 2.50]}})", R"("mcpServers": [])",
+      R"("theme": "dark")",
+      R"("n": 1e400)",
+      R"("s": "\ud800\u00e4")",
+      R"("mcpServers": {})",
+      R"("mcpServers": {"gh": {"command": "gh", "args": [1, 2.50]}})",
+      R"("mcpServers": [])",
       R"("mcpServers": {"murmela": {"command": "/old/murmela-cli", "args": ["mcp"]}})",
-      R"("mcpServers": {"murmela": {"command": "npx"}})", R"("deep": {"a": [[{"b": null}]]})", R"("": true)",
+      R"("mcpServers": {"murmela": {"command": "npx"}})",
+      R"("deep": {"a": [[{"b": null}]]})",
+      R"("": true)",
       R"("theme": "light")"};
   std::mt19937 random(11);
   int written = 0;
   for (int round = 0; round < 60; ++round) {
     std::string text = "{";
     const int count = static_cast<int>(random() % 4);
-    for (int n = 0; n < count; ++n) text += (n ? ",\n  " : "\n  ") + members[random() % members.size()];
+    for (int n = 0; n < count; ++n)
+      text += (n ? ",\n  " : "\n  ") + members[random() % members.size()];
     text += count ? "\n}\n" : "}";
     home.write(".gemini/settings.json", text);
     for (const char* mode : {"install", "remove"}) {
@@ -164,7 +186,8 @@ TEST_F(Agents, MutatedJsonFilesAreNeverBroken) {
       ASSERT_TRUE(murmela::read_json(now)) << mode << ": " << text << "\ninto\n" << now;
       for (const auto& member : members) {
         if (member.find("mcpServers") != std::string::npos) continue;
-        EXPECT_EQ(text.find(member) != std::string::npos, now.find(member) != std::string::npos) << member;
+        EXPECT_EQ(text.find(member) != std::string::npos, now.find(member) != std::string::npos)
+            << member;
       }
       written += now != text;
     }
@@ -173,17 +196,22 @@ TEST_F(Agents, MutatedJsonFilesAreNeverBroken) {
 }
 
 TEST_F(Agents, OurOlderEntryIsReplacedAndHandWrittenEqualIsPresent) {
-  home.write(".cursor/mcp.json", R"({"mcpServers":{"murmela":{"command":"/old/MURMELA-CLI","args":["mcp"],"env":{"A":"1"}}}})");
+  home.write(
+      ".cursor/mcp.json",
+      R"({"mcpServers":{"murmela":{"command":"/old/MURMELA-CLI","args":["mcp"],"env":{"A":"1"}}}})");
   EXPECT_EQ(line_of(run_agents("status"), "Cursor")["state"], "skipped");
   EXPECT_EQ(line_of(run_agents("install"), "Cursor")["state"], "updated");
-  EXPECT_EQ(home.read(".cursor/mcp.json"), "{\n  \"mcpServers\": {\n    \"murmela\": " + entry() + "\n  }\n}\n");
+  EXPECT_EQ(home.read(".cursor/mcp.json"),
+            "{\n  \"mcpServers\": {\n    \"murmela\": " + entry() + "\n  }\n}\n");
 
-  home.write(".cursor/mcp.json", "{\"mcpServers\":{\"murmela\":{ \"command\": \"" + cli + "\", \"args\": [ \"mcp\" ] }}}");
+  home.write(".cursor/mcp.json", "{\"mcpServers\":{\"murmela\":{ \"command\": \"" + cli +
+                                     "\", \"args\": [ \"mcp\" ] }}}");
   EXPECT_EQ(line_of(run_agents("install"), "Cursor")["state"], "present");
 }
 
 TEST_F(Agents, PrivateConfigStaysPrivate) {
-  const std::string path = home.write(".cursor/mcp.json", R"({"mcpServers":{"x":{"env":{"KEY":"secret"}}}})");
+  const std::string path =
+      home.write(".cursor/mcp.json", R"({"mcpServers":{"x":{"env":{"KEY":"secret"}}}})");
   ::chmod(path.c_str(), 0600);
   run_agents("install");
   struct stat info {};
@@ -200,20 +228,24 @@ TEST_F(Agents, ALinkedConfigIsEditedAtItsTarget) {
   fs::create_symlink("../dotfiles/mcp.json", home / ".cursor/mcp.json");
   run_agents("install");
   EXPECT_TRUE(fs::is_symlink(home / ".cursor/mcp.json"));
-  EXPECT_EQ(home.read("dotfiles/mcp.json"), "{\n  \"mcpServers\": {\n    \"murmela\": " + entry() + "\n  }\n}\n");
+  EXPECT_EQ(home.read("dotfiles/mcp.json"),
+            "{\n  \"mcpServers\": {\n    \"murmela\": " + entry() + "\n  }\n}\n");
   run_agents("remove");
   EXPECT_TRUE(fs::is_symlink(home / ".cursor/mcp.json"));
   EXPECT_EQ(home.read("dotfiles/mcp.json"), "{}\n");
 }
 
 TEST_F(Agents, OpencodeEntryShapeAndItsJsoncFile) {
-  home.write(".config/opencode/opencode.jsonc", "{\"$schema\":\"https://opencode.ai/config.json\"}");
+  home.write(".config/opencode/opencode.jsonc",
+             "{\"$schema\":\"https://opencode.ai/config.json\"}");
   auto line = line_of(run_agents("install"), "opencode");
   EXPECT_EQ(line["state"], "added");
   EXPECT_EQ(line["detail"], home / ".config/opencode/opencode.jsonc");
-  EXPECT_EQ(home.read(".config/opencode/opencode.jsonc"),
-            "{\n  \"$schema\": \"https://opencode.ai/config.json\",\n  \"mcp\": {\n    \"murmela\": "
-            "{\"command\":[\"" + cli + "\",\"mcp\"],\"enabled\":true,\"type\":\"local\"}\n  }\n}\n");
+  EXPECT_EQ(
+      home.read(".config/opencode/opencode.jsonc"),
+      "{\n  \"$schema\": \"https://opencode.ai/config.json\",\n  \"mcp\": {\n    \"murmela\": "
+      "{\"command\":[\"" +
+          cli + "\",\"mcp\"],\"enabled\":true,\"type\":\"local\"}\n  }\n}\n");
   EXPECT_FALSE(fs::exists(home / ".config/opencode/opencode.json"));
   home.write(".config/opencode/opencode.jsonc", "{ /* mine */ }");
   EXPECT_EQ(line_of(run_agents("install"), "opencode")["state"], "skipped");
@@ -231,8 +263,9 @@ TEST_F(Agents, EveryTargetInReportOrder) {
     targets.push_back(line["target"]);
     EXPECT_EQ(line["state"], "added") << line;
   }
-  EXPECT_EQ(targets, (std::vector<std::string>{"PATH", "Claude Code", "Codex", "Gemini CLI", "Cursor", "Windsurf",
-                                               "Claude Desktop", "opencode"}));
+  EXPECT_EQ(targets,
+            (std::vector<std::string>{"PATH", "Claude Code", "Codex", "Gemini CLI", "Cursor",
+                                      "Windsurf", "Claude Desktop", "opencode"}));
   EXPECT_FALSE(line_of(report, "Claude Code").contains("detail"));
   for (const auto& line : run_agents("status")) EXPECT_EQ(line["state"], "present") << line;
   for (const auto& line : run_agents("remove")) EXPECT_EQ(line["state"], "removed") << line;
@@ -248,8 +281,8 @@ TEST_F(Agents, AFailedTargetIsReportedThenTheCommandFails) {
   EXPECT_EQ(result.err, "error: Some targets could not be updated; see `detail`.\n");
   auto report = json::parse(result.out);
   EXPECT_EQ(line_of(report, "Codex")["state"], "failed");
-  EXPECT_EQ(line_of(report, "Codex")["detail"],
-            "Cannot write " + home / ".codex/config.toml" + ": No such file or directory (os error 2)");
+  EXPECT_EQ(line_of(report, "Codex")["detail"], "Cannot write " + home / ".codex/config.toml" +
+                                                    ": No such file or directory (os error 2)");
   EXPECT_EQ(line_of(report, "Cursor")["state"], "added");
   EXPECT_FALSE(fs::exists(home / "gone"));
 }
@@ -274,7 +307,8 @@ TEST_F(Agents, EnsureInstallsOnceAndAgainWhenTheCliMoves) {
   const std::vector<Case> cases = {
       {"", true},
       {"{\"cli\":\"" + cli + "\",\"removed\":false}", false},
-      {"{\"cli\":\"" + home / "opt//murmela/./murmela-cli" + "\",\"removed\":false,\"x\":1}", false},
+      {"{\"cli\":\"" + home / "opt//murmela/./murmela-cli" + "\",\"removed\":false,\"x\":1}",
+       false},
       {"{\"cli\":\"/elsewhere/murmela-cli\",\"removed\":false}", true},
       {"{\"cli\":\"/elsewhere/murmela-cli\",\"removed\":true}", false},
       {"not json", true},
@@ -298,7 +332,8 @@ TEST_F(Agents, EnsureDoesNothingFromABuildFolder) {
 }
 
 TEST_F(Agents, PathLinkAndProfileBlock) {
-  const std::string block = "\n# Added by Murmela: murmela-cli on PATH\nexport PATH=\"$HOME/.local/bin:$PATH\"\n";
+  const std::string block =
+      "\n# Added by Murmela: murmela-cli on PATH\nexport PATH=\"$HOME/.local/bin:$PATH\"\n";
   ASSERT_EQ(block.size(), 78u);
   home.write(".zprofile", "export EDITOR=vi\n");
   EXPECT_EQ(line_of(run_agents("install"), "PATH")["state"], "added");
@@ -349,7 +384,8 @@ TEST_F(Agents, PathLinkStates) {
 TEST_F(Agents, CliFolderAlreadyOnPath) {
   env["PATH"] = "/usr/bin:" + home / "opt/murmela/" + ":/bin";
   const std::string detail = home / "opt/murmela" + " is already on PATH";
-  EXPECT_EQ(line_of(run_agents("install"), "PATH"), json({{"detail", detail}, {"state", "present"}, {"target", "PATH"}}));
+  EXPECT_EQ(line_of(run_agents("install"), "PATH"),
+            json({{"detail", detail}, {"state", "present"}, {"target", "PATH"}}));
   EXPECT_EQ(line_of(run_agents("remove"), "PATH")["state"], "skipped");
   EXPECT_FALSE(fs::exists(home / ".local/bin"));
 }
@@ -358,7 +394,8 @@ TEST_F(Agents, WithoutHomeOnlyThePathLineFails) {
   env.erase("HOME");
   auto result = run({"agents", "install"});
   EXPECT_EQ(result.exit_code, 1);
-  EXPECT_EQ(json::parse(result.out), json::parse(R"([{"detail":"HOME is not set.","state":"failed","target":"PATH"}])"));
+  EXPECT_EQ(json::parse(result.out),
+            json::parse(R"([{"detail":"HOME is not set.","state":"failed","target":"PATH"}])"));
 }
 
 }  // namespace

@@ -5,14 +5,15 @@
 #include <random>
 #include <thread>
 
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <toml++/toml.h>
 
 #include "agents_fixture.hpp"
@@ -25,20 +26,23 @@ extern char** environ;
 
 namespace {
 
-void write_text(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+void write_text(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
 
 class AgentsSafety : public AgentsTest {
  protected:
   void SetUp() override {
     cli = copy_cli_to(home / "opt/a");
     for (const char* folder : {".cursor", ".gemini", ".codex"}) home.mkdir(folder);
-    home.write(".gemini/settings.json", "{\n  \"theme\": \"dark\",\n  \"mcpServers\": {\"gh\": {\"command\": \"gh\"}}\n}\n");
+    home.write(".gemini/settings.json",
+               "{\n  \"theme\": \"dark\",\n  \"mcpServers\": {\"gh\": {\"command\": \"gh\"}}\n}\n");
     home.write(".codex/config.toml", "model = \"o3\"\n\n[mcp_servers.gh]\ncommand = \"gh\"\n");
     home.write(".zprofile", "export EDITOR=vi\n");
   }
 
-  const std::vector<std::string> files = {".cursor/mcp.json", ".gemini/settings.json", ".codex/config.toml",
-                                          ".zprofile"};
+  const std::vector<std::string> files = {".cursor/mcp.json", ".gemini/settings.json",
+                                          ".codex/config.toml", ".zprofile"};
 
   std::map<std::string, std::string> snapshot() const {
     std::map<std::string, std::string> texts;
@@ -65,7 +69,8 @@ class AgentsSafety : public AgentsTest {
   std::vector<std::string> leftovers() const {
     std::vector<std::string> found;
     for (const auto& entry : fs::recursive_directory_iterator(home.path())) {
-      if (entry.path().filename().string().find(".murmela-tmp") != std::string::npos) found.push_back(entry.path());
+      if (entry.path().filename().string().find(".murmela-tmp") != std::string::npos)
+        found.push_back(entry.path());
     }
     return found;
   }
@@ -122,7 +127,8 @@ TEST_F(AgentsSafety, AKillAtAnyMomentLeavesTheOldFileOrTheNewOne) {
     const auto now = snapshot();
     for (const auto& file : files) {
       EXPECT_TRUE(now.at(file) == before.at(file) || now.at(file) == installed.at(file))
-          << file << " after kill " << kill << ":\n" << now.at(file);
+          << file << " after kill " << kill << ":\n"
+          << now.at(file);
     }
     if (HasFailure()) return;
   }
@@ -135,7 +141,9 @@ TEST_F(AgentsSafety, AKillAtAnyMomentLeavesTheOldFileOrTheNewOne) {
 // it failed. Needs a small tmpfs, which only root may mount.
 TEST_F(AgentsSafety, AFullDiskLosesNothing) {
   const std::string disk = home.mkdir("disk");
-  if (run_program("/bin/mount", {"-t", "tmpfs", "-o", "size=128k", "tmpfs", disk}, {env, "", home.path()}).exit_code != 0) {
+  if (run_program("/bin/mount", {"-t", "tmpfs", "-o", "size=128k", "tmpfs", disk},
+                  {env, "", home.path()})
+          .exit_code != 0) {
     GTEST_SKIP() << "cannot mount a small tmpfs here (needs root)";
   }
   struct Unmount {
@@ -146,7 +154,8 @@ TEST_F(AgentsSafety, AFullDiskLosesNothing) {
   env["HOME"] = disk;
   fs::create_directories(disk + "/.cursor");
   // A profile that fills its page whole, so the block would need a new one.
-  const std::string profile = "export EDITOR=vi\n" + std::string(4096 - 18, '#') + "\n", cursor = "{\"mcpServers\": {\"gh\": {\"command\": \"gh\"}}}\n";
+  const std::string profile = "export EDITOR=vi\n" + std::string(4096 - 18, '#') + "\n",
+                    cursor = "{\"mcpServers\": {\"gh\": {\"command\": \"gh\"}}}\n";
   write_text(disk + "/.zprofile", profile);
   write_text(disk + "/.cursor/mcp.json", cursor);
   {
@@ -166,11 +175,13 @@ TEST_F(AgentsSafety, AFullDiskLosesNothing) {
   auto report = json::parse(result.out);
   EXPECT_EQ(line_of(report, "PATH")["state"], "failed") << result.out;
   EXPECT_EQ(line_of(report, "Cursor")["state"], "failed");
-  EXPECT_NE(line_of(report, "Cursor")["detail"].get<std::string>().find("No space left on device"), std::string::npos);
+  EXPECT_NE(line_of(report, "Cursor")["detail"].get<std::string>().find("No space left on device"),
+            std::string::npos);
   EXPECT_EQ(read_file_text(disk + "/.zprofile"), profile);
   EXPECT_EQ(read_file_text(disk + "/.cursor/mcp.json"), cursor);
   for (const auto& entry : fs::recursive_directory_iterator(disk)) {
-    EXPECT_EQ(entry.path().filename().string().find(".murmela-tmp"), std::string::npos) << entry.path();
+    EXPECT_EQ(entry.path().filename().string().find(".murmela-tmp"), std::string::npos)
+        << entry.path();
   }
 }
 
@@ -180,7 +191,8 @@ TEST_F(AgentsSafety, ALinkedProfileIsEditedAtItsTarget) {
   fs::create_symlink("dotfiles/zprofile", home / ".zprofile");
   ASSERT_EQ(run({"agents", "install"}).exit_code, 0);
   EXPECT_TRUE(fs::is_symlink(home / ".zprofile"));
-  EXPECT_NE(home.read("dotfiles/zprofile").find("export PATH=\"$HOME/.local/bin:$PATH\""), std::string::npos);
+  EXPECT_NE(home.read("dotfiles/zprofile").find("export PATH=\"$HOME/.local/bin:$PATH\""),
+            std::string::npos);
   ASSERT_EQ(run({"agents", "remove"}).exit_code, 0);
   EXPECT_TRUE(fs::is_symlink(home / ".zprofile"));
   EXPECT_EQ(home.read("dotfiles/zprofile"), "export EDITOR=vi\n");

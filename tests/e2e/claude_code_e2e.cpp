@@ -1,10 +1,11 @@
 #include <filesystem>
 #include <fstream>
 
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 #include <signal.h>
 #include <sys/stat.h>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "agents_fixture.hpp"
 #include "fake_claude.hpp"
@@ -38,7 +39,8 @@ class ClaudeCode : public AgentsTest {
 
   std::string log() const { return read_file_text(bin + "/claude.log"); }
   void register_command(const std::string& command) const {
-    std::ofstream(bin + "/registry") << "murmela:\n  Scope: User config\n  Command: " << command << "\n  Args: mcp\n";
+    std::ofstream(bin + "/registry")
+        << "murmela:\n  Scope: User config\n  Command: " << command << "\n  Args: mcp\n";
   }
 };
 
@@ -48,12 +50,10 @@ TEST_F(ClaudeCode, InstallStatusRemoveFromTheHomeFolder) {
   EXPECT_EQ(claude_line("status")["state"], "present");
   EXPECT_EQ(claude_line("remove")["state"], "removed");
   const std::string h = home.path();
-  EXPECT_EQ(log(), h + "|mcp get murmela\n" +
-                   h + "|mcp get murmela\n" +
-                   h + "|mcp add --scope user murmela -- " + cli + " mcp\n" +
-                   h + "|mcp get murmela\n" +
-                   h + "|mcp get murmela\n" +
-                   h + "|mcp remove --scope user murmela\n");
+  EXPECT_EQ(log(), h + "|mcp get murmela\n" + h + "|mcp get murmela\n" + h +
+                       "|mcp add --scope user murmela -- " + cli + " mcp\n" + h +
+                       "|mcp get murmela\n" + h + "|mcp get murmela\n" + h +
+                       "|mcp remove --scope user murmela\n");
 }
 
 TEST_F(ClaudeCode, AnotherCopyIsReplaced) {
@@ -66,15 +66,18 @@ TEST_F(ClaudeCode, AnotherCopyIsReplaced) {
 
 TEST_F(ClaudeCode, AServerThatIsNotOursIsLeftAlone) {
   register_command("npx some-other-server");
-  EXPECT_EQ(claude_line("install"),
-            json::parse(R"({"detail":"Another server is already named murmela.","state":"skipped","target":"Claude Code"})"));
+  EXPECT_EQ(
+      claude_line("install"),
+      json::parse(
+          R"({"detail":"Another server is already named murmela.","state":"skipped","target":"Claude Code"})"));
   EXPECT_EQ(claude_line("remove")["state"], "absent");
   EXPECT_EQ(log().find("add"), std::string::npos);
   EXPECT_EQ(log().find("remove"), std::string::npos);
 }
 
 TEST_F(ClaudeCode, AFailedAddShowsTheStartOfItsOutput) {
-  env["CLAUDE_FAIL_ADD"] = "  " + std::string(290, 'x') + "\xC3\xA4\xC3\xB6" + std::string(100, 'y');
+  env["CLAUDE_FAIL_ADD"] =
+      "  " + std::string(290, 'x') + "\xC3\xA4\xC3\xB6" + std::string(100, 'y');
   auto line = claude_line("install", 1);
   EXPECT_EQ(line["state"], "failed");
   EXPECT_EQ(line["detail"], std::string(290, 'x') + "\xC3\xA4\xC3\xB6" + std::string(8, 'y'));
@@ -93,8 +96,10 @@ TEST_F(ClaudeCode, NoCommand) {
   env["PATH"] = "/usr/bin:/bin";
   EXPECT_TRUE(claude_line("status").is_null());
   home.write(".claude.json", "{}");
-  EXPECT_EQ(claude_line("install"),
-            json::parse(R"({"detail":"The claude command was not found.","state":"skipped","target":"Claude Code"})"));
+  EXPECT_EQ(
+      claude_line("install"),
+      json::parse(
+          R"({"detail":"The claude command was not found.","state":"skipped","target":"Claude Code"})"));
 }
 
 TEST_F(ClaudeCode, CannotBeStarted) {
@@ -108,8 +113,10 @@ TEST_F(ClaudeCode, CannotBeStarted) {
 // A claude that leaves a child holding its pipes has still answered when it
 // exits; waiting for the child would take the 45-second limit and fail.
 TEST_F(ClaudeCode, ABackgroundChildDoesNotHoldUpTheAnswer) {
-  put_claude(bin, "#!/bin/sh\nsleep 60 &\necho $! > \"$(dirname \"$0\")/child\"\n"
-                  "echo 'murmela:'; echo '  Command: " + cli + "'\nexit 0\n");
+  put_claude(bin,
+             "#!/bin/sh\nsleep 60 &\necho $! > \"$(dirname \"$0\")/child\"\n"
+             "echo 'murmela:'; echo '  Command: " +
+                 cli + "'\nexit 0\n");
   EXPECT_EQ(claude_line("status")["state"], "present");
   ::kill(std::stoi(read_file_text(bin + "/child")), SIGKILL);
 }

@@ -28,8 +28,8 @@ class Codex : public AgentsTest {
   void write_config(const std::string& text) const { home.write(".codex/config.toml", text); }
 
   std::string block() const {
-    return "[mcp_servers.murmela]\n# Added by Murmela: points agents to murmela-cli\ncommand = \"" + cli +
-           "\"\nargs = [\"mcp\"]\n";
+    return "[mcp_servers.murmela]\n# Added by Murmela: points agents to murmela-cli\ncommand = \"" +
+           cli + "\"\nargs = [\"mcp\"]\n";
   }
 
   // The file parses as TOML and Codex would see our server with our command.
@@ -71,7 +71,9 @@ TEST_F(Codex, EmptyOrMissingFileGetsTheBlockAlone) {
 }
 
 TEST_F(Codex, UpdatesOnlyTheCommandLine) {
-  write_config("[mcp_servers.murmela]\n  command = \"/old/murmela-cli\"\nargs = [\"mcp\"]\nstartup_timeout_sec = 20\n\n[other]\nx = 1\n");
+  write_config(
+      "[mcp_servers.murmela]\n  command = \"/old/murmela-cli\"\nargs = "
+      "[\"mcp\"]\nstartup_timeout_sec = 20\n\n[other]\nx = 1\n");
   EXPECT_EQ(codex_line("status")["state"], "skipped");
   EXPECT_EQ(codex_line("install")["state"], "updated");
   EXPECT_EQ(config(), "[mcp_servers.murmela]\ncommand = \"" + cli +
@@ -81,7 +83,8 @@ TEST_F(Codex, UpdatesOnlyTheCommandLine) {
 }
 
 TEST_F(Codex, RemovesTheTableItsSubtablesAndTheBlankLinesBefore) {
-  write_config("model = \"o3\"\n\n\n" + block() + "\n[mcp_servers.murmela.env]\nKEY = \"v\"\n\n[profiles.fast]\nmodel = \"x\"\n");
+  write_config("model = \"o3\"\n\n\n" + block() +
+               "\n[mcp_servers.murmela.env]\nKEY = \"v\"\n\n[profiles.fast]\nmodel = \"x\"\n");
   EXPECT_EQ(codex_line("remove")["state"], "removed");
   EXPECT_EQ(config(), "model = \"o3\"\n[profiles.fast]\nmodel = \"x\"\n");
   expect_valid_toml(false);
@@ -95,9 +98,12 @@ TEST_F(Codex, RemoveAtTheEndOfTheFile) {
 }
 
 TEST_F(Codex, CrlfFileIsReadAndRewrittenWithLineFeeds) {
-  write_config("[a]\r\nb = 1\r\n\r\n[mcp_servers.murmela]\r\ncommand = \"/x/murmela-cli\"\r\nargs = [\"mcp\"]\r\n");
+  write_config(
+      "[a]\r\nb = 1\r\n\r\n[mcp_servers.murmela]\r\ncommand = \"/x/murmela-cli\"\r\nargs = "
+      "[\"mcp\"]\r\n");
   EXPECT_EQ(codex_line("install")["state"], "updated");
-  EXPECT_EQ(config(), "[a]\nb = 1\n\n[mcp_servers.murmela]\ncommand = \"" + cli + "\"\nargs = [\"mcp\"]\n");
+  EXPECT_EQ(config(),
+            "[a]\nb = 1\n\n[mcp_servers.murmela]\ncommand = \"" + cli + "\"\nargs = [\"mcp\"]\n");
 }
 
 TEST_F(Codex, HeaderWithSurroundingSpacesIsOurs) {
@@ -118,7 +124,8 @@ TEST_F(Codex, AServerWeDidNotWriteIsNeverTouched) {
   for (const auto& text : files) {
     SCOPED_TRACE(text);
     write_config(text);
-    for (const char* mode : {"status", "install", "remove"}) EXPECT_EQ(codex_line(mode)["state"], "skipped") << mode;
+    for (const char* mode : {"status", "install", "remove"})
+      EXPECT_EQ(codex_line(mode)["state"], "skipped") << mode;
     EXPECT_EQ(config(), text);
   }
 }
@@ -153,17 +160,23 @@ TEST_F(Codex, FilesTheLineEditorCannotEditSafelyAreLeftAlone) {
     EXPECT_EQ(config(), c.text);
   }
   write_config("model = \"o3\"\n[broken\n");
-  EXPECT_EQ(codex_line("install")["detail"], home / ".codex/config.toml" + ": not valid TOML, left alone");
+  EXPECT_EQ(codex_line("install")["detail"],
+            home / ".codex/config.toml" + ": not valid TOML, left alone");
   EXPECT_EQ(config(), "model = \"o3\"\n[broken\n");
 }
 
 TEST_F(Codex, EditsThatUsedToGoWrong) {
   // `commands` is another key, not our command line.
-  write_config("[mcp_servers.murmela]\ncommands = [\"x\"]\ncommand = \"/old/murmela-cli\"\nargs = [\"mcp\"]\n");
+  write_config(
+      "[mcp_servers.murmela]\ncommands = [\"x\"]\ncommand = \"/old/murmela-cli\"\nargs = "
+      "[\"mcp\"]\n");
   EXPECT_EQ(codex_line("install")["state"], "updated");
-  EXPECT_EQ(config(), "[mcp_servers.murmela]\ncommands = [\"x\"]\ncommand = \"" + cli + "\"\nargs = [\"mcp\"]\n");
+  EXPECT_EQ(config(), "[mcp_servers.murmela]\ncommands = [\"x\"]\ncommand = \"" + cli +
+                          "\"\nargs = [\"mcp\"]\n");
   // A line starting with `[` inside our table is not the next table.
-  const std::string nested = "[mcp_servers.murmela]\ncommand = \"/old/murmela-cli\"\nargs = [\n  [\"mcp\"],\n]\n\n[other]\nx = 1\n";
+  const std::string nested =
+      "[mcp_servers.murmela]\ncommand = \"/old/murmela-cli\"\nargs = [\n  "
+      "[\"mcp\"],\n]\n\n[other]\nx = 1\n";
   write_config(nested);
   EXPECT_EQ(codex_line("remove")["state"], "skipped");
   EXPECT_EQ(config(), nested);
@@ -172,11 +185,20 @@ TEST_F(Codex, EditsThatUsedToGoWrong) {
 // Mutated valid files: whatever install and remove write parses, and keeps
 // every table and key of the user's.
 TEST_F(Codex, MutatedFilesAreNeverBroken) {
-  const std::vector<std::string> pieces = {
-      "model = \"o3\"\n", "[mcp_servers.gh]\ncommand = \"gh\"\n", "\n", "# [mcp_servers.murmela]\n",
-      "x = \"\"\"\n[mcp_servers.murmela]\n\"\"\"\n", "[mcp_servers.murmela]\n", "command = \"/old/murmela-cli\"\n",
-      "args = [\n  \"mcp\",\n]\n", "[mcp_servers.murmela.env]\nK = \"v\"\n", "[profiles.a]\nmodel = \"x\"\n",
-      "s = '''[mcp_servers.murmela]'''\n", "commands = 1\n", "[[arr]]\nv = 1\n", "q = \"a\\\"b\"\n"};
+  const std::vector<std::string> pieces = {"model = \"o3\"\n",
+                                           "[mcp_servers.gh]\ncommand = \"gh\"\n",
+                                           "\n",
+                                           "# [mcp_servers.murmela]\n",
+                                           "x = \"\"\"\n[mcp_servers.murmela]\n\"\"\"\n",
+                                           "[mcp_servers.murmela]\n",
+                                           "command = \"/old/murmela-cli\"\n",
+                                           "args = [\n  \"mcp\",\n]\n",
+                                           "[mcp_servers.murmela.env]\nK = \"v\"\n",
+                                           "[profiles.a]\nmodel = \"x\"\n",
+                                           "s = '''[mcp_servers.murmela]'''\n",
+                                           "commands = 1\n",
+                                           "[[arr]]\nv = 1\n",
+                                           "q = \"a\\\"b\"\n"};
   std::mt19937 random(7);
   int written = 0;
   for (int round = 0; round < 60; ++round) {
@@ -222,7 +244,8 @@ TEST_F(Codex, CodexHomeWins) {
 TEST_F(Codex, PathsThatNeedEscaping) {
   cli = copy_cli_to(home / "opt/a \"b\"\\c", "murmela-cli");
   EXPECT_EQ(codex_line("install")["state"], "added");
-  EXPECT_NE(config().find("command = \"" + home / "opt/a \\\"b\\\"\\\\c/murmela-cli\"\n"), std::string::npos);
+  EXPECT_NE(config().find("command = \"" + home / "opt/a \\\"b\\\"\\\\c/murmela-cli\"\n"),
+            std::string::npos);
   expect_valid_toml(true);
   EXPECT_EQ(codex_line("status")["state"], "present");
 

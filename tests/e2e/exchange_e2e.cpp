@@ -18,8 +18,9 @@ TEST_F(Exchange, RequestBytesAndPrettyOutput) {
   EXPECT_EQ(run.out,
             "{\n  \"a\": \"K\xC3\xA4se \\\"q\\\"\",\n  \"m\": {},\n  \"z\": [\n    1,\n    2.5,\n"
             "    100.0\n  ]\n}\n");
-  EXPECT_EQ(app.requests(), std::vector<std::string>{
-      "{\"version\":1,\"command\":\"get_model_library\",\"args\":{},\"detach\":true}\n"});
+  EXPECT_EQ(app.requests(),
+            std::vector<std::string>{
+                "{\"version\":1,\"command\":\"get_model_library\",\"args\":{},\"detach\":true}\n"});
 }
 
 TEST_F(Exchange, InvokeSendsArgsWithSortedKeysAndEscapes) {
@@ -28,7 +29,8 @@ TEST_F(Exchange, InvokeSendsArgsWithSortedKeysAndEscapes) {
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.out, "null\n");
   EXPECT_EQ(app.requests()[0],
-            "{\"version\":1,\"command\":\"get_meeting\",\"args\":{\"b\":[true],\"id\":\"a\\u0001/\xC3\xA4\"},"
+            "{\"version\":1,\"command\":\"get_meeting\",\"args\":{\"b\":[true],\"id\":\"a\\u0001/"
+            "\xC3\xA4\"},"
             "\"detach\":false}\n");
 }
 
@@ -36,8 +38,9 @@ TEST_F(Exchange, InvokeSendsNumbersInTheShortestForm) {
   FakeApp app(socket_path());
   auto run = this->run({"invoke", "x", R"({"n":0.928286,"m":1e-7,"k":100})"});
   EXPECT_EQ(run.exit_code, 0);
-  EXPECT_EQ(app.requests()[0], "{\"version\":1,\"command\":\"x\",\"args\":{\"k\":100,\"m\":1e-7,\"n\":0.928286},"
-                               "\"detach\":false}\n");
+  EXPECT_EQ(app.requests()[0],
+            "{\"version\":1,\"command\":\"x\",\"args\":{\"k\":100,\"m\":1e-7,\"n\":0.928286},"
+            "\"detach\":false}\n");
 }
 
 TEST_F(Exchange, InvokeAndSettingsRefuseWhatIsNotOneJsonDocument) {
@@ -51,7 +54,8 @@ TEST_F(Exchange, InvokeAndSettingsRefuseWhatIsNotOneJsonDocument) {
   // A settings value that is not JSON is taken as text, a byte order mark included.
   auto run = this->run({"settings", "set", "language=\xEF\xBB\xBF\"de\""});
   EXPECT_EQ(run.exit_code, 0) << run.err;
-  EXPECT_NE(app.requests().back().find("\"language\":\"\xEF\xBB\xBF\\\"de\\\"\""), std::string::npos)
+  EXPECT_NE(app.requests().back().find("\"language\":\"\xEF\xBB\xBF\\\"de\\\"\""),
+            std::string::npos)
       << app.requests().back();
 }
 
@@ -68,8 +72,10 @@ TEST_F(Exchange, EveryReplyShape) {
       {"result", FakeReply::raw("{\"ok\":true,\"result\":[1,2]}\n"), 0, "[\n  1,\n  2\n]\n", ""},
       {"bare string", FakeReply::ok("\"hi\""), 0, "\"hi\"\n", ""},
       {"array envelope", FakeReply::raw("[true,{\"a\":1},null]\n"), 0, "{\n  \"a\": 1\n}\n", ""},
-      {"split across writes", FakeReply::split({"{\"ok\":tr", "ue,\"res", "ult\":7}\n"}), 0, "7\n", ""},
-      {"bytes after the line feed", FakeReply::raw("{\"ok\":true,\"result\":1}\ngarbage"), 0, "1\n", ""},
+      {"split across writes", FakeReply::split({"{\"ok\":tr", "ue,\"res", "ult\":7}\n"}), 0, "7\n",
+       ""},
+      {"bytes after the line feed", FakeReply::raw("{\"ok\":true,\"result\":1}\ngarbage"), 0, "1\n",
+       ""},
       {"no line feed at all", FakeReply::raw("{\"ok\":true,\"result\":2}"), 0, "2\n", ""},
       {"app error", FakeReply::error("\"No such meeting.\""), 1, "", "error: No such meeting.\n"},
       {"empty app error", FakeReply::error("\"\""), 1, "", "error: \n"},
@@ -77,11 +83,14 @@ TEST_F(Exchange, EveryReplyShape) {
        "error: Murmela reported an unknown error.\n"},
       {"closed without reply", FakeReply::close(), 1, "",
        "error: Murmela closed the connection without replying.\n"},
-      {"blank reply", FakeReply::raw("  \n"), 1, "", "error: Murmela closed the connection without replying.\n"},
-      {"garbage", FakeReply::raw("garbage\n"), 1, "", "error: Murmela sent an unreadable reply: ..."},
+      {"blank reply", FakeReply::raw("  \n"), 1, "",
+       "error: Murmela closed the connection without replying.\n"},
+      {"garbage", FakeReply::raw("garbage\n"), 1, "",
+       "error: Murmela sent an unreadable reply: ..."},
       {"repeated member", FakeReply::raw("{\"ok\":true,\"ok\":true}\n"), 1, "",
        "error: Murmela sent an unreadable reply: ..."},
-      {"no ok", FakeReply::raw("{\"result\":1}\n"), 1, "", "error: Murmela sent an unreadable reply: ..."},
+      {"no ok", FakeReply::raw("{\"result\":1}\n"), 1, "",
+       "error: Murmela sent an unreadable reply: ..."},
       {"not UTF-8", FakeReply::raw("{\"ok\":true,\"result\":\"\xFF\"}\n"), 1, "",
        "error: Murmela closed the connection: stream did not contain valid UTF-8\n"},
       {"NUL after the reply", FakeReply::raw("{\"ok\":true,\"result\":1}\0garbage\n"s), 1, "",
@@ -89,7 +98,8 @@ TEST_F(Exchange, EveryReplyShape) {
       {"byte order mark", FakeReply::raw("\xEF\xBB\xBF{\"ok\":true}\n"), 1, "",
        "error: Murmela sent an unreadable reply: ..."},
       {"100,000 levels", FakeReply::ok(std::string(100000, '[') + std::string(100000, ']')), 1, "",
-       "error: Murmela sent an unreadable reply: recursion limit exceeded at line 1, column 1020\n"},
+       "error: Murmela sent an unreadable reply: recursion limit exceeded at line 1, column "
+       "1020\n"},
       {"numbers", FakeReply::ok("[123456789012345678901234567890,0.928286,1e-7,1e16,-0.0]"), 0,
        "[\n  123456789012345678901234567890,\n  0.928286,\n  1e-7,\n  1e16,\n  -0.0\n]\n", ""},
   };
@@ -115,7 +125,8 @@ TEST_F(Exchange, ReplyLargerThanTheCapIsCutAndUnreadable) {
   app.on("ping", FakeReply::raw(huge));
   auto run = this->run({"ping"});
   EXPECT_EQ(run.exit_code, 1);
-  EXPECT_TRUE(run.err.starts_with("error: Murmela sent an unreadable reply: ")) << run.err.substr(0, 200);
+  EXPECT_TRUE(run.err.starts_with("error: Murmela sent an unreadable reply: "))
+      << run.err.substr(0, 200);
 }
 
 TEST_F(Exchange, NotRunningWithNoLaunch) {

@@ -1,9 +1,10 @@
 #include <filesystem>
 #include <thread>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-#include <sys/stat.h>
 
 #include "cli_fixture.hpp"
 
@@ -35,9 +36,7 @@ class Launch : public CliTest {
     EXPECT_TRUE(gone) << "the started app is still running";
   }
 
-  void put_stand_in(const std::string& name) {
-    fs::copy_file(kStandInPath, folder + "/" + name);
-  }
+  void put_stand_in(const std::string& name) { fs::copy_file(kStandInPath, folder + "/" + name); }
 
   void put_script(const std::string& name, const std::string& body) {
     home.write("Applications/Murmela/" + name, "#!/bin/sh\n" + body + "\n");
@@ -60,13 +59,17 @@ TEST_F(Launch, StartsTheAppBesideTheCliAndResendsTheRequest) {
 
 TEST_F(Launch, StartsItHiddenInAProcessGroupOfItsOwn) {
   // The app records how it was started, then becomes the stand-in.
-  put_script("murmela", "read -r pid comm state ppid pgrp rest < /proc/$$/stat\n"
-                        "fds=\"$(readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2)\"\n"
-                        "printf 'args=%s pid=%s pgrp=%s\\n%s\\n' \"$*\" $pid $pgrp \"$fds\" > \"$HOME/started.log\"\n"
-                        "exec " + kStandInPath + " \"$@\"");
+  put_script(
+      "murmela",
+      "read -r pid comm state ppid pgrp rest < /proc/$$/stat\n"
+      "fds=\"$(readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2)\"\n"
+      "printf 'args=%s pid=%s pgrp=%s\\n%s\\n' \"$*\" $pid $pgrp \"$fds\" > \"$HOME/started.log\"\n"
+      "exec " +
+          kStandInPath + " \"$@\"");
   ASSERT_EQ(run({"ping"}).exit_code, 0);
   std::string log = home.read("started.log");
-  const auto pid = log.substr(log.find("pid=") + 4, log.find(' ', log.find("pid=")) - log.find("pid=") - 4);
+  const auto pid =
+      log.substr(log.find("pid=") + 4, log.find(' ', log.find("pid=")) - log.find("pid=") - 4);
   EXPECT_TRUE(log.starts_with("args=--startup pid=")) << log;
   EXPECT_NE(log.find("pgrp=" + pid + "\n"), std::string::npos) << log;
   EXPECT_TRUE(log.ends_with("\n/dev/null\n/dev/null\n/dev/null\n")) << log;
@@ -90,7 +93,8 @@ TEST_F(Launch, NothingBesideTheCli) {
   auto run = this->run({"ping"});
   EXPECT_EQ(run.exit_code, 3);
   EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err, "error: Murmela is not running, and the app was not found beside " + folder + ".\n");
+  EXPECT_EQ(run.err,
+            "error: Murmela is not running, and the app was not found beside " + folder + ".\n");
 }
 
 TEST_F(Launch, NoLaunchNeverStartsIt) {
@@ -104,9 +108,10 @@ TEST_F(Launch, AnAppThatEndsAtOnceDoesNotServeTheCli) {
   put_script("murmela", "exit 0");
   auto run = this->run({"ping"});
   EXPECT_EQ(run.exit_code, 3);
-  EXPECT_EQ(run.err,
-            "error: Murmela is running but does not accept CLI commands. Update Murmela, or quit and "
-            "reopen it, then try again.\n");
+  EXPECT_EQ(
+      run.err,
+      "error: Murmela is running but does not accept CLI commands. Update Murmela, or quit and "
+      "reopen it, then try again.\n");
 }
 
 TEST_F(Launch, AnAppThatCannotBeStarted) {
@@ -114,14 +119,16 @@ TEST_F(Launch, AnAppThatCannotBeStarted) {
   ::chmod((folder + "/Murmela").c_str(), 0644);
   auto run = this->run({"ping"});
   EXPECT_EQ(run.exit_code, 1);
-  EXPECT_EQ(run.err, "error: Cannot start " + folder + "/Murmela: Permission denied (os error 13)\n");
+  EXPECT_EQ(run.err,
+            "error: Cannot start " + folder + "/Murmela: Permission denied (os error 13)\n");
 }
 
 TEST_F(Launch, AppErrorAfterStartIsAFailure) {
   put_stand_in("murmela");
   auto run = this->run({"invoke", "no_such_command"});
   EXPECT_EQ(run.exit_code, 1);
-  EXPECT_EQ(run.err, "error: Unknown command `no_such_command`. Run `murmela-cli commands` to list them.\n");
+  EXPECT_EQ(run.err,
+            "error: Unknown command `no_such_command`. Run `murmela-cli commands` to list them.\n");
 }
 
 TEST_F(Launch, StartedThroughALinkTheAppIsLookedForBesideTheLink) {
@@ -130,7 +137,8 @@ TEST_F(Launch, StartedThroughALinkTheAppIsLookedForBesideTheLink) {
   fs::create_symlink(cli, home / ".local/bin/murmela-cli");
   auto run = run_program(home / ".local/bin/murmela-cli", {"ping"}, {env, "", home.path()});
   EXPECT_EQ(run.exit_code, 3);
-  EXPECT_EQ(run.err, "error: Murmela is not running, and the app was not found beside " + home / ".local/bin" + ".\n");
+  EXPECT_EQ(run.err, "error: Murmela is not running, and the app was not found beside " +
+                         home / ".local/bin" + ".\n");
 }
 
 }  // namespace

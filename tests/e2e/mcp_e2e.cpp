@@ -28,11 +28,15 @@ std::vector<std::string> lines_of(const std::string& text) {
 TEST_F(Mcp, ClientSession) {
   const std::string input =
       R"({"jsonrpc":"2.0","id":0,"method":"initialize","params":{"protocolVersion":"2025-06-18",)"
-      R"("capabilities":{},"clientInfo":{"name":"test-client","version":"1.0.0"}}})" "\n"
-      R"({"jsonrpc":"2.0","method":"notifications/initialized"})" "\n"
+      R"("capabilities":{},"clientInfo":{"name":"test-client","version":"1.0.0"}}})"
+      "\n"
+      R"({"jsonrpc":"2.0","method":"notifications/initialized"})"
+      "\n"
       "\n   \nnot json\n[1,2]\n"
-      R"({"jsonrpc":"2.0","id":1,"method":"tools/list","params":{}})" "\r\n"
-      R"({"jsonrpc":"2.0","id":"two","method":"tools/call","params":{"name":"murmela_use_cli","arguments":{}}})" "\n"
+      R"({"jsonrpc":"2.0","id":1,"method":"tools/list","params":{}})"
+      "\r\n"
+      R"({"jsonrpc":"2.0","id":"two","method":"tools/call","params":{"name":"murmela_use_cli","arguments":{}}})"
+      "\n"
       R"({"jsonrpc":"2.0","id":3,"method":"ping"})";  // last line without a line feed
   auto run = this->run({"mcp", "--detach", "--format", "x"}, input);
   EXPECT_EQ(run.exit_code, 0);
@@ -46,10 +50,12 @@ TEST_F(Mcp, ClientSession) {
   EXPECT_EQ(init["result"]["protocolVersion"], "2025-06-18");
   EXPECT_EQ(init["result"]["serverInfo"]["name"], "murmela");
   const std::string instructions = init["result"]["instructions"];
-  EXPECT_EQ(instructions, "Murmela is controlled through its command-line tool, not MCP. Run `\"" + cli +
-                              "\" guide` for the full reference; every GUI action is available, for example "
-                              "`meetings list`, `meetings transcribe <id>` and `invoke <command> <json>`.");
-  EXPECT_TRUE(replies[0].starts_with(R"({"id":0,"jsonrpc":"2.0","result":{"capabilities":{"tools":{}},"instructions":)"));
+  EXPECT_EQ(instructions,
+            "Murmela is controlled through its command-line tool, not MCP. Run `\"" + cli +
+                "\" guide` for the full reference; every GUI action is available, for example "
+                "`meetings list`, `meetings transcribe <id>` and `invoke <command> <json>`.");
+  EXPECT_TRUE(replies[0].starts_with(
+      R"({"id":0,"jsonrpc":"2.0","result":{"capabilities":{"tools":{}},"instructions":)"));
 
   EXPECT_EQ(json::parse(replies[1])["result"]["tools"][0]["name"], "murmela_use_cli");
   auto call = json::parse(replies[2]);
@@ -60,12 +66,13 @@ TEST_F(Mcp, ClientSession) {
 }
 
 TEST_F(Mcp, StrictLinesAndExactIds) {
-  const std::string input = "{\"id\":1,\"method\":\"ping\"}\0junk\n"s +  // NUL: not JSON, not answered
-                            "\xEF\xBB\xBF{\"id\":2,\"method\":\"ping\"}\n" +          // byte order mark: the same
-                            "{\"id\":" + std::string(100000, '[') + std::string(100000, ']') + ",\"method\":\"ping\"}\n" +
-                            "{\"id\":123456789012345678901234567890,\"method\":\"ping\"}\n"
-                            "{\"id\":1.50,\"method\":\"ping\"}\n"
-                            "{\"id\":\"\\u00e4\\/\",\"method\":\"ping\"}\n";
+  const std::string input =
+      "{\"id\":1,\"method\":\"ping\"}\0junk\n"s +       // NUL: not JSON, not answered
+      "\xEF\xBB\xBF{\"id\":2,\"method\":\"ping\"}\n" +  // byte order mark: the same
+      "{\"id\":" + std::string(100000, '[') + std::string(100000, ']') + ",\"method\":\"ping\"}\n" +
+      "{\"id\":123456789012345678901234567890,\"method\":\"ping\"}\n"
+      "{\"id\":1.50,\"method\":\"ping\"}\n"
+      "{\"id\":\"\\u00e4\\/\",\"method\":\"ping\"}\n";
   auto run = this->run({"mcp"}, input);
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.err, "");
@@ -76,18 +83,21 @@ TEST_F(Mcp, StrictLinesAndExactIds) {
 }
 
 TEST_F(Mcp, EndsQuietlyOnInputThatIsNotUtf8) {
-  auto run = this->run({"mcp"}, "{\"id\":1,\"method\":\"ping\"}\n\xFF\n{\"id\":2,\"method\":\"ping\"}\n");
+  auto run =
+      this->run({"mcp"}, "{\"id\":1,\"method\":\"ping\"}\n\xFF\n{\"id\":2,\"method\":\"ping\"}\n");
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.out, "{\"id\":1,\"jsonrpc\":\"2.0\",\"result\":{}}\n");
 }
 
 TEST_F(Mcp, EndsQuietlyWhenTheClientStopsReading) {
   std::string input;
-  for (int i = 0; i < 20000; ++i) input += "{\"id\":" + std::to_string(i) + ",\"method\":\"tools/call\"}\n";
+  for (int i = 0; i < 20000; ++i)
+    input += "{\"id\":" + std::to_string(i) + ",\"method\":\"tools/call\"}\n";
   // A reader that goes away after ten bytes: the server must end with 0,
   // not be killed by SIGPIPE (pipefail reports the server's own status).
-  auto run = run_program("/bin/bash", {"-c", "set -o pipefail; \"$0\" mcp | head -c 10 >/dev/null", cli},
-                         {env, input, home.path()});
+  auto run =
+      run_program("/bin/bash", {"-c", "set -o pipefail; \"$0\" mcp | head -c 10 >/dev/null", cli},
+                  {env, input, home.path()});
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.err, "");
 }

@@ -30,7 +30,9 @@ class Meetings : public CliTest {
       SCOPED_TRACE(line);
       FakeApp app(socket_path());
       app.on_ok("list_meetings", kList);
-      app.on_ok("get_meeting", R"({"id":")" + kId + R"(","title":"T","transcript":"x","notes":"n","status":"ready"})");
+      app.on_ok(
+          "get_meeting",
+          R"({"id":")" + kId + R"(","title":"T","transcript":"x","notes":"n","status":"ready"})");
       auto run = this->run(c.args, "", home.path());
       EXPECT_EQ(run.exit_code, 0) << run.err;
       EXPECT_EQ(app.requests(), c.requests);
@@ -44,12 +46,14 @@ TEST_F(Meetings, RequestBytesOfEverySubcommand) {
   check({
       {{"meetings"}, {request("list_meetings", "{}")}},
       {{"meeting", "list", "--detach"}, {request("list_meetings", "{}", true)}},
-      {{"meetings", "show", "0123", "--detach"}, {kLookup, request("get_meeting", "{" + id + "}", true)}},
+      {{"meetings", "show", "0123", "--detach"},
+       {kLookup, request("get_meeting", "{" + id + "}", true)}},
       {{"meetings", "show", kId}, {request("get_meeting", "{" + id + "}")}},
       {{"meetings", "transcript", "latest"}, {kLookup, request("get_meeting", "{" + id + "}")}},
       {{"meetings", "notes", kId, "--detach"}, {request("get_meeting", "{" + id + "}")}},
       {{"meetings", "speakers", kId}, {request("meeting_speakers", "{" + id + "}")}},
-      {{"meetings", "record", "start"}, {request("start_meeting", R"({"source":"both","title":""})")}},
+      {{"meetings", "record", "start"},
+       {request("start_meeting", R"({"source":"both","title":""})")}},
       {{"meetings", "record", "start", "--source=line-in", "--title", "Q&A", "--detach"},
        {request("start_meeting", R"({"source":"line-in","title":"Q&A"})", true)}},
       {{"meetings", "record", "stop"}, {request("stop_meeting", "{}")}},
@@ -57,14 +61,17 @@ TEST_F(Meetings, RequestBytesOfEverySubcommand) {
        {request("import_media", R"({"path":")" + home_path + R"(/../a b.m4a"})")}},
       {{"meetings", "import", "~/talk.m4a"},
        {request("import_media", R"({"path":")" + home_path + R"(/~/talk.m4a"})")}},
-      {{"meetings", "import", "/tmp/talk.m4a"}, {request("import_media", R"({"path":"/tmp/talk.m4a"})")}},
+      {{"meetings", "import", "/tmp/talk.m4a"},
+       {request("import_media", R"({"path":"/tmp/talk.m4a"})")}},
       {{"meetings", "join", "0123", "fed", kId},
        {kLookup, kLookup,
-        request("join_meetings", R"({"ids":[")" + kId + R"(","fedcba9876543210fedcba9876543210",")" + kId +
+        request("join_meetings", R"({"ids":[")" + kId +
+                                     R"(","fedcba9876543210fedcba9876543210",")" + kId +
                                      R"("],"title":null})")}},
       {{"meetings", "join", kId, kId, "--title", "Call"},
        {request("join_meetings", R"({"ids":[")" + kId + R"(",")" + kId + R"("],"title":"Call"})")}},
-      {{"meetings", "transcribe", kId}, {request("transcribe_meeting", "{" + id + R"(,"model":null})")}},
+      {{"meetings", "transcribe", kId},
+       {request("transcribe_meeting", "{" + id + R"(,"model":null})")}},
       {{"meetings", "transcribe", kId, "--model", "large", "--detach"},
        {request("transcribe_meeting", "{" + id + R"(,"model":"large"})", true)}},
       {{"meetings", "cancel", kId}, {request("cancel_meeting", "{" + id + "}")}},
@@ -73,24 +80,31 @@ TEST_F(Meetings, RequestBytesOfEverySubcommand) {
         request("save_meeting", "{" + id + R"(,"notes":"n","title":"","transcript":"x"})")}},
       {{"meetings", "set-notes", kId, "--text", "line\r\n"},
        {request("get_meeting", "{" + id + "}"),
-        request("save_meeting", "{" + id + R"(,"notes":"line\r\n","title":"T","transcript":"x"})")}},
+        request("save_meeting",
+                "{" + id + R"(,"notes":"line\r\n","title":"T","transcript":"x"})")}},
       {{"meetings", "rename-speaker", kId, "Speaker 2", "Mara Quillon"},
-       {request("rename_meeting_speaker", R"({"from":"Speaker 2",)" + id + R"(,"to":"Mara Quillon"})")}},
+       {request("rename_meeting_speaker",
+                R"({"from":"Speaker 2",)" + id + R"(,"to":"Mara Quillon"})")}},
       {{"meetings", "labels", kId, "off"},
-       {request("set_meeting_speaker_labels", R"({"confirmed":false,"enabled":false,)" + id + "}")}},
+       {request("set_meeting_speaker_labels",
+                R"({"confirmed":false,"enabled":false,)" + id + "}")}},
       {{"meetings", "labels", kId, "on", "--confirm"},
        {request("set_meeting_speaker_labels", R"({"confirmed":true,"enabled":true,)" + id + "}")}},
       {{"meetings", "clean", kId}, {request("clean_meeting", "{" + id + "}")}},
       {{"meetings", "generate-notes", kId},
        {request("generate_notes", "{" + id + R"(,"instructions":"","preset":"summary"})")}},
-      {{"meetings", "generate-notes", kId, "--preset", "formatted-transcript", "--instructions", "short"},
-       {request("generate_notes", "{" + id + R"(,"instructions":"short","preset":"formattedTranscript"})")}},
+      {{"meetings", "generate-notes", kId, "--preset", "formatted-transcript", "--instructions",
+        "short"},
+       {request("generate_notes",
+                "{" + id + R"(,"instructions":"short","preset":"formattedTranscript"})")}},
       {{"meetings", "delete", kId, "--yes"}, {request("delete_meeting", "{" + id + "}")}},
       {{"meetings", "export", "latest", "call.HTM", "--detach"},
-       {kLookup, request("export_meeting", R"({"format":"html",)" + id + R"(,"path":")" + home_path +
-                                               R"(/call.HTM","transcriptVersion":"recognized"})")}},
+       {kLookup,
+        request("export_meeting", R"({"format":"html",)" + id + R"(,"path":")" + home_path +
+                                      R"(/call.HTM","transcriptVersion":"recognized"})")}},
       {{"meetings", "export", kId, "/tmp/x.md", "--format", "audio", "--cleaned"},
-       {request("export_meeting", R"({"format":"wav",)" + id + R"(,"path":"/tmp/x.md","transcriptVersion":"cleaned"})")}},
+       {request("export_meeting", R"({"format":"wav",)" + id +
+                                      R"(,"path":"/tmp/x.md","transcriptVersion":"cleaned"})")}},
       {{"meetings", "export-audio", kId, "rec.mp3", "--format", "bogus"},
        {request("export_meeting_audio", "{" + id + R"(,"path":")" + home_path + R"(/rec.mp3"})")}},
   });
@@ -111,7 +125,8 @@ TEST_F(Meetings, ExportPrintsWhatItWrote) {
   app.on_ok("export_meeting", R"({"ignored":true})");
   app.on_ok("export_meeting_audio", "null");
   auto run = this->run({"meetings", "export", kId, "call.md"}, "", home.path());
-  EXPECT_EQ(run.out, "{\n  \"exported\": \"" + home / "call.md" + "\",\n  \"format\": \"markdown\"\n}\n");
+  EXPECT_EQ(run.out,
+            "{\n  \"exported\": \"" + home / "call.md" + "\",\n  \"format\": \"markdown\"\n}\n");
   auto audio = this->run({"meetings", "export-audio", kId, "/tmp/a.wav"});
   EXPECT_EQ(audio.out, "{\n  \"exported\": \"/tmp/a.wav\"\n}\n");
 }
@@ -120,8 +135,9 @@ TEST_F(Meetings, FormatIsCheckedBeforeTheIdIsResolved) {
   FakeApp app(socket_path());
   auto run = this->run({"meetings", "export", "ambiguous", "x.HTM", "--format", "HTM"});
   EXPECT_EQ(run.exit_code, 2);
-  EXPECT_EQ(run.err, "error: Unknown export format `HTM`. Use md, txt, html, pdf or wav.\n"
-                     "Run `murmela-cli help` for usage.\n");
+  EXPECT_EQ(run.err,
+            "error: Unknown export format `HTM`. Use md, txt, html, pdf or wav.\n"
+            "Run `murmela-cli help` for usage.\n");
   EXPECT_TRUE(app.requests().empty());
 }
 
@@ -142,7 +158,8 @@ TEST_F(Meetings, WaitPollsUntilTheJobIsOver) {
   app.on_ok("get_meeting", R"({"status":"ready","transcript":"abc","notes":"","id":"x"})");
   auto run = this->run({"meetings", "wait", kId});
   EXPECT_EQ(run.exit_code, 0) << run.err;
-  EXPECT_EQ(app.requests(), std::vector<std::string>(2, request("get_meeting", R"({"id":")" + kId + R"("})")));
+  EXPECT_EQ(app.requests(),
+            std::vector<std::string>(2, request("get_meeting", R"({"id":")" + kId + R"("})")));
   EXPECT_NE(run.out.find("\"transcriptChars\": 3"), std::string::npos);
 }
 
@@ -155,13 +172,20 @@ TEST_F(Meetings, WaitOutcomes) {
     bool summary;
   };
   const std::vector<WaitCase> cases = {
-      {R"({"status":"transcribing"})", {"--timeout", "0"}, 1, "error: Still transcribing after 0 s.\n", false},
+      {R"({"status":"transcribing"})",
+       {"--timeout", "0"},
+       1,
+       "error: Still transcribing after 0 s.\n",
+       false},
       {R"({"status":"done"})", {"--timeout", "0"}, 0, "", true},
       {R"({"title":"no status"})", {}, 0, "", true},
       {R"({"status":"failed","error":"Model missing."})", {}, 1, "error: Model missing.\n", true},
       {R"({"status":"failed","error":42})", {}, 1, "error: The operation failed.\n", true},
-      {R"({"status":"ready"})", {"--timeout", "-5"}, 2,
-       "error: --timeout is a number of seconds.\nRun `murmela-cli help` for usage.\n", false},
+      {R"({"status":"ready"})",
+       {"--timeout", "-5"},
+       2,
+       "error: --timeout is a number of seconds.\nRun `murmela-cli help` for usage.\n",
+       false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.reply);
@@ -186,7 +210,11 @@ TEST_F(Meetings, TextInputFromFileAndStdin) {
   EXPECT_EQ(from_stdin.exit_code, 0) << from_stdin.err;
   auto requests = app.requests();
   ASSERT_EQ(requests.size(), 4u);
-  EXPECT_NE(requests[1].find(R"("notes":"# Notes\n\n- K)" "\xC3\xA4" R"(se\n")"), std::string::npos) << requests[1];
+  EXPECT_NE(requests[1].find(R"("notes":"# Notes\n\n- K)"
+                             "\xC3\xA4"
+                             R"(se\n")"),
+            std::string::npos)
+      << requests[1];
   EXPECT_NE(requests[3].find(R"("transcript":"piped\n")"), std::string::npos) << requests[3];
 }
 
@@ -201,12 +229,21 @@ TEST_F(Meetings, TextInputErrorsSendNothing) {
     std::string err;
   };
   const std::vector<ErrorCase> cases = {
-      {{"--file", "missing.md"}, "", 1, "error: Cannot read missing.md: No such file or directory (os error 2)\n"},
-      {{"--file", "bad.txt"}, "", 1, "error: Cannot read bad.txt: stream did not contain valid UTF-8\n"},
+      {{"--file", "missing.md"},
+       "",
+       1,
+       "error: Cannot read missing.md: No such file or directory (os error 2)\n"},
+      {{"--file", "bad.txt"},
+       "",
+       1,
+       "error: Cannot read bad.txt: stream did not contain valid UTF-8\n"},
       {{"--file", "folder"}, "", 1, "error: Cannot read folder: Is a directory (os error 21)\n"},
       {{"--file", "-"}, "\xC3", 1, "error: stream did not contain valid UTF-8\n"},
-      {{"--file", "bad.txt", "--text", "x"}, "", 2,
-       "error: Pass --text \"...\" or --file <path> (use - for stdin).\nRun `murmela-cli help` for usage.\n"},
+      {{"--file", "bad.txt", "--text", "x"},
+       "",
+       2,
+       "error: Pass --text \"...\" or --file <path> (use - for stdin).\nRun `murmela-cli help` for "
+       "usage.\n"},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args{"meetings", "set-notes", "latest"};

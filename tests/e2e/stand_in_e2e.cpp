@@ -2,12 +2,13 @@
 #include <filesystem>
 #include <thread>
 
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "cli_fixture.hpp"
 
@@ -189,8 +190,9 @@ TEST_F(StandIn, AFailingJobEndsTheWaitWithItsError) {
 }
 
 TEST_F(StandIn, NotesAreAJobToo) {
-  EXPECT_EQ(cli_json({"meetings", "generate-notes", "3f1c", "--preset", "tasks", "--detach"})["status"],
-            "processingNotes");
+  EXPECT_EQ(
+      cli_json({"meetings", "generate-notes", "3f1c", "--preset", "tasks", "--detach"})["status"],
+      "processingNotes");
   stepped_json({"meetings", "wait", "3f1c"});
   EXPECT_EQ(run({"meetings", "notes", "3f1c", "--no-launch"}).out,
             "Tasks\n\n- [ ] Other speakers: I will write them by Thursday.\n\n");
@@ -206,7 +208,9 @@ TEST_F(StandIn, CancelStopsAJob) {
 
 TEST_F(StandIn, BlockingTranscribeDoesNotHoldUpOtherClients) {
   RunResult blocking;
-  std::thread transcribe([&] { blocking = run({"meetings", "transcribe", "8a4b2", "--no-launch"}); });
+  std::thread transcribe([&] {
+    blocking = run({"meetings", "transcribe", "8a4b2", "--no-launch"});
+  });
   // The job cannot end before it is stepped, so every answer below comes
   // while the blocking request is still waiting.
   bool seen = false;
@@ -239,10 +243,18 @@ TEST_F(StandIn, ManyClientsAtOnce) {
     clients.emplace_back([&, c] {
       for (int i = 0; i < 12; ++i) {
         switch ((c + i) % 4) {
-          case 0: results[c].push_back(run({"meetings", "import", "talk.m4a", "--detach", "--no-launch"}, "", home.path())); break;
-          case 1: results[c].push_back(run({"meetings", "transcribe", "latest", "--no-launch"})); break;
-          case 2: results[c].push_back(run({"meetings", "cancel", "latest", "--no-launch"})); break;
-          default: results[c].push_back(run({"meetings", "delete", "latest", "--yes", "--no-launch"}));
+          case 0:
+            results[c].push_back(run({"meetings", "import", "talk.m4a", "--detach", "--no-launch"},
+                                     "", home.path()));
+            break;
+          case 1:
+            results[c].push_back(run({"meetings", "transcribe", "latest", "--no-launch"}));
+            break;
+          case 2:
+            results[c].push_back(run({"meetings", "cancel", "latest", "--no-launch"}));
+            break;
+          default:
+            results[c].push_back(run({"meetings", "delete", "latest", "--yes", "--no-launch"}));
         }
       }
     });
@@ -287,7 +299,8 @@ TEST_F(StandIn, ExportsWriteFilesThatReadBack) {
 
   auto unwritable = run({"meetings", "export", "3f1c", "/nonexistent/dir/a.md", "--no-launch"});
   EXPECT_EQ(unwritable.exit_code, 1);
-  EXPECT_TRUE(unwritable.err.starts_with("error: Cannot write /nonexistent/dir/a.md: No such file"));
+  EXPECT_TRUE(
+      unwritable.err.starts_with("error: Cannot write /nonexistent/dir/a.md: No such file"));
 }
 
 // The workflow the agent guide teaches, step by step, against the stand-in.
@@ -306,7 +319,8 @@ TEST_F(StandIn, TypicalMeetingWorkflowOfTheGuide) {
   EXPECT_TRUE(transcript.out.starts_with("Tomas Reeves: Thanks for joining.")) << transcript.out;
   EXPECT_NE(transcript.out.find("\nAna Pike: "), std::string::npos);
   home.write("work/notes.md", "# Call\n- first drop before January\n");
-  EXPECT_EQ(cli_json({"meetings", "set-notes", id, "--file", home / "work/notes.md"})["notesChars"], 35);
+  EXPECT_EQ(cli_json({"meetings", "set-notes", id, "--file", home / "work/notes.md"})["notesChars"],
+            35);
   auto exported = run({"meetings", "export", id, "call.md", "--no-launch"}, "", home / "work");
   EXPECT_EQ(exported.exit_code, 0) << exported.err;
   EXPECT_EQ(json::parse(exported.out)["exported"], home / "work/call.md");
@@ -329,7 +343,8 @@ TEST_F(StandIn, RecordingLifecycle) {
   home.write("talk.m4a", "audio");
   auto imported = run({"meetings", "import", "talk.m4a", "--no-launch"}, "", home.path());
   EXPECT_EQ(json::parse(imported.out)["status"], "importing");
-  EXPECT_EQ(run({"meetings", "delete", "latest", "--yes", "--no-launch"}).exit_code, 1);  // still busy
+  EXPECT_EQ(run({"meetings", "delete", "latest", "--yes", "--no-launch"}).exit_code,
+            1);  // still busy
 }
 
 }  // namespace

@@ -25,7 +25,8 @@ class AgentsTest : public CliTest {
     return nullptr;
   }
 
-  nlohmann::json target_line(const std::string& action, const std::string& target, int expected_exit = 0) {
+  nlohmann::json target_line(const std::string& action, const std::string& target,
+                             int expected_exit = 0) {
     return line_of(run_agents(action, expected_exit), target);
   }
 };

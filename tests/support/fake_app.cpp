@@ -4,11 +4,12 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include <nlohmann/json.hpp>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+
+#include <nlohmann/json.hpp>
 
 namespace testing_support {
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <deque>
-#include <ostream>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 

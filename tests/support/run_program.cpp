@@ -1,11 +1,12 @@
 #include "run_program.hpp"
 
 #include <cerrno>
+#include <stdexcept>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,7 +37,8 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
   envp.push_back(nullptr);
 
   pid_t pid;
-  const int spawned = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+  const int spawned =
+      ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
   ::posix_spawn_file_actions_destroy(&actions);
   ::close(in[0]);
   ::close(out[1]);
@@ -64,8 +66,10 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
     auto drain = [&](int index, int fd, std::string& into, bool& open) {
       if (fds[index].revents == 0) return;
       const ssize_t got = ::read(fd, buffer, sizeof buffer);
-      if (got > 0) into.append(buffer, static_cast<std::size_t>(got));
-      else if (got == 0 || errno != EINTR) open = false;
+      if (got > 0)
+        into.append(buffer, static_cast<std::size_t>(got));
+      else if (got == 0 || errno != EINTR)
+        open = false;
     };
     drain(0, out[0], result.out, out_open);
     drain(1, err[0], result.err, err_open);

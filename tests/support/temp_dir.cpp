@@ -27,7 +27,9 @@ std::string TempDir::write(const std::string& relative, const std::string& text)
   return full;
 }
 
-std::string TempDir::read(const std::string& relative) const { return read_file_text(*this / relative); }
+std::string TempDir::read(const std::string& relative) const {
+  return read_file_text(*this / relative);
+}
 
 std::string TempDir::mkdir(const std::string& relative) const {
   const std::string full = *this / relative;

@@ -1,10 +1,11 @@
 #include <gtest/gtest.h>
 
+#include "agent_integration/agent_environment.hpp"
 #include "agent_integration/codex_target.hpp"
 #include "agent_integration/integration.hpp"
-#include "agent_integration/shared.hpp"
 #include "agent_integration/path_target.hpp"
 #include "agent_integration/toml_lines.hpp"
+#include "common/paths.hpp"
 #include "temp_dir.hpp"
 
 using namespace murmela;
@@ -21,12 +22,12 @@ TEST(SamePath, BytesOrComponents) {
 }
 
 TEST(IsOwnCli, LastComponentWithoutRegardToCase) {
-  for (const char* yes : {"/usr/bin/MURMELA-CLI", "C:/tools/murmela-cli.exe", "murmela-cli", "/a/Murmela-Cli.EXE",
-                          "/a/murmela-cli/"}) {
+  for (const char* yes : {"/usr/bin/MURMELA-CLI", "C:/tools/murmela-cli.exe", "murmela-cli",
+                          "/a/Murmela-Cli.EXE", "/a/murmela-cli/"}) {
     EXPECT_TRUE(is_own_cli(yes)) << yes;
   }
-  for (const char* no : {"/usr/bin/murmela-cli2", "/usr/bin/murmela-cli/..", "/", "", "/usr/bin/env",
-                         "/a/murmela-cli.exe.bak"}) {
+  for (const char* no : {"/usr/bin/murmela-cli2", "/usr/bin/murmela-cli/..", "/", "",
+                         "/usr/bin/env", "/a/murmela-cli.exe.bak"}) {
     EXPECT_FALSE(is_own_cli(no)) << no;
   }
 }
@@ -64,28 +65,35 @@ TEST(TomlLines, HeadersAndKeysInEverySpelling) {
 }
 
 TEST(TomlLines, MultiLineStringsAreNotDefinitions) {
-  const std::vector<std::string> lines = {"[a]", "text = \"\"\"", "[mcp_servers.murmela]", "\"\"\"", "b = 1"};
+  const std::vector<std::string> lines = {"[a]", "text = \"\"\"", "[mcp_servers.murmela]", "\"\"\"",
+                                          "b = 1"};
   const auto definitions = toml_definitions(lines);
   ASSERT_EQ(definitions.size(), 3u);
   EXPECT_EQ(definitions[2].path, (std::vector<std::string>{"a", "b"}));
 }
 
 TEST(Marker, ExactForm) {
-  EXPECT_EQ(marker_text("/path/to/murmela-cli", false), "{\n  \"cli\": \"/path/to/murmela-cli\",\n  \"removed\": false\n}");
-  EXPECT_EQ(marker_text("/a \"b\"", true), "{\n  \"cli\": \"/a \\\"b\\\"\",\n  \"removed\": true\n}");
+  EXPECT_EQ(marker_text("/path/to/murmela-cli", false),
+            "{\n  \"cli\": \"/path/to/murmela-cli\",\n  \"removed\": false\n}");
+  EXPECT_EQ(marker_text("/a \"b\"", true),
+            "{\n  \"cli\": \"/a \\\"b\\\"\",\n  \"removed\": true\n}");
 }
 
 // The targets work from an environment value, without the process's own.
 TEST(AgentEnvironment, TargetsRunFromTheValueAlone) {
   testing_support::TempDir home;
   home.mkdir(".codex");
-  const AgentEnvironment environment{.cli_path = "/opt/x/murmela-cli", .data_folder = home / "data", .home = home.path(),
+  const AgentEnvironment environment{.cli_path = "/opt/x/murmela-cli",
+                                     .data_folder = home / "data",
+                                     .home = home.path(),
                                      .search_path = "/usr/bin:/bin"};
   EXPECT_EQ(link_cli_on_path(IntegrationMode::Status, environment),
             (TargetReport{"PATH", "absent", home / ".local/bin/murmela-cli"}));
   EXPECT_EQ(update_codex(IntegrationMode::Install, environment),
             (TargetReport{"Codex", "added", home / ".codex/config.toml"}));
-  EXPECT_NE(home.read(".codex/config.toml").find("command = \"/opt/x/murmela-cli\""), std::string::npos);
-  const AgentEnvironment elsewhere{.cli_path = "/opt/x/murmela-cli", .home = home.path(), .codex_home = home / "none"};
+  EXPECT_NE(home.read(".codex/config.toml").find("command = \"/opt/x/murmela-cli\""),
+            std::string::npos);
+  const AgentEnvironment elsewhere{
+      .cli_path = "/opt/x/murmela-cli", .home = home.path(), .codex_home = home / "none"};
   EXPECT_EQ(update_codex(IntegrationMode::Status, elsewhere), std::nullopt);
 }

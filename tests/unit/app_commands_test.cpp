@@ -1,6 +1,7 @@
+#include "cli/app_commands.hpp"
+
 #include <gtest/gtest.h>
 
-#include "cli/app_commands.hpp"
 #include "cli/dispatch.hpp"
 #include "fake_app_link.hpp"
 
@@ -14,7 +15,8 @@ struct Dispatched {
   StringOutput out;
   Done result;
 
-  explicit Dispatched(std::vector<std::string> args, std::function<void(FakeAppLink&)> script = {}) {
+  explicit Dispatched(std::vector<std::string> args,
+                      std::function<void(FakeAppLink&)> script = {}) {
     if (script) script(app);
     auto invocation = scan(args);
     EXPECT_TRUE(invocation);
@@ -41,18 +43,24 @@ TEST(Dispatch, UnknownLinesNameAllWords) {
 TEST(Dispatch, TextsNeedNoApp) {
   Dispatched help({"--no-launch"}), help2({"-h"}), guide({"agents"}), guide2({"help", "agents"});
   EXPECT_EQ(help.out.text(), help2.out.text());
-  EXPECT_TRUE(help.out.text().starts_with("murmela-cli 0.28.8: control Murmela from a terminal, script or agent.\n"));
+  EXPECT_TRUE(help.out.text().starts_with(
+      "murmela-cli 0.28.8: control Murmela from a terminal, script or agent.\n"));
   EXPECT_EQ(guide.out.text(), guide2.out.text());
   EXPECT_TRUE(help.app.calls.empty() && guide.app.calls.empty());
 }
 
 TEST(Dispatch, PlainAppCommandsCarryTheDetachFlag) {
   const std::vector<std::pair<std::vector<std::string>, std::string>> rows = {
-      {{"models"}, "get_model_library"},   {{"models", "list"}, "get_model_library"},
-      {{"ai"}, "get_ai_settings"},         {{"ai", "settings"}, "get_ai_settings"},
-      {{"vocabulary", "list"}, "get_vocabulary"}, {{"diagnostics"}, "get_diagnostics"},
-      {{"snapshot"}, "get_snapshot"},       {{"commands"}, "commands"},
-      {{"ping"}, "ping"},                   {{"invoke", "anything_at_all"}, "anything_at_all"}};
+      {{"models"}, "get_model_library"},
+      {{"models", "list"}, "get_model_library"},
+      {{"ai"}, "get_ai_settings"},
+      {{"ai", "settings"}, "get_ai_settings"},
+      {{"vocabulary", "list"}, "get_vocabulary"},
+      {{"diagnostics"}, "get_diagnostics"},
+      {{"snapshot"}, "get_snapshot"},
+      {{"commands"}, "commands"},
+      {{"ping"}, "ping"},
+      {{"invoke", "anything_at_all"}, "anything_at_all"}};
   for (auto [args, command] : rows) {
     args.push_back("--detach");
     Dispatched run(args, [&](FakeAppLink& app) { app.on(command, Json{{"z", 1}, {"a", 2}}); });
@@ -112,10 +120,13 @@ TEST(Status, PicksTenMembersAndTheMeetingModel) {
 }
 
 TEST(Status, WithoutSettingsPrintsNullModels) {
-  Dispatched run({"status"}, [](FakeAppLink& app) { app.on("get_state", Json{{"state", "idle"}}); });
+  Dispatched run({"status"}, [](FakeAppLink& app) {
+    app.on("get_state", Json{{"state", "idle"}});
+  });
   Json printed = run.printed();
   EXPECT_EQ(printed.size(), 10u);
-  for (const char* key : {"dictationModel", "meetingModel", "meetingSpeakerLabels", "notesModel", "version"}) {
+  for (const char* key :
+       {"dictationModel", "meetingModel", "meetingSpeakerLabels", "notesModel", "version"}) {
     EXPECT_TRUE(printed[key].is_null()) << key;
   }
   EXPECT_EQ(printed["state"], "idle");
@@ -123,9 +134,12 @@ TEST(Status, WithoutSettingsPrintsNullModels) {
 
 TEST(SettingValue, JsonWhereItParsesTextOtherwise) {
   const std::vector<std::pair<std::string, Json>> cases = {
-      {"en-US", "en-US"}, {"true", true},         {"007", "007"},   {"[1, 2]", Json::parse("[1,2]")},
-      {"", ""},           {"5x", "5x"},           {"\"q", "\"q"},   {" 3 ", 3},
-      {"null", nullptr},  {"\"quoted\"", "quoted"}, {"a=b", "a=b"},
+      {"en-US", "en-US"}, {"true", true},
+      {"007", "007"},     {"[1, 2]", Json::parse("[1,2]")},
+      {"", ""},           {"5x", "5x"},
+      {"\"q", "\"q"},     {" 3 ", 3},
+      {"null", nullptr},  {"\"quoted\"", "quoted"},
+      {"a=b", "a=b"},
   };
   for (const auto& [text, value] : cases) EXPECT_EQ(setting_value(text), value) << text;
 }
@@ -135,19 +149,21 @@ const Json kState = Json::parse(R"({"settings":{"language":"de","asrModel":"base
 TEST(Settings, GetPrintsTheObjectOrOneMember) {
   Dispatched all({"settings"}, [](FakeAppLink& app) { app.on("get_state", kState); });
   EXPECT_EQ(all.printed(), kState["settings"]);
-  Dispatched one({"settings", "get", "language"}, [](FakeAppLink& app) { app.on("get_state", kState); });
+  Dispatched one({"settings", "get", "language"},
+                 [](FakeAppLink& app) { app.on("get_state", kState); });
   EXPECT_EQ(one.out.text(), "\"de\"\n");
-  Dispatched unknown({"settings", "get", "nope"}, [](FakeAppLink& app) { app.on("get_state", kState); });
+  Dispatched unknown({"settings", "get", "nope"},
+                     [](FakeAppLink& app) { app.on("get_state", kState); });
   EXPECT_TRUE(unknown.result);
   EXPECT_EQ(unknown.out.text(), "null\n");
 }
 
 TEST(Settings, SetMergesAndSendsTheWholeObject) {
   Dispatched run({"settings", "set", "language=en-US", "asrModel=[1, 2]", "language=true"},
-          [](FakeAppLink& app) {
-            app.on("get_state", kState);
-            app.on("save_settings", Json{{"settings", {{"saved", 1}}}});
-          });
+                 [](FakeAppLink& app) {
+                   app.on("get_state", kState);
+                   app.on("save_settings", Json{{"settings", {{"saved", 1}}}});
+                 });
   ASSERT_TRUE(run.result);
   ASSERT_EQ(run.app.calls.size(), 2u);
   EXPECT_EQ(run.app.calls[1].command, "save_settings");
@@ -165,15 +181,23 @@ TEST(Settings, FailuresSendNoSave) {
   const std::vector<Case> cases = {
       {{"settings", "set", "language=x", "b"}, CliError::usage("Use key=value, not `b`."), kState},
       {{"settings", "set", "Language=x"},
-       CliError::usage("Unknown setting `Language`. Run `murmela-cli settings get` to list them."), kState},
+       CliError::usage("Unknown setting `Language`. Run `murmela-cli settings get` to list them."),
+       kState},
       {{"settings", "set", "=x"},
        CliError::usage("Unknown setting ``. Run `murmela-cli settings get` to list them."),
        Json::parse(R"({"settings":{"a":1}})")},
-      {{"settings", "set", "a=1"}, CliError::failed("Murmela returned no settings."),
+      {{"settings", "set", "a=1"},
+       CliError::failed("Murmela returned no settings."),
        Json::parse(R"({"settings":[1]})")},
-      {{"settings", "set"}, CliError::usage("Use `settings get [key]` or `settings set key=value ...`."), kState},
-      {{"settings", "get", "a", "b"}, CliError::usage("Use `settings get [key]` or `settings set key=value ...`."), kState},
-      {{"settings", "list"}, CliError::usage("Use `settings get [key]` or `settings set key=value ...`."), kState},
+      {{"settings", "set"},
+       CliError::usage("Use `settings get [key]` or `settings set key=value ...`."),
+       kState},
+      {{"settings", "get", "a", "b"},
+       CliError::usage("Use `settings get [key]` or `settings set key=value ...`."),
+       kState},
+      {{"settings", "list"},
+       CliError::usage("Use `settings get [key]` or `settings set key=value ...`."),
+       kState},
   };
   for (const auto& c : cases) {
     Dispatched run(c.args, [&](FakeAppLink& app) { app.on("get_state", c.state); });

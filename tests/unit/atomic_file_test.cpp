@@ -1,10 +1,12 @@
+#include "common/atomic_file.hpp"
+
 #include <filesystem>
 
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "common/atomic_file.hpp"
+#include <gtest/gtest.h>
+
 #include "temp_dir.hpp"
 
 using namespace murmela;
@@ -59,7 +61,8 @@ TEST(WriteAtomically, PlantedLinksAreNeverFollowed) {
   TempDir dir, elsewhere;
   dir.write("mcp.json", "{}");
   // Links under every name an older version or a guess could use.
-  for (const char* name : {"mcp.murmela-tmp", ".mcp.json.murmela-tmp-", ".mcp.json.murmela-tmp-XXXXXX"}) {
+  for (const char* name :
+       {"mcp.murmela-tmp", ".mcp.json.murmela-tmp-", ".mcp.json.murmela-tmp-XXXXXX"}) {
     fs::create_symlink(elsewhere / name, dir / name);
   }
   ASSERT_TRUE(write_atomically(dir / "mcp.json", "{\"token\":\"secret\"}"));
@@ -70,7 +73,8 @@ TEST(WriteAtomically, AFailedWriteSaysWhy) {
   TempDir dir;
   auto written = write_atomically(dir / "missing/file", "new");
   ASSERT_FALSE(written);
-  EXPECT_EQ(written.error(), "Cannot write " + dir / "missing/file" + ": No such file or directory (os error 2)");
+  EXPECT_EQ(written.error(),
+            "Cannot write " + dir / "missing/file" + ": No such file or directory (os error 2)");
 }
 
 TEST(RemoveStaleTemporaries, OnlyTheFilesOwnLeftovers) {
@@ -80,8 +84,9 @@ TEST(RemoveStaleTemporaries, OnlyTheFilesOwnLeftovers) {
   dir.write(".config.toml.murmela-tmp-notsix7", "keep");
   dir.write(".other.murmela-tmp-a1B2c3", "keep");
   remove_stale_temporaries(dir / "config.toml");
-  EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{".config.toml.murmela-tmp-notsix7",
-                                                           ".other.murmela-tmp-a1B2c3", "config.toml"}));
+  EXPECT_EQ(names_in(dir.path()),
+            (std::vector<std::string>{".config.toml.murmela-tmp-notsix7",
+                                      ".other.murmela-tmp-a1B2c3", "config.toml"}));
 }
 
 }  // namespace

@@ -14,7 +14,8 @@ Done run(FakeAppLink& app, StringOutput& out, std::vector<std::string> args) {
 }
 
 TEST(Dictation, StepsPrintTheThreeMemberProjection) {
-  for (auto [word, command] : {std::pair{"start", "start_dictation"}, {"stop", "stop_dictation"},
+  for (auto [word, command] : {std::pair{"start", "start_dictation"},
+                               {"stop", "stop_dictation"},
                                {"cancel", "cancel_dictation"}}) {
     FakeAppLink app;
     StringOutput out;
@@ -22,13 +23,17 @@ TEST(Dictation, StepsPrintTheThreeMemberProjection) {
     ASSERT_TRUE(run(app, out, {"dictation", word, "--detach"}));
     EXPECT_EQ(app.calls[0].command, command);
     EXPECT_TRUE(app.calls[0].detach);
-    EXPECT_EQ(out.text(), "{\n  \"error\": null,\n  \"outputText\": \"Hi\",\n  \"state\": \"idle\"\n}\n");
+    EXPECT_EQ(out.text(),
+              "{\n  \"error\": null,\n  \"outputText\": \"Hi\",\n  \"state\": \"idle\"\n}\n");
   }
 }
 
 TEST(Dictation, HistoryLimit) {
   const std::vector<std::pair<std::vector<std::string>, Json>> sent = {
-      {{}, 20}, {{"--limit", "5"}, 5}, {{"--limit=+5"}, 5}, {{"--limit", "0"}, 0},
+      {{}, 20},
+      {{"--limit", "5"}, 5},
+      {{"--limit=+5"}, 5},
+      {{"--limit", "0"}, 0},
       {{"--limit", "18446744073709551615"}, 18446744073709551615ull}};
   for (const auto& [extra, limit] : sent) {
     FakeAppLink app;
@@ -56,7 +61,8 @@ TEST(Dictation, WrongWordsAreUsageErrors) {
     StringOutput out;
     auto result = run(app, out, args);
     ASSERT_FALSE(result);
-    EXPECT_EQ(result.error(), CliError::usage("Use `dictation start|stop|cancel|history|copy-last`."));
+    EXPECT_EQ(result.error(),
+              CliError::usage("Use `dictation start|stop|cancel|history|copy-last`."));
   }
 }
 

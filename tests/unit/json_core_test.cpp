@@ -9,7 +9,9 @@ using namespace std::string_literals;
 
 namespace {
 
-std::string nested(std::size_t levels) { return std::string(levels, '[') + std::string(levels, ']'); }
+std::string nested(std::size_t levels) {
+  return std::string(levels, '[') + std::string(levels, ']');
+}
 
 std::string quoted(std::string text) {
   text.insert(text.begin(), '"');
@@ -169,18 +171,22 @@ TEST(JsonWriter, StringsAreWrittenWithTheMinimalEscapes) {
 TEST(JsonWriter, ObjectsSortByDecodedKeyAndKeepTheLastRepeat) {
   EXPECT_EQ(printed(R"({"b":1,"\u0061":2,"a":3,"\u00e4":4,"Z":5,"b":6})"),
             "{\"Z\":5,\"a\":3,\"b\":6,\"\xC3\xA4\":4}");
-  EXPECT_EQ(printed(R"({"z":{"y":1,"x":[{"b":2,"a":1}]},"a":[]})"), R"({"a":[],"z":{"x":[{"a":1,"b":2}],"y":1}})");
+  EXPECT_EQ(printed(R"({"z":{"y":1,"x":[{"b":2,"a":1}]},"a":[]})"),
+            R"({"a":[],"z":{"x":[{"a":1,"b":2}],"y":1}})");
 }
 
 TEST(JsonWriter, PrettyLayout) {
-  EXPECT_EQ(printed(R"({"b":{},"a":[1,{"c":null}],"e":[]})", kPrettyJson),
-            "{\n  \"a\": [\n    1,\n    {\n      \"c\": null\n    }\n  ],\n  \"b\": {},\n  \"e\": []\n}");
+  EXPECT_EQ(
+      printed(R"({"b":{},"a":[1,{"c":null}],"e":[]})", kPrettyJson),
+      "{\n  \"a\": [\n    1,\n    {\n      \"c\": null\n    }\n  ],\n  \"b\": {},\n  \"e\": []\n}");
   EXPECT_EQ(printed("\"x\"", kPrettyJson), "\"x\"");
-  EXPECT_EQ(to_pretty(Json::parse(R"({"b":[true],"a":{}})")), "{\n  \"a\": {},\n  \"b\": [\n    true\n  ]\n}");
+  EXPECT_EQ(to_pretty(Json::parse(R"({"b":[true],"a":{}})")),
+            "{\n  \"a\": {},\n  \"b\": [\n    true\n  ]\n}");
 }
 
 TEST(JsonWriter, NumbersAsWrittenForIds) {
-  EXPECT_EQ(printed("[1.50,1e2,123456789012345678901234567890,-0]", {.pretty = false, .numbers_as_written = true}),
+  EXPECT_EQ(printed("[1.50,1e2,123456789012345678901234567890,-0]",
+                    {.pretty = false, .numbers_as_written = true}),
             "[1.50,1e2,123456789012345678901234567890,-0]");
 }
 
@@ -194,8 +200,9 @@ TEST(JsonWriter, TheDeepestDocumentPrintsLinearly) {
 }
 
 TEST(JsonValue, ConversionKeepsKindsLikeTheLibraryParser) {
-  auto value = parse_json(R"({"u":5,"n":-5,"big":18446744073709551615,"huge":123456789012345678901234567890,)"
-                          R"("d":0.5,"tiny":1e-400,"inf":-1e400,"s":"\ud800"})");
+  auto value = parse_json(
+      R"({"u":5,"n":-5,"big":18446744073709551615,"huge":123456789012345678901234567890,)"
+      R"("d":0.5,"tiny":1e-400,"inf":-1e400,"s":"\ud800"})");
   ASSERT_TRUE(value) << value.error();
   EXPECT_TRUE((*value)["u"].is_number_unsigned());
   EXPECT_TRUE((*value)["n"].is_number_integer());

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "agent_integration/json_members.hpp"
+
+#include <gtest/gtest.h>
 
 using namespace murmela;
 
@@ -19,8 +19,10 @@ std::vector<std::pair<std::string, std::string>> pairs(std::string_view text) {
 using Pairs = std::vector<std::pair<std::string, std::string>>;
 
 TEST(ParseMembers, KeepsEachValueAsWritten) {
-  EXPECT_EQ(pairs(" {\n\t\"a\" :  1.50e+3 ,\"b\":[ 1, {\"c\" : \"]}\" } ],\r\n \"\\u0041\\n\\\"\": \"x\\\"}\\\\\" }\n"),
-            (Pairs{{"a", "1.50e+3"}, {"b", "[ 1, {\"c\" : \"]}\" } ]"}, {"A\n\"", "\"x\\\"}\\\\\""}}));
+  EXPECT_EQ(
+      pairs(" {\n\t\"a\" :  1.50e+3 ,\"b\":[ 1, {\"c\" : \"]}\" } ],\r\n \"\\u0041\\n\\\"\": "
+            "\"x\\\"}\\\\\" }\n"),
+      (Pairs{{"a", "1.50e+3"}, {"b", "[ 1, {\"c\" : \"]}\" } ]"}, {"A\n\"", "\"x\\\"}\\\\\""}}));
   EXPECT_EQ(pairs("{}"), Pairs{});
   EXPECT_EQ(pairs("{ \"t\":true,\"f\":false,\"n\":null,\"neg\":-0,\"s\":\"\"}"),
             (Pairs{{"t", "true"}, {"f", "false"}, {"n", "null"}, {"neg", "-0"}, {"s", "\"\""}}));
@@ -38,15 +40,17 @@ TEST(ParseMembers, DuplicatesStayAndLookupTakesTheFirst) {
 }
 
 TEST(ParseMembers, RefusesWhatIsNotPlainJson) {
-  for (const char* text : {"", "  ", "[]", "1", "\"s\"", "{\"a\":1,}", "{// c\n}", "/* c */{}", "{\"a\":1}{}",
-                           "{\"a\":1} x", "\xEF\xBB\xBF{}", "{'a':1}", "{\"a\":01}", "{\"a\":\"\xFF\"}", "{a:1}"}) {
+  for (const char* text :
+       {"", "  ", "[]", "1", "\"s\"", "{\"a\":1,}", "{// c\n}", "/* c */{}", "{\"a\":1}{}",
+        "{\"a\":1} x", "\xEF\xBB\xBF{}", "{'a':1}", "{\"a\":01}", "{\"a\":\"\xFF\"}", "{a:1}"}) {
     EXPECT_FALSE(parse_members(text)) << text;
   }
 }
 
 TEST(FormatMembers, OneMemberPerLine) {
   MemberList list;
-  list.members = {{"github", R"({"command": "gh"})"}, {"murmela", R"({"args":["mcp"],"command":"/opt/bin/murmela-cli"})"}};
+  list.members = {{"github", R"({"command": "gh"})"},
+                  {"murmela", R"({"args":["mcp"],"command":"/opt/bin/murmela-cli"})"}};
   EXPECT_EQ(format_members(list, 2, "\n"),
             "{\n    \"github\": {\"command\": \"gh\"},\n    \"murmela\": "
             "{\"args\":[\"mcp\"],\"command\":\"/opt/bin/murmela-cli\"}\n  }");

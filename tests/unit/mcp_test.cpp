@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "cli/mcp.hpp"
+
+#include <gtest/gtest.h>
 
 using namespace murmela;
 
@@ -16,8 +16,10 @@ std::string reply(std::string_view line) {
 TEST(McpReply, MethodTable) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {R"({"jsonrpc":"2.0","id":1,"method":"ping"})", R"({"id":1,"jsonrpc":"2.0","result":{}})"},
-      {R"({"jsonrpc":"2.0","id":"a","method":"prompts/list"})", R"({"id":"a","jsonrpc":"2.0","result":{"prompts":[]}})"},
-      {R"({"id":null,"method":"resources/list"})", R"({"id":null,"jsonrpc":"2.0","result":{"resources":[]}})"},
+      {R"({"jsonrpc":"2.0","id":"a","method":"prompts/list"})",
+       R"({"id":"a","jsonrpc":"2.0","result":{"prompts":[]}})"},
+      {R"({"id":null,"method":"resources/list"})",
+       R"({"id":null,"jsonrpc":"2.0","result":{"resources":[]}})"},
       {R"({"id":{"x":[1]},"method":"tools/list"})",
        R"({"id":{"x":[1]},"jsonrpc":"2.0","result":{"tools":[{"description":"INSTRUCTIONS","inputSchema":)"
        R"({"properties":{},"type":"object"},"name":"murmela_use_cli"}]}})"},
@@ -31,14 +33,16 @@ TEST(McpReply, MethodTable) {
        R"("protocolVersion":"2025-06-18","serverInfo":{"name":"murmela","version":"0.28.8"}}})"},
       {R"({"id":5,"method":"TOOLS/LIST"})",
        R"({"error":{"code":-32601,"message":"INSTRUCTIONS"},"id":5,"jsonrpc":"2.0"})"},
-      {R"({"id":6,"result":{}})", R"({"error":{"code":-32601,"message":"INSTRUCTIONS"},"id":6,"jsonrpc":"2.0"})"},
+      {R"({"id":6,"result":{}})",
+       R"({"error":{"code":-32601,"message":"INSTRUCTIONS"},"id":6,"jsonrpc":"2.0"})"},
   };
   for (const auto& [line, expected] : cases) EXPECT_EQ(reply(line), expected) << line;
 }
 
 TEST(McpReply, UnansweredLines) {
-  for (const char* line : {R"({"jsonrpc":"2.0","method":"notifications/initialized"})",
-                           R"({"method":"ping"})", "", "   ", R"([{"id":1,"method":"ping"}])", "{broken", "42"}) {
+  for (const char* line :
+       {R"({"jsonrpc":"2.0","method":"notifications/initialized"})", R"({"method":"ping"})", "",
+        "   ", R"([{"id":1,"method":"ping"}])", "{broken", "42"}) {
     EXPECT_EQ(reply(line), "(none)") << line;
   }
 }

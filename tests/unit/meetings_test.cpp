@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "cli/dispatch.hpp"
-#include "cli/meetings/export_format.hpp"
+#include "cli/meetings/export.hpp"
+#include "cli/meetings/jobs.hpp"
 #include "cli/meetings/meeting_id.hpp"
 #include "cli/meetings/summary.hpp"
-#include "cli/meetings/wait.hpp"
 #include "fake_app_link.hpp"
 
 using namespace murmela;
@@ -22,7 +22,8 @@ TEST(MeetingId, FullShape) {
 }
 
 TEST(MeetingId, PickFromTheList) {
-  const Json list = Json::parse(R"([{"id":"abc1"},{"title":"no id"},{"id":7},"junk",{"id":"abd2"},{"id":"b"}])");
+  const Json list =
+      Json::parse(R"([{"id":"abc1"},{"title":"no id"},{"id":7},"junk",{"id":"abd2"},{"id":"b"}])");
   struct Case {
     std::string argument;
     Result<std::string> expected;
@@ -31,13 +32,17 @@ TEST(MeetingId, PickFromTheList) {
       {"latest", "abc1"},
       {"abc", "abc1"},
       {"abd2", "abd2"},
-      {"ABC", fail(CliError::failed("No meeting ID starts with `ABC`. Run `murmela-cli meetings list`."))},
-      {"Latest", fail(CliError::failed("No meeting ID starts with `Latest`. Run `murmela-cli meetings list`."))},
+      {"ABC",
+       fail(CliError::failed("No meeting ID starts with `ABC`. Run `murmela-cli meetings list`."))},
+      {"Latest", fail(CliError::failed(
+                     "No meeting ID starts with `Latest`. Run `murmela-cli meetings list`."))},
       {"ab", fail(CliError::failed("`ab` matches 2 meetings; use more characters."))},
       {"", fail(CliError::failed("`` matches 3 meetings; use more characters."))},
-      {"abc1x", fail(CliError::failed("No meeting ID starts with `abc1x`. Run `murmela-cli meetings list`."))},
+      {"abc1x", fail(CliError::failed(
+                    "No meeting ID starts with `abc1x`. Run `murmela-cli meetings list`."))},
   };
-  for (const auto& c : cases) EXPECT_EQ(pick_meeting_id(list, c.argument), c.expected) << c.argument;
+  for (const auto& c : cases)
+    EXPECT_EQ(pick_meeting_id(list, c.argument), c.expected) << c.argument;
 }
 
 TEST(MeetingId, EmptyOrOddLists) {
@@ -46,12 +51,14 @@ TEST(MeetingId, EmptyOrOddLists) {
   EXPECT_EQ(pick_meeting_id(Json::parse(R"({"id":"x"})"), "latest"), none);
   EXPECT_EQ(pick_meeting_id(Json::parse(R"([{"id":null},{"id":"b"}])"), "latest"), none);
   EXPECT_EQ(pick_meeting_id(Json::parse(R"([{"id":"only"}])"), ""), Result<std::string>("only"));
-  EXPECT_EQ(pick_meeting_id(Json::array(), ""),
-            fail(CliError::failed("No meeting ID starts with ``. Run `murmela-cli meetings list`.")));
+  EXPECT_EQ(
+      pick_meeting_id(Json::array(), ""),
+      fail(CliError::failed("No meeting ID starts with ``. Run `murmela-cli meetings list`.")));
 }
 
 TEST(Summary, FifteenKeysCountsInCodePoints) {
-  const Json record = Json::parse(R"({"id":"x","title":null,"status":"ready","transcript":"K\u00e4se.",
+  const Json record =
+      Json::parse(R"({"id":"x","title":null,"status":"ready","transcript":"K\u00e4se.",
       "notes":["not text"],"cleanedTranscript":"long cleaned text","durationSeconds":1.5,
       "recordingWarnings":[{"w":1}],"extra":true})");
   const Json summary = summarize_meeting(record);
@@ -61,7 +68,8 @@ TEST(Summary, FifteenKeysCountsInCodePoints) {
   EXPECT_TRUE(summary["speakerCount"].is_null());
   EXPECT_EQ(summary["durationSeconds"], 1.5);
   EXPECT_EQ(summary["recordingWarnings"], record["recordingWarnings"]);
-  EXPECT_FALSE(summary.contains("extra") || summary.contains("transcript") || summary.contains("notes"));
+  EXPECT_FALSE(summary.contains("extra") || summary.contains("transcript") ||
+               summary.contains("notes"));
   EXPECT_EQ(summarize_meeting("not a record").size(), 15u);
 }
 
@@ -72,7 +80,8 @@ TEST(ExportFormat, FromOptionOrExtension) {
     Result<std::string> sent;
   };
   auto unknown = [](std::string name) {
-    return fail(CliError::usage("Unknown export format `" + name + "`. Use md, txt, html, pdf or wav."));
+    return fail(
+        CliError::usage("Unknown export format `" + name + "`. Use md, txt, html, pdf or wav."));
   };
   const std::vector<Case> cases = {
       {"/h/call.md", {}, "markdown"},
@@ -92,7 +101,8 @@ TEST(ExportFormat, FromOptionOrExtension) {
       {"/h/x.md", "", unknown("")},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(export_format_for(c.path, c.option), c.sent) << c.path << " " << c.option.value_or("-");
+    EXPECT_EQ(export_format_for(c.path, c.option), c.sent)
+        << c.path << " " << c.option.value_or("-");
   }
 }
 
@@ -105,7 +115,9 @@ TEST(WaitTimeout, WholeSecondsOnly) {
   EXPECT_EQ(timeout_of({"--timeout", "+30"}), Result<std::uint64_t>(30));
   EXPECT_EQ(timeout_of({"--timeout", "007"}), Result<std::uint64_t>(7));
   for (const char* bad : {"-5", "1.5", "10s", "+", "", "18446744073709551616", " 1"}) {
-    EXPECT_EQ(timeout_of({"--timeout", bad}), fail(CliError::usage("--timeout is a number of seconds."))) << bad;
+    EXPECT_EQ(timeout_of({"--timeout", bad}),
+              fail(CliError::usage("--timeout is a number of seconds.")))
+        << bad;
   }
 }
 
@@ -142,10 +154,13 @@ TEST(MeetingsTable, ChecksThatComeBeforeAnyRequest) {
       {{"meetings", "delete", "latest"},
        CliError::usage("Deleting a meeting removes its audio and transcript. Add --confirm.")},
       {{"meetings", "generate-notes", "x", "--preset", "Summary"},
-       CliError::usage("--preset is summary, tasks, speakers, brief, formatted-transcript or custom.")},
+       CliError::usage(
+           "--preset is summary, tasks, speakers, brief, formatted-transcript or custom.")},
       {{"meetings", "generate-notes", "x", "--preset="},
-       CliError::usage("--preset is summary, tasks, speakers, brief, formatted-transcript or custom.")},
-      {{"meetings", "set-notes", "x"}, CliError::usage(R"(Pass --text "..." or --file <path> (use - for stdin).)")},
+       CliError::usage(
+           "--preset is summary, tasks, speakers, brief, formatted-transcript or custom.")},
+      {{"meetings", "set-notes", "x"},
+       CliError::usage(R"(Pass --text "..." or --file <path> (use - for stdin).)")},
       {{"meetings", "set-transcript", "x", "--text", "a", "--file", "/etc/hostname"},
        CliError::usage(R"(Pass --text "..." or --file <path> (use - for stdin).)")},
       {{"meetings", "export", "x", "/tmp/a.docx"},
@@ -161,8 +176,12 @@ TEST(MeetingsTable, ChecksThatComeBeforeAnyRequest) {
 
 TEST(MeetingsTable, PresetsAsSent) {
   for (auto [typed, sent] : std::vector<std::pair<std::string, std::string>>{
-           {"summary", "summary"}, {"tasks", "tasks"}, {"speakers", "speakers"}, {"brief", "brief"},
-           {"custom", "custom"}, {"formatted-transcript", "formattedTranscript"},
+           {"summary", "summary"},
+           {"tasks", "tasks"},
+           {"speakers", "speakers"},
+           {"brief", "brief"},
+           {"custom", "custom"},
+           {"formatted-transcript", "formattedTranscript"},
            {"formattedTranscript", "formattedTranscript"}}) {
     Dispatched run({"meetings", "generate-notes", kFull, "--preset", typed});
     ASSERT_TRUE(run.result);
@@ -175,14 +194,14 @@ TEST(MeetingsTable, ChangingAnswersPrintAsSummaryOnlyWithATranscriptKey) {
     app.on("clean_meeting", Json::parse(R"({"id":"x","transcript":null})"));
   });
   EXPECT_EQ(Json::parse(record.out.text()).size(), 15u);
-  Dispatched other({"meetings", "clean", kFull}, [](FakeAppLink& app) {
-    app.on("clean_meeting", Json::parse(R"({"id":"x"})"));
-  });
+  Dispatched other({"meetings", "clean", kFull},
+                   [](FakeAppLink& app) { app.on("clean_meeting", Json::parse(R"({"id":"x"})")); });
   EXPECT_EQ(other.out.text(), "{\n  \"id\": \"x\"\n}\n");
 }
 
 TEST(MeetingsTable, ReadModifyWriteSendsExactlyFourKeys) {
-  const Json record = Json::parse(R"({"id":"FROM-RECORD","title":"T","transcript":"a","cleanedTranscript":"c",
+  const Json record =
+      Json::parse(R"({"id":"FROM-RECORD","title":"T","transcript":"a","cleanedTranscript":"c",
                                       "extra":1})");
   Dispatched run({"meetings", "set-transcript", kFull, "--text", "new"},
                  [&](FakeAppLink& app) { app.on("get_meeting", record); });

@@ -1,6 +1,7 @@
+#include "app_link/protocol.hpp"
+
 #include <gtest/gtest.h>
 
-#include "app_link/protocol.hpp"
 #include "common/output.hpp"
 
 using namespace murmela;
@@ -18,7 +19,8 @@ TEST(Request, MembersInProtocolOrderArgsKeysInByteOrder) {
 TEST(Request, MinimalEscapingWithLowercaseHex) {
   Json args = {{"t", "q\"b\\s/\x01\x1f\n\t\xC3\xA4"}};
   EXPECT_EQ(serialize_request("c", args, false),
-            "{\"version\":1,\"command\":\"c\",\"args\":{\"t\":\"q\\\"b\\\\s/\\u0001\\u001f\\n\\t\xC3\xA4\"},"
+            "{\"version\":1,\"command\":\"c\",\"args\":{\"t\":\"q\\\"b\\\\s/"
+            "\\u0001\\u001f\\n\\t\xC3\xA4\"},"
             "\"detach\":false}\n");
 }
 
@@ -58,9 +60,9 @@ TEST(Reply, AcceptedEnvelopes) {
 }
 
 TEST(Reply, UnreadableEnvelopes) {
-  for (const char* line : {R"({"result":1})", R"({"ok":"yes"})", "[]", R"({"ok":true,"ok":true})",
-                           R"({"ok":true,"error":5})", R"({"ok":true} x)", "[true,1,null,4]", "42",
-                           "{"}) {
+  for (const char* line :
+       {R"({"result":1})", R"({"ok":"yes"})", "[]", R"({"ok":true,"ok":true})",
+        R"({"ok":true,"error":5})", R"({"ok":true} x)", "[true,1,null,4]", "42", "{"}) {
     SCOPED_TRACE(line);
     EXPECT_FALSE(parse_reply(line));
   }
@@ -68,7 +70,8 @@ TEST(Reply, UnreadableEnvelopes) {
 
 TEST(PrintJson, PrettySortedIntegersDoublesAndUtf8) {
   StringOutput out;
-  print_json(out, Json::parse(R"({"z":1,"a":{"y":[],"b":{}},"n":1e2,"f":0.5,"s":"K\u00e4se","big":-3})"));
+  print_json(
+      out, Json::parse(R"({"z":1,"a":{"y":[],"b":{}},"n":1e2,"f":0.5,"s":"K\u00e4se","big":-3})"));
   EXPECT_EQ(out.text(),
             "{\n"
             "  \"a\": {\n"
@@ -96,5 +99,6 @@ TEST(ParseJson, LongTokensAreCutInTheDescription) {
   auto parsed = parse_json(unterminated);
   ASSERT_FALSE(parsed);
   EXPECT_LT(parsed.error().size(), 200u);
-  EXPECT_TRUE(parsed.error().starts_with("EOF while parsing a string at line 1, column 100002")) << parsed.error();
+  EXPECT_TRUE(parsed.error().starts_with("EOF while parsing a string at line 1, column 100002"))
+      << parsed.error();
 }

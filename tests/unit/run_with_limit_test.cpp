@@ -1,3 +1,5 @@
+#include "agent_integration/run_with_limit.hpp"
+
 #include <csignal>
 #include <fstream>
 #include <sstream>
@@ -6,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include "agent_integration/run_with_limit.hpp"
 #include "temp_dir.hpp"
 
 using namespace murmela;
@@ -26,16 +27,19 @@ bool ended(int pid) {
 TEST(RunWithLimit, AtTheLimitTheWholeGroupIsKilled) {
   TempDir folder;
   const std::string pid_file = folder / "child";
-  auto outcome = run_with_limit("/bin/sh", {"-c", "sleep 600 & echo $! > \"$0\"; wait", pid_file}, {.time_limit = 300ms});
+  auto outcome = run_with_limit("/bin/sh", {"-c", "sleep 600 & echo $! > \"$0\"; wait", pid_file},
+                                {.time_limit = 300ms});
   EXPECT_FALSE(outcome.completed);
   EXPECT_EQ(outcome.error, "/bin/sh did not finish in time.");
   const int child = std::stoi(folder.read("child"));
-  for (int i = 0; i < 500 && !ended(child); ++i) std::this_thread::sleep_for(10ms);  // the kill is delivered
+  for (int i = 0; i < 500 && !ended(child); ++i)
+    std::this_thread::sleep_for(10ms);  // the kill is delivered
   EXPECT_TRUE(ended(child));
 }
 
 TEST(RunWithLimit, TheAnswerEndsWhenTheProgramEndsNotItsChildren) {
-  auto outcome = run_with_limit("/bin/sh", {"-c", "echo answer; sleep 30 & echo $! >&2; exit 0"}, {.time_limit = 20s});
+  auto outcome = run_with_limit("/bin/sh", {"-c", "echo answer; sleep 30 & echo $! >&2; exit 0"},
+                                {.time_limit = 20s});
   ASSERT_TRUE(outcome.completed) << outcome.error;
   EXPECT_TRUE(outcome.success);
   ASSERT_TRUE(outcome.output.starts_with("answer\n\n")) << outcome.output;
@@ -57,7 +61,8 @@ TEST(RunWithLimit, ExitCodesAndStreamsThatAreNotText) {
 TEST(RunWithLimit, AProgramThatCannotStart) {
   auto outcome = run_with_limit("/nonexistent/claude", {});
   EXPECT_FALSE(outcome.completed);
-  EXPECT_EQ(outcome.error, "Cannot run /nonexistent/claude: No such file or directory (os error 2)");
+  EXPECT_EQ(outcome.error,
+            "Cannot run /nonexistent/claude: No such file or directory (os error 2)");
 }
 
 TEST(RunWithLimit, LotsOfOutputNeverBlocksTheProgram) {

@@ -37,7 +37,8 @@ TEST(Scan, FlagWithValueIsAnOptionAndLaterValueWins) {
 }
 
 TEST(Scan, HelpAndVersionBecomeWordsInPlace) {
-  EXPECT_EQ(scanned({"status", "--version"}).words, (std::vector<std::string>{"status", "version"}));
+  EXPECT_EQ(scanned({"status", "--version"}).words,
+            (std::vector<std::string>{"status", "version"}));
   EXPECT_EQ(scanned({"-h", "agents"}).words, (std::vector<std::string>{"help", "agents"}));
   EXPECT_EQ(scanned({"-V"}).words, (std::vector<std::string>{"version"}));
 }

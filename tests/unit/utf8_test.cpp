@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "common/utf8.hpp"
+
+#include <gtest/gtest.h>
 
 using namespace murmela;
 
@@ -14,8 +14,14 @@ TEST(Utf8, ValidityFollowsTheStandard) {
 }
 
 TEST(Utf8, LossyReplacesEachMaximalInvalidPart) {
-  EXPECT_EQ(lossy_utf8("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
-  EXPECT_EQ(lossy_utf8("\xE2\x82" "x"), "\xEF\xBF\xBD" "x");
+  EXPECT_EQ(lossy_utf8("a\xFF"
+                       "b"),
+            "a\xEF\xBF\xBD"
+            "b");
+  EXPECT_EQ(lossy_utf8("\xE2\x82"
+                       "x"),
+            "\xEF\xBF\xBD"
+            "x");
   EXPECT_EQ(lossy_utf8("\xF0\x9F\x8E"), "\xEF\xBF\xBD");
   EXPECT_EQ(lossy_utf8("/usr/bin/ok"), "/usr/bin/ok");
 }

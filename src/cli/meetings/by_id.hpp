@@ -10,7 +10,7 @@ namespace murmela::meetings {
 // Resolves `id`, then sends `command` with the full ID as `id` plus `extra`
 // members, printing the answer as it came.
 [[nodiscard]] inline Done call_and_print_by_id(const Context& ctx, std::string_view command,
-                                 const std::string& id, Json extra = Json::object()) {
+                                               const std::string& id, Json extra = Json::object()) {
   auto full_id = resolve_meeting_id(ctx, id);
   if (!full_id) return fail(full_id.error());
   extra["id"] = *full_id;
@@ -19,7 +19,8 @@ namespace murmela::meetings {
 
 // The same, printing a meeting record as its summary.
 [[nodiscard]] inline Done call_and_print_meeting_by_id(const Context& ctx, std::string_view command,
-                                         const std::string& id, Json extra = Json::object()) {
+                                                       const std::string& id,
+                                                       Json extra = Json::object()) {
   auto full_id = resolve_meeting_id(ctx, id);
   if (!full_id) return fail(full_id.error());
   extra["id"] = *full_id;

@@ -34,15 +34,16 @@ using Words = std::span<const std::string>;
 [[nodiscard]] Done rename(const Context& ctx, const std::string& id, const std::string& title);
 [[nodiscard]] Done set_notes(const Context& ctx, const std::string& id);
 [[nodiscard]] Done set_transcript(const Context& ctx, const std::string& id);
-[[nodiscard]] Done rename_speaker(const Context& ctx, const std::string& id, const std::string& from,
-                    const std::string& to);
+[[nodiscard]] Done rename_speaker(const Context& ctx, const std::string& id,
+                                  const std::string& from, const std::string& to);
 [[nodiscard]] Done labels(const Context& ctx, const std::string& id, bool enabled);
 [[nodiscard]] Done clean(const Context& ctx, const std::string& id);
 [[nodiscard]] Done generate_notes(const Context& ctx, const std::string& id);
 [[nodiscard]] Done remove(const Context& ctx, const std::string& id);
 
 // Export.
-[[nodiscard]] Done export_meeting(const Context& ctx, const std::string& id, const std::string& path);
+[[nodiscard]] Done export_meeting(const Context& ctx, const std::string& id,
+                                  const std::string& path);
 [[nodiscard]] Done export_audio(const Context& ctx, const std::string& id, const std::string& path);
 
 }  // namespace murmela::meetings

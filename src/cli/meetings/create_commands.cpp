@@ -1,7 +1,7 @@
-#include "cli/meetings/absolute_path.hpp"
 #include "cli/meetings/commands.hpp"
 #include "cli/meetings/meeting_id.hpp"
 #include "cli/meetings/summary.hpp"
+#include "common/paths.hpp"
 
 namespace murmela::meetings {
 
@@ -18,7 +18,7 @@ Done record_stop(const Context& ctx) {
 
 Done import_media(const Context& ctx, const std::string& file) {
   auto path = absolute_path(file);
-  if (!path) return fail(path.error());
+  if (!path) return fail(CliError::failed(path.error()));
   return call_and_print_meeting(ctx, "import_media", {{"path", *path}});
 }
 

@@ -65,12 +65,14 @@ Done set_transcript(const Context& ctx, const std::string& id) {
 
 Done rename_speaker(const Context& ctx, const std::string& id, const std::string& from,
                     const std::string& to) {
-  return call_and_print_meeting_by_id(ctx, "rename_meeting_speaker", id, {{"from", from}, {"to", to}});
+  return call_and_print_meeting_by_id(ctx, "rename_meeting_speaker", id,
+                                      {{"from", from}, {"to", to}});
 }
 
 Done labels(const Context& ctx, const std::string& id, bool enabled) {
-  return call_and_print_meeting_by_id(ctx, "set_meeting_speaker_labels", id,
-                                      {{"enabled", enabled}, {"confirmed", ctx.invocation.confirm}});
+  return call_and_print_meeting_by_id(
+      ctx, "set_meeting_speaker_labels", id,
+      {{"enabled", enabled}, {"confirmed", ctx.invocation.confirm}});
 }
 
 Done clean(const Context& ctx, const std::string& id) {
@@ -90,8 +92,8 @@ Done generate_notes(const Context& ctx, const std::string& id) {
 
 Done remove(const Context& ctx, const std::string& id) {
   if (!ctx.invocation.confirm) {
-    return fail(CliError::usage(
-        "Deleting a meeting removes its audio and transcript. Add --confirm."));
+    return fail(
+        CliError::usage("Deleting a meeting removes its audio and transcript. Add --confirm."));
   }
   return call_and_print_by_id(ctx, "delete_meeting", id);
 }

@@ -29,7 +29,9 @@ Done transcript(const Context& ctx, const std::string& id) {
   return print_meeting_text(ctx, id, ctx.invocation.cleaned ? "cleanedTranscript" : "transcript");
 }
 
-Done notes(const Context& ctx, const std::string& id) { return print_meeting_text(ctx, id, "notes"); }
+Done notes(const Context& ctx, const std::string& id) {
+  return print_meeting_text(ctx, id, "notes");
+}
 
 Done speakers(const Context& ctx, const std::string& id) {
   return call_and_print_by_id(ctx, "meeting_speakers", id);

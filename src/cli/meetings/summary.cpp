@@ -15,10 +15,10 @@ std::size_t text_length(const Json& record, std::string_view key) {
 
 Json summarize_meeting(const Json& record) {
   Json summary = Json::object();
-  for (const char* key : {"id", "title", "status", "createdAt", "durationSeconds", "source",
-                          "transcriptionModel", "speakerLabels", "speakerCount",
-                          "recognitionCompleteness", "recordingWarnings", "recognitionWarnings",
-                          "error"}) {
+  for (const char* key :
+       {"id", "title", "status", "createdAt", "durationSeconds", "source", "transcriptionModel",
+        "speakerLabels", "speakerCount", "recognitionCompleteness", "recordingWarnings",
+        "recognitionWarnings", "error"}) {
     summary[key] = member_or_null(record, key);
   }
   summary["transcriptChars"] = text_length(record, "transcript");

@@ -12,6 +12,7 @@ Json summarize_meeting(const Json& record);
 
 // The app's answer printed as a summary when it is a meeting record (an
 // object with a `transcript` key), as it came otherwise.
-[[nodiscard]] Done call_and_print_meeting(const Context& ctx, std::string_view command, const Json& args);
+[[nodiscard]] Done call_and_print_meeting(const Context& ctx, std::string_view command,
+                                          const Json& args);
 
 }  // namespace murmela

@@ -12,6 +12,9 @@ namespace murmela {
 inline constexpr std::uint64_t kDefaultWaitTimeoutSeconds = 14400;
 inline constexpr auto kWaitPollInterval = std::chrono::seconds(2);
 
+// The job commands (transcribe, wait, cancel) are in commands.hpp; this is
+// the wait loop they share.
+
 // While a meeting has one of these statuses, a job is still running on it.
 bool is_busy_status(std::string_view status);
 

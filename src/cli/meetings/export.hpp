@@ -13,7 +13,7 @@ std::optional<std::string> path_extension(const std::string& path);
 
 // The `format` sent to the app: from --format as typed, else from the path's
 // extension with ASCII capitals folded, else Markdown.
-[[nodiscard]] Result<std::string> export_format_for(const std::string& absolute_path,
-                                      const std::optional<std::string>& format_option);
+[[nodiscard]] Result<std::string> export_format_for(
+    const std::string& absolute_path, const std::optional<std::string>& format_option);
 
 }  // namespace murmela
