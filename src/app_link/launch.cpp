@@ -22,14 +22,24 @@ constexpr std::array kAppNames = {"Murmela", "murmela"};
 constexpr auto kPollInterval = std::chrono::milliseconds(500);
 constexpr auto kStartLimit = std::chrono::seconds(90);
 
+std::optional<std::string> app_in(const std::string& folder) {
+  for (const char* name : kAppNames) {
+    std::string candidate = join_path(folder, name);
+    if (is_regular_file(candidate)) return candidate;
+  }
+  return std::nullopt;
+}
+
 Result<std::string> find_app() {
   auto cli = platform::executable_path();
   if (!cli) return fail(CliError::failed(cli.error()));
   auto folder = parent_folder(*cli);
   if (!folder) return fail(CliError::failed("Cannot find the Murmela folder."));
-  for (const char* name : kAppNames) {
-    std::string candidate = join_path(*folder, name);
-    if (is_regular_file(candidate)) return candidate;
+  if (auto app = app_in(*folder)) return *app;
+  // Run through a link (~/.local/bin/murmela-cli), the app sits beside the
+  // file the link leads to.
+  if (auto linked = parent_folder(final_link_target(*cli)); linked && *linked != *folder) {
+    if (auto app = app_in(*linked)) return *app;
   }
   return fail(CliError::not_running(
       fmt::format("Murmela is not running, and the app was not found beside {}.", *folder)));

@@ -18,7 +18,6 @@ namespace murmela {
 
 namespace {
 
-constexpr int kMaxLinkHops = 40;
 constexpr std::string_view kTemporaryInfix = ".murmela-tmp-";
 
 std::string folder_of(const std::string& path) {
@@ -75,20 +74,6 @@ void sync_folder(const std::string& folder) {
 }
 
 }  // namespace
-
-std::string final_link_target(const std::string& path) {
-  std::string current = path;
-  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
-    struct stat info {};
-    if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return current;
-    char buffer[4096];
-    const ssize_t length = ::readlink(current.c_str(), buffer, sizeof buffer);
-    if (length <= 0 || static_cast<std::size_t>(length) == sizeof buffer) return current;
-    const std::string target(buffer, static_cast<std::size_t>(length));
-    current = target.starts_with('/') ? target : join_path(folder_of(current), target);
-  }
-  return current;
-}
 
 std::expected<void, std::string> write_atomically(const std::string& path, const std::string& text,
                                                   unsigned new_mode) {

@@ -17,10 +17,6 @@ namespace murmela {
                                                                 const std::string& text,
                                                                 unsigned new_mode = 0666);
 
-// The file a path leads to once every symbolic link on the way is followed
-// (it need not exist); the path itself when it is no link.
-std::string final_link_target(const std::string& path);
-
 // Removes what a killed writer may have left beside `path`: its temporary
 // files. Only safe while no other writer of `path` can be at work.
 void remove_stale_temporaries(const std::string& path);

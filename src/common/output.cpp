@@ -1,12 +1,21 @@
 #include "common/output.hpp"
 
+#include <cerrno>
+
 #include "common/json_writer.hpp"
 
 namespace murmela {
 
 void FileOutput::write(std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), file_);
-  std::fflush(file_);
+  if (error_ != 0) return;
+  if (std::fwrite(text.data(), 1, text.size(), file_) != text.size() || std::fflush(file_) != 0) {
+    error_ = errno != 0 ? errno : EIO;
+  }
+}
+
+int FileOutput::finish() {
+  if (error_ == 0 && std::fflush(file_) != 0) error_ = errno != 0 ? errno : EIO;
+  return error_;
 }
 
 void print_json(Output& out, const Json& value) {

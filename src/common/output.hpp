@@ -16,13 +16,19 @@ class Output {
   virtual void write(std::string_view text) = 0;
 };
 
+// Writes to a stdio stream. A failed write is remembered (the first error
+// number), so that the program can report lost output instead of success.
 class FileOutput final : public Output {
  public:
   explicit FileOutput(std::FILE* file) : file_(file) {}
   void write(std::string_view text) override;
 
+  // Flushes what is buffered; the first error number of any write, or 0.
+  int finish();
+
  private:
   std::FILE* file_;
+  int error_ = 0;
 };
 
 class StringOutput final : public Output {

@@ -95,4 +95,22 @@ std::expected<std::string, std::string> absolute_path(const std::string& argumen
   return join_path(*cwd, argument);
 }
 
+namespace {
+constexpr int kMaxLinkHops = 40;
+}  // namespace
+
+std::string final_link_target(const std::string& path) {
+  std::string current = path;
+  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+    struct stat info {};
+    if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return current;
+    char buffer[4096];
+    const ssize_t length = ::readlink(current.c_str(), buffer, sizeof buffer);
+    if (length <= 0 || static_cast<std::size_t>(length) == sizeof buffer) return current;
+    const std::string target(buffer, static_cast<std::size_t>(length));
+    current = target.starts_with('/') ? target : join_path(parent_folder(current).value_or("."), target);
+  }
+  return current;
+}
+
 }  // namespace murmela

@@ -35,6 +35,10 @@ bool same_path(std::string_view a, std::string_view b);
 // text.
 std::expected<std::string, std::string> absolute_path(const std::string& argument);
 
+// The file a path leads to once every symbolic link on the way is followed
+// (it need not exist); the path itself when it is no link.
+std::string final_link_target(const std::string& path);
+
 // The current working directory, or the system error text.
 [[nodiscard]] std::expected<std::string, std::string> current_directory();
 

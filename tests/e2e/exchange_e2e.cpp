@@ -129,6 +129,20 @@ TEST_F(Exchange, ReplyLargerThanTheCapIsCutAndUnreadable) {
       << run.err.substr(0, 200);
 }
 
+// Output that could not be written is a failure, never exit 0; a reader
+// that goes away ends the program quietly.
+TEST_F(Exchange, LostOutputIsAFailure) {
+  FakeApp app(socket_path());
+  app.on_ok("list_meetings", "[" + std::string(100000, '1') + "]");
+  auto full = run_program("/bin/sh", {"-c", "\"$0\" meetings list > /dev/full", cli}, {env, "", home.path()});
+  EXPECT_EQ(full.exit_code, 1);
+  EXPECT_EQ(full.err, "error: Cannot write the output: No space left on device (os error 28)\n");
+  auto closed = run_program("/bin/sh", {"-c", "\"$0\" meetings list | head -c 1 >/dev/null", cli},
+                            {env, "", home.path()});
+  EXPECT_EQ(closed.err, "");
+  EXPECT_EQ(closed.exit_code, 0);
+}
+
 TEST_F(Exchange, NotRunningWithNoLaunch) {
   auto run = this->run({"status", "--no-launch"});
   EXPECT_EQ(run.exit_code, 3);

@@ -131,8 +131,16 @@ TEST_F(Launch, AppErrorAfterStartIsAFailure) {
             "error: Unknown command `no_such_command`. Run `murmela-cli commands` to list them.\n");
 }
 
-TEST_F(Launch, StartedThroughALinkTheAppIsLookedForBesideTheLink) {
+TEST_F(Launch, StartedThroughALinkTheAppIsFoundBesideWhatTheLinkLeadsTo) {
   put_stand_in("murmela");
+  fs::create_directories(home / ".local/bin");
+  fs::create_symlink(cli, home / ".local/bin/murmela-cli");
+  auto run = run_program(home / ".local/bin/murmela-cli", {"ping"}, {env, "", home.path()});
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_EQ(run.out, "{\n  \"pong\": true\n}\n");
+}
+
+TEST_F(Launch, ThroughALinkWithNoAppAnywhereTheLinksFolderIsNamed) {
   fs::create_directories(home / ".local/bin");
   fs::create_symlink(cli, home / ".local/bin/murmela-cli");
   auto run = run_program(home / ".local/bin/murmela-cli", {"ping"}, {env, "", home.path()});

@@ -1,4 +1,5 @@
 #include "common/atomic_file.hpp"
+#include "common/paths.hpp"
 
 #include <filesystem>
 
