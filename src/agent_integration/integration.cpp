@@ -77,12 +77,14 @@ void remove_leftovers(const AgentEnvironment& environment) {
   }
 }
 
+// A developer's build, not an installed CLI: Cargo's target/debug|release,
+// or this project's CMake folders, build/<preset>/murmela-cli.
 bool runs_from_build_folder(const std::string& cli_path) {
   const auto parts = path_components(cli_path);
   for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
     if (parts[i] == "target" && (parts[i + 1] == "debug" || parts[i + 1] == "release")) return true;
   }
-  return false;
+  return parts.size() >= 3 && parts[parts.size() - 3] == "build";
 }
 
 }  // namespace

@@ -326,9 +326,13 @@ TEST_F(Agents, EnsureInstallsOnceAndAgainWhenTheCliMoves) {
 }
 
 TEST_F(Agents, EnsureDoesNothingFromABuildFolder) {
-  cli = copy_cli_to(home / "src/cli/target/debug");
-  EXPECT_EQ(run_agents("ensure"), json::array());
-  EXPECT_FALSE(fs::exists(data_folder()));
+  for (const char* folder : {"src/cli/target/debug", "src/murmela-cli/build/release"}) {
+    cli = copy_cli_to(home / folder);
+    EXPECT_EQ(run_agents("ensure"), json::array()) << folder;
+    EXPECT_FALSE(fs::exists(data_folder()));
+  }
+  cli = copy_cli_to(home / "build/tools/bin");  // a folder named build higher up is no build folder
+  EXPECT_EQ(line_of(run_agents("ensure"), "PATH")["state"], "added");
 }
 
 TEST_F(Agents, PathLinkAndProfileBlock) {
