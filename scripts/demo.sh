@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The main job: set up, build the release, and drive the stand-in app through
-# murmela-cli the way a person or an agent would.
+# murmela-cli the way a person or an agent would. It runs against a data
+# folder of its own, so the user's real one is never touched, and quits the
+# stand-in it started.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -8,8 +10,24 @@ scripts/setup.sh
 cmake --preset release >/dev/null
 cmake --build --preset release --target murmela-cli murmela-stand-in
 
-cli=build/release/murmela-cli
-step() { printf '\n$ murmela-cli %s\n' "$*"; "$cli" "$@"; }
+cli=$PWD/build/release/murmela-cli
+XDG_DATA_HOME=$(mktemp -d)
+export XDG_DATA_HOME
+trap '"$cli" quit --no-launch >/dev/null 2>&1 || true; rm -rf "$XDG_DATA_HOME"' EXIT
+
+# Each command is printed so that it can be pasted back into a shell.
+quoted() {
+  local word out=()
+  for word in "$@"; do
+    if [[ $word =~ ^[A-Za-z0-9_./:=@%+-]+$ ]]; then
+      out+=("$word")
+    else
+      out+=("'${word//\'/\'\\\'\'}'")
+    fi
+  done
+  printf '%s' "${out[*]}"
+}
+step() { printf '\n$ murmela-cli %s\n' "$(quoted "$@")"; "$cli" "$@"; }
 
 step version
 step status            # starts the stand-in app beside the CLI when it is not running
