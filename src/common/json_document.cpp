@@ -392,44 +392,31 @@ std::expected<JsonDocument, std::string> read_json(std::string text) {
   return JsonDocument(std::move(data));
 }
 
+char escaped_character(char letter) {
+  switch (letter) {
+    case 'b':
+      return '\b';
+    case 'f':
+      return '\f';
+    case 'n':
+      return '\n';
+    case 'r':
+      return '\r';
+    case 't':
+      return '\t';
+    default:  // the quotation mark, the backslash and the solidus stand for themselves
+      return letter;
+  }
+}
+
 std::string decode_json_string(std::string_view source) {
   std::string out;
   out.reserve(source.size());
-  for (std::size_t i = 0; i < source.size();) {
-    const std::size_t backslash = source.find('\\', i);
-    if (backslash == std::string_view::npos) {
-      out.append(source.substr(i));
-      break;
-    }
-    out.append(source.substr(i, backslash - i));
-    const char c = source[backslash + 1];
-    i = backslash + 2;
-    switch (c) {
-      case 'b':
-        out.push_back('\b');
-        continue;
-      case 'f':
-        out.push_back('\f');
-        continue;
-      case 'n':
-        out.push_back('\n');
-        continue;
-      case 'r':
-        out.push_back('\r');
-        continue;
-      case 't':
-        out.push_back('\t');
-        continue;
-      case 'u':
-        break;
-      default:
-        out.push_back(c);
-        continue;
-    }
-    std::uint32_t code_point = read_unicode_escape(source, i);
-    if (code_point >= 0xD800 && code_point <= 0xDFFF) code_point = 0xFFFD;
-    append_utf8(out, code_point);
-  }
+  walk_json_string(
+      source, [&](std::string_view run) { out.append(run); },
+      [&](std::uint32_t code_point) {
+        append_utf8(out, code_point >= 0xD800 && code_point <= 0xDFFF ? 0xFFFD : code_point);
+      });
   return out;
 }
 

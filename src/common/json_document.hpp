@@ -105,4 +105,25 @@ std::string decode_json_string(std::string_view source);
 // it is.
 std::uint32_t read_unicode_escape(std::string_view source, std::size_t& pos);
 
+// The character a one-letter escape (the letter after the backslash) stands for.
+char escaped_character(char letter);
+
+// Walks a string's accepted source: `plain` gets each run of bytes without
+// escapes, `escape` the code point of each escape (a lone surrogate as it is).
+template <typename Plain, typename Escape>
+void walk_json_string(std::string_view source, Plain plain, Escape escape) {
+  for (std::size_t i = 0; i < source.size();) {
+    const std::size_t backslash = source.find('\\', i);
+    if (backslash == std::string_view::npos) {
+      plain(source.substr(i));
+      return;
+    }
+    plain(source.substr(i, backslash - i));
+    const char letter = source[backslash + 1];
+    i = backslash + 2;
+    escape(letter == 'u' ? read_unicode_escape(source, i)
+                         : static_cast<std::uint32_t>(static_cast<unsigned char>(escaped_character(letter))));
+  }
+}
+
 }  // namespace murmela

@@ -124,47 +124,22 @@ class Layout {
   void string_source(std::string_view source) {
     std::string& out = sink_.buffer();
     out.push_back('"');
-    for (std::size_t i = 0; i < source.size();) {
-      const std::size_t backslash = source.find('\\', i);
-      if (backslash == std::string_view::npos) {
-        out.append(source.substr(i));
-        break;
-      }
-      out.append(source.substr(i, backslash - i));
-      i = backslash + 2;
-      const char c = source[backslash + 1];
-      switch (c) {
-        case '"':
-          out += "\\\"";
-          continue;
-        case '\\':
-          out += "\\\\";
-          continue;
-        case '/':
-          out.push_back('/');
-          continue;
-        case 'u':
-          break;
-        default:  // b f n r t
-          out.push_back('\\');
-          out.push_back(c);
-          continue;
-      }
-      const std::uint32_t code_point = read_unicode_escape(source, i);
-      if (code_point >= 0xD800 && code_point <= 0xDFFF) {
-        out += "\\u";
-        for (int shift = 12; shift >= 0; shift -= 4)
-          out.push_back(kHexDigits[(code_point >> shift) & 0xF]);
-      } else if (code_point < 0x80) {
-        if (needs_escape(static_cast<char>(code_point))) {
-          append_escaped_char(out, static_cast<unsigned char>(code_point));
-        } else {
-          out.push_back(static_cast<char>(code_point));
-        }
-      } else {
-        append_utf8(out, code_point);
-      }
-    }
+    walk_json_string(
+        source, [&](std::string_view run) { out.append(run); },
+        [&](std::uint32_t code_point) {
+          if (code_point >= 0xD800 && code_point <= 0xDFFF) {
+            out += "\\u";
+            for (int shift = 12; shift >= 0; shift -= 4) {
+              out.push_back(kHexDigits[(code_point >> shift) & 0xF]);
+            }
+          } else if (code_point >= 0x80) {
+            append_utf8(out, code_point);
+          } else if (needs_escape(static_cast<char>(code_point))) {
+            append_escaped_char(out, static_cast<unsigned char>(code_point));
+          } else {
+            out.push_back(static_cast<char>(code_point));
+          }
+        });
     out.push_back('"');
     sink_.maybe_flush();
   }
