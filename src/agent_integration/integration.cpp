@@ -54,17 +54,21 @@ class IntegrationLock {
     fd_ = ::open(join_path(data_folder, kLockName).c_str(),
                  O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd_ < 0) return;
-    while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    int locked;
+    while ((locked = ::flock(fd_, LOCK_EX)) != 0 && errno == EINTR) {
     }
+    held_ = locked == 0;
   }
   IntegrationLock(const IntegrationLock&) = delete;
   IntegrationLock& operator=(const IntegrationLock&) = delete;
   ~IntegrationLock() {
     if (fd_ >= 0) ::close(fd_);
   }
+  bool held() const { return held_; }
 
  private:
   int fd_ = -1;
+  bool held_ = false;
 };
 
 // What a killed earlier run may have left beside the files runs write.
@@ -100,7 +104,8 @@ Reports run_integration(IntegrationMode mode, const AgentEnvironment& environmen
   std::optional<IntegrationLock> lock;
   if (mode != IntegrationMode::Status) {
     lock.emplace(data_folder);
-    remove_leftovers(environment);
+    // Only a run that holds the lock knows no other run is mid-write.
+    if (lock->held()) remove_leftovers(environment);
   }
   Reports reports{link_cli_on_path(mode, environment)};
   if (const auto& home = environment.home) {
