@@ -19,10 +19,10 @@ sizes=${SIZES:-1 4 16 32}
 shapes=${SHAPES:-list meeting flat}
 work=$(mktemp -d)
 trap 'kill "$server" 2>/dev/null; rm -rf "$work"' EXIT
-specs=()
-for shape in $shapes; do for mib in $sizes; do specs+=("$shape:$mib"); done; done
+replies=()
+for shape in $shapes; do for mib in $sizes; do replies+=("$shape:$mib"); done; done
 
-coproc SERVER { exec python3 bench/reply_server.py "$work" "${specs[@]}"; }
+coproc SERVER { exec python3 bench/reply_server.py "$work" "${replies[@]}"; }
 server=$SERVER_PID
 read -r ready <&"${SERVER[0]}"
 [ "$ready" = ready ] || { echo "the bench app did not start" >&2; exit 1; }

@@ -60,10 +60,10 @@ def result_of(shape, mib):
 
 
 def main():
-    folder, specs = sys.argv[1], sys.argv[2:]
+    folder, wanted_replies = sys.argv[1], sys.argv[2:]
     replies = {}
-    for spec in specs:
-        shape, mib = spec.split(":")
+    for wanted in wanted_replies:
+        shape, mib = wanted.split(":")
         body = {"ok": True, "result": result_of(shape, int(mib))}
         line = json.dumps(body, ensure_ascii=False, separators=(",", ":")).encode() + b"\n"
         assert len(line) <= 32 * 1024 * 1024, "a reply larger than the CLI reads"
