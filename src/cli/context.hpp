@@ -4,6 +4,7 @@
 
 #include "app_link/app_link.hpp"
 #include "cli/invocation.hpp"
+#include "cli/progress.hpp"
 #include "common/output.hpp"
 
 namespace murmela {
@@ -14,6 +15,37 @@ struct Context {
   const Invocation& invocation;
   AppLink& app;
   Output& out;
+  Progress* progress = nullptr;  // only where standard error is a terminal
+};
+
+// The progress line of one wait, from begin() until it ends or goes out of
+// scope; nothing where the context has no progress line.
+class ShownProgress {
+ public:
+  explicit ShownProgress(const Context& ctx) : progress_(ctx.progress) {}
+  ShownProgress(const ShownProgress&) = delete;
+  ShownProgress& operator=(const ShownProgress&) = delete;
+  ~ShownProgress() { end(); }
+
+  // The first call begins the line; later ones change its status.
+  void show(std::string_view status, std::string_view meeting_id) {
+    if (progress_ == nullptr) return;
+    if (shown_) {
+      progress_->update(status);
+    } else {
+      progress_->begin(status, meeting_id);
+      shown_ = true;
+    }
+  }
+
+  void end() {
+    if (shown_) progress_->end();
+    shown_ = false;
+  }
+
+ private:
+  Progress* progress_;
+  bool shown_ = false;
 };
 
 // One app command; the app is started when needed unless --no-launch.

@@ -7,6 +7,7 @@
 
 #include "app_link/app_link.hpp"
 #include "cli/dispatch.hpp"
+#include "cli/progress.hpp"
 #include "common/system_error.hpp"
 
 using namespace murmela;
@@ -29,12 +30,14 @@ int main(int argc, char** argv) {
 
   SocketAppLink app;
   FileOutput out(stdout);
-  auto done = dispatch(Context{*invocation, app, out});
+  const auto progress = terminal_progress();
+  auto done = dispatch(Context{*invocation, app, out, progress.get()});
   if (!done) return report(done.error());
   // Output that never arrived is a failure, not a success. A reader that
   // went away (a closed pipe) is no failure of ours and stays quiet.
   if (const int error = out.finish(); error != 0 && error != EPIPE) {
-    return report(CliError::failed(fmt::format("Cannot write the output: {}", system_error_text(error))));
+    return report(
+        CliError::failed(fmt::format("Cannot write the output: {}", system_error_text(error))));
   }
   return 0;
 }

@@ -33,6 +33,7 @@ Done wait_for_meeting(const Context& ctx, const std::string& id) {
 
   using Clock = std::chrono::steady_clock;
   const auto start = Clock::now();
+  ShownProgress progress(ctx);
   for (;;) {
     auto record = call_app(ctx, "get_meeting", {{"id", id}}, false);
     if (!record) return fail(record.error());
@@ -40,6 +41,7 @@ Done wait_for_meeting(const Context& ctx, const std::string& id) {
     const std::string status = status_text ? *status_text : std::string();
 
     if (is_busy_status(status)) {
+      progress.show(status, id);
       const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start);
       if (static_cast<std::uint64_t>(elapsed.count()) >= *timeout) {
         return fail(CliError::failed(fmt::format("Still {} after {} s.", status, *timeout)));
@@ -48,6 +50,7 @@ Done wait_for_meeting(const Context& ctx, const std::string& id) {
       continue;
     }
 
+    progress.end();
     print_json(ctx.out, summarize_meeting(*record));
     if (status != "failed") return {};
     const std::string* error = string_member(*record, "error");

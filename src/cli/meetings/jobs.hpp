@@ -22,7 +22,8 @@ bool is_busy_status(std::string_view status);
 [[nodiscard]] Result<std::uint64_t> wait_timeout(const Invocation& invocation);
 
 // Polls the meeting until its job is over, then prints its summary; a meeting
-// that ended `failed` fails with its error after the summary is printed.
+// that ended `failed` fails with its error after the summary is printed. A
+// terminal shows each polled status on the progress line meanwhile.
 [[nodiscard]] Done wait_for_meeting(const Context& ctx, const std::string& id);
 
 }  // namespace murmela

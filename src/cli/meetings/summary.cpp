@@ -11,6 +11,27 @@ std::size_t text_length(const Json& record, std::string_view key) {
   return text ? code_point_count(*text) : 0;
 }
 
+// The word the progress line shows while the app holds its answer to a job
+// command until the job is done; null for commands that answer at once.
+const char* job_word(std::string_view command) {
+  if (command == "import_media") return "importing";
+  if (command == "join_meetings") return "joining";
+  if (command == "stop_meeting") return "finalizing";
+  if (command == "transcribe_meeting") return "transcribing";
+  if (command == "generate_notes") return "generating notes";
+  return nullptr;
+}
+
+Result<Json> call_waiting_for_job(const Context& ctx, std::string_view command, const Json& args) {
+  ShownProgress progress(ctx);
+  const char* word = job_word(command);
+  if (word != nullptr && !ctx.invocation.detach) {
+    const std::string* id = string_member(args, "id");
+    progress.show(word, id ? *id : std::string_view());
+  }
+  return call_app(ctx, command, args, ctx.invocation.detach);
+}
+
 }  // namespace
 
 Json summarize_meeting(const Json& record) {
@@ -27,7 +48,7 @@ Json summarize_meeting(const Json& record) {
 }
 
 Done call_and_print_meeting(const Context& ctx, std::string_view command, const Json& args) {
-  auto result = call_app(ctx, command, args, ctx.invocation.detach);
+  auto result = call_waiting_for_job(ctx, command, args);
   if (!result) return fail(result.error());
   const bool is_record = result->is_object() && result->contains("transcript");
   print_json(ctx.out, is_record ? summarize_meeting(*result) : *result);

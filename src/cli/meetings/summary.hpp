@@ -11,7 +11,9 @@ namespace murmela {
 Json summarize_meeting(const Json& record);
 
 // The app's answer printed as a summary when it is a meeting record (an
-// object with a `transcript` key), as it came otherwise.
+// object with a `transcript` key), as it came otherwise. While the app holds
+// the answer to a job command until the job is done, a terminal shows the
+// progress line.
 [[nodiscard]] Done call_and_print_meeting(const Context& ctx, std::string_view command,
                                           const Json& args);
 

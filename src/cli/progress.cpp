@@ -1,0 +1,150 @@
+#include "cli/progress.hpp"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include <pthread.h>
+#include <unistd.h>
+
+#include <fmt/format.h>
+
+#include "common/descriptor.hpp"
+
+namespace murmela {
+
+namespace {
+
+// Back to the start of the line, and everything on it gone.
+constexpr std::string_view kEraseLine = "\r\033[K";
+
+// What the interrupt handler prints: set before the handler is installed and
+// only read by it, since a handler may call nothing but write().
+std::array<char, 512> interrupted_text{};
+std::size_t interrupted_size = 0;
+
+void on_interrupt(int) {
+  [[maybe_unused]] auto written = ::write(STDERR_FILENO, interrupted_text.data(), interrupted_size);
+  // Ending the way an interrupt always ends the CLI keeps what the shell sees.
+  std::signal(SIGINT, SIG_DFL);
+  std::raise(SIGINT);
+}
+
+// The line is a courtesy: a terminal that refuses it changes nothing else.
+void draw(std::string_view text) { static_cast<void>(write_all(STDERR_FILENO, text)); }
+
+class TerminalProgress final : public Progress {
+ public:
+  ~TerminalProgress() override { end(); }
+
+  void begin(std::string_view status, std::string_view meeting_id) override {
+    end();
+    const std::string text = fmt::format("{}{}", kEraseLine, interrupted_line(meeting_id));
+    interrupted_size = std::min(text.size(), interrupted_text.size());
+    std::memcpy(interrupted_text.data(), text.data(), interrupted_size);
+    struct sigaction action {};
+    action.sa_handler = on_interrupt;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, &previous_action_);
+
+    status_ = status;
+    start_ = Clock::now();
+    stopping_ = false;
+    // The drawing thread never takes the interrupt: the handler runs on the
+    // thread that waits for the app.
+    sigset_t interrupt, previous_mask;
+    sigemptyset(&interrupt);
+    sigaddset(&interrupt, SIGINT);
+    ::pthread_sigmask(SIG_BLOCK, &interrupt, &previous_mask);
+    drawer_ = std::thread([this] { draw_until_stopped(); });
+    ::pthread_sigmask(SIG_SETMASK, &previous_mask, nullptr);
+  }
+
+  void update(std::string_view status) override {
+    {
+      std::lock_guard lock(mutex_);
+      status_ = status;
+    }
+    wake_.notify_one();
+  }
+
+  void end() override {
+    if (!drawer_.joinable()) return;
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    wake_.notify_one();
+    drawer_.join();
+    ::sigaction(SIGINT, &previous_action_, nullptr);
+    draw(kEraseLine);
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+
+  // Redraws on every change of status and once a second for the clock.
+  void draw_until_stopped() {
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+      const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start_);
+      const std::string text =
+          fmt::format("{}{}", kEraseLine, progress_line(status_, elapsed.count()));
+      const std::string shown = status_;
+      lock.unlock();
+      draw(text);
+      lock.lock();
+      const auto next_second = start_ + elapsed + std::chrono::seconds(1);
+      wake_.wait_until(lock, next_second, [&] { return stopping_ || status_ != shown; });
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::thread drawer_;
+  std::string status_;
+  Clock::time_point start_;
+  bool stopping_ = false;
+  struct sigaction previous_action_ {};
+};
+
+}  // namespace
+
+std::unique_ptr<Progress> terminal_progress() {
+  if (::isatty(STDERR_FILENO) != 1) return nullptr;
+  // A terminal that cannot erase a line would pile the redraws up.
+  const char* term = std::getenv("TERM");
+  if (term == nullptr || std::string_view(term).empty() || std::string_view(term) == "dumb") {
+    return nullptr;
+  }
+  return std::make_unique<TerminalProgress>();
+}
+
+std::string progress_line(std::string_view status, long long elapsed_seconds) {
+  const long long hours = elapsed_seconds / 3600;
+  const long long minutes = elapsed_seconds / 60 % 60;
+  const long long seconds = elapsed_seconds % 60;
+  if (hours > 0) return fmt::format("{} {}:{:02}:{:02}", status, hours, minutes, seconds);
+  return fmt::format("{} {}:{:02}", status, minutes, seconds);
+}
+
+std::string interrupted_line(std::string_view meeting_id) {
+  if (meeting_id.empty()) {
+    return "Stopped waiting; the job goes on in Murmela. Find its meeting with `murmela-cli "
+           "meetings list`, then follow it with `murmela-cli meetings wait <id>` or stop it with "
+           "`murmela-cli meetings cancel <id>`.\n";
+  }
+  return fmt::format(
+      "Stopped waiting; the job goes on in Murmela. Follow it with `murmela-cli meetings wait {0}` "
+      "or stop it with `murmela-cli meetings cancel {0}`.\n",
+      meeting_id);
+}
+
+}  // namespace murmela

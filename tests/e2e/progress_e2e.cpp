@@ -1,0 +1,134 @@
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <regex>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "stand_in_fixture.hpp"
+#include "terminal_run.hpp"
+
+using namespace testing_support;
+using nlohmann::json;
+
+namespace {
+
+// Long jobs at a terminal: a status line on standard error, redrawn in place
+// and erased before the result, against the stand-in whose jobs move on only
+// when the test steps them.
+class Progress : public StandIn {
+ protected:
+  std::unique_ptr<TerminalRun> at_terminal(std::vector<std::string> args,
+                                           const char* term = "xterm") {
+    args.push_back("--no-launch");
+    auto terminal_env = env;
+    if (term != nullptr) terminal_env["TERM"] = term;
+    return std::make_unique<TerminalRun>(kCliPath, args, terminal_env, home.path());
+  }
+
+  TerminalRun::Ended stepped_to_the_end(TerminalRun& run) {
+    for (int i = 0; i < 5000 && run.running(); ++i) {
+      step();
+      run.read_ready();
+    }
+    return run.finish();
+  }
+
+  std::string first_meeting() { return cli_json({"meetings", "list"})[0]["id"]; }
+};
+
+// Everything the line drew, each draw taken back: what stays on the screen.
+std::string left_on_screen(const std::string& terminal) {
+  static const std::regex kDraw("\r\x1b\\[K([a-z ]+ [0-9]+:[0-9]{2})?");
+  return std::regex_replace(terminal, kDraw, "");
+}
+
+TEST_F(Progress, ABlockingJobShowsItsStatusThenLeavesTheScreenAsBefore) {
+  const std::string id = first_meeting();
+  auto run = at_terminal({"meetings", "transcribe", id});
+  ASSERT_TRUE(run->wait_for_terminal("\r\x1b[Ktranscribing 0:0"));
+  const auto ended = stepped_to_the_end(*run);
+
+  EXPECT_EQ(ended.exit_code, 0) << ended.terminal;
+  auto summary = json::parse(ended.out);
+  EXPECT_EQ(summary["id"], id);
+  EXPECT_EQ(summary["status"], "ready");
+  EXPECT_TRUE(ended.terminal.ends_with("\r\x1b[K")) << ended.terminal;
+  EXPECT_EQ(left_on_screen(ended.terminal), "");
+}
+
+TEST_F(Progress, WaitShowsTheAppsStatusAndAnInterruptTellsHowToFollowTheJob) {
+  const std::string id = first_meeting();
+  cli_json({"meetings", "transcribe", id, "--detach"});
+  auto run = at_terminal({"meetings", "wait", id.substr(0, 6)});
+  ASSERT_TRUE(run->wait_for_terminal("transcribing 0:0"));
+  run->interrupt();
+  const auto ended = run->finish();
+
+  EXPECT_EQ(ended.signal, SIGINT);
+  EXPECT_EQ(ended.out, "");
+  EXPECT_EQ(left_on_screen(ended.terminal),
+            "Stopped waiting; the job goes on in Murmela. Follow it with `murmela-cli meetings "
+            "wait " +
+                id + "` or stop it with `murmela-cli meetings cancel " + id + "`.\r\n");
+  EXPECT_EQ(cli_json({"meetings", "show", id})["status"], "transcribing");
+}
+
+// An app that takes requests and never answers: the CLI waits as long as
+// the test wants, whatever the command.
+class SilentApp : public CliTest {
+ protected:
+  int listener = -1;
+
+  void SetUp() override {
+    std::filesystem::create_directories(data_folder());
+    listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socket_path().c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 8), 0);
+  }
+  void TearDown() override { ::close(listener); }
+};
+
+TEST_F(SilentApp, AnInterruptedJobWhoseMeetingIsNotKnownYetPointsToTheList) {
+  auto run = TerminalRun(
+      kCliPath, {"meetings", "import", "talk.wav", "--no-launch"},
+      [&] {
+        auto e = env;
+        e["TERM"] = "xterm";
+        return e;
+      }(),
+      home.path());
+  ASSERT_TRUE(run.wait_for_terminal("\r\x1b[Kimporting 0:0"));
+  run.interrupt();
+  const auto ended = run.finish();
+  EXPECT_EQ(ended.signal, SIGINT);
+  EXPECT_EQ(left_on_screen(ended.terminal),
+            "Stopped waiting; the job goes on in Murmela. Find its meeting with `murmela-cli "
+            "meetings list`, then follow it with `murmela-cli meetings wait <id>` or stop it with "
+            "`murmela-cli meetings cancel <id>`.\r\n");
+}
+
+// Where the line cannot be drawn, or nobody looks, nothing changes at all.
+TEST_F(Progress, NoLineWithoutATerminalThatCanRedraw) {
+  const std::string id = first_meeting();
+  for (const char* term : {static_cast<const char*>(nullptr), "dumb"}) {
+    auto run = at_terminal({"meetings", "transcribe", id}, term);
+    const auto ended = stepped_to_the_end(*run);
+    EXPECT_EQ(ended.exit_code, 0);
+    EXPECT_EQ(ended.terminal, "") << (term ? term : "no TERM");
+  }
+  const auto piped = run_stepping({"meetings", "transcribe", id});
+  EXPECT_EQ(piped.exit_code, 0);
+  EXPECT_EQ(piped.err, "");
+  EXPECT_EQ(json::parse(piped.out)["status"], "ready");
+}
+
+}  // namespace

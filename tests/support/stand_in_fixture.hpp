@@ -1,0 +1,99 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "cli_fixture.hpp"
+
+namespace testing_support {
+
+// The stand-in app started by the test itself, in the test's HOME; the CLI
+// talks to it with --no-launch. Its jobs move on only when the test steps
+// them, so no test depends on how fast the machine is.
+class StandIn : public CliTest {
+ protected:
+  pid_t app = -1;
+
+  virtual const char* step_setting() const { return "manual"; }
+
+  void SetUp() override {
+    env["MURMELA_STAND_IN_STEP_MS"] = step_setting();
+    app = start();
+    ASSERT_TRUE(answers_ping());
+  }
+
+  // Asks until the app answers (it may still be starting), for a generous
+  // while on a busy machine.
+  bool answers_ping() {
+    for (int i = 0; i < 3000; ++i) {
+      if (run({"ping", "--no-launch"}).exit_code == 0) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+
+  void step() { EXPECT_EQ(run({"invoke", "stand_in_step", "--no-launch"}).exit_code, 0); }
+
+  // Runs a command that waits for a job, moving the job on until it returns.
+  RunResult run_stepping(std::vector<std::string> args) {
+    args.push_back("--no-launch");
+    std::atomic<bool> done{false};
+    RunResult result;
+    std::thread command([&] {
+      result = run(args);
+      done = true;
+    });
+    for (int i = 0; i < 5000 && !done; ++i) {
+      step();
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    command.join();
+    return result;
+  }
+
+  nlohmann::json stepped_json(const std::vector<std::string>& args) {
+    auto result = run_stepping(args);
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    return nlohmann::json::parse(result.out, nullptr, false);
+  }
+
+  void TearDown() override {
+    if (app > 0) {
+      run({"quit", "--no-launch"});
+      int status = 0;
+      ::waitpid(app, &status, 0);
+    }
+  }
+
+  pid_t start() const {
+    std::vector<std::string> env_text;
+    for (const auto& [k, v] : env) env_text.push_back(k + "=" + v);
+    std::vector<char*> envp;
+    for (auto& e : env_text) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::string program = kStandInPath, flag = "--startup";
+    char* argv[] = {program.data(), flag.data(), nullptr};
+    pid_t pid = -1;
+    posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, envp.data());
+    return pid;
+  }
+
+  nlohmann::json cli_json(const std::vector<std::string>& args) {
+    std::vector<std::string> all = args;
+    all.push_back("--no-launch");
+    auto result = run(all);
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    return nlohmann::json::parse(result.out, nullptr, false);
+  }
+};
+
+}  // namespace testing_support
