@@ -4,7 +4,9 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build nlohmann-json3-dev libfmt-dev libgtest-dev
-          libtomlplusplus-dev poppler-utils)
+          libtomlplusplus-dev poppler-utils
+          # the tests of the completions, the manual page and the package
+          bash-completion zsh fish groff-base lintian)
 
 missing=()
 for p in "${packages[@]}"; do

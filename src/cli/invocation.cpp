@@ -6,22 +6,41 @@
 
 namespace murmela {
 
+namespace {
+
+// The arguments that are flags wherever they stand; each sets one thing.
+struct Flag {
+  std::string_view argument;
+  void (*apply)(Invocation&);
+};
+
+constexpr Flag kFlags[] = {
+    {"-h", [](Invocation& i) { i.words.push_back("help"); }},
+    {"--help", [](Invocation& i) { i.words.push_back("help"); }},
+    {"-V", [](Invocation& i) { i.words.push_back("version"); }},
+    {"--version", [](Invocation& i) { i.words.push_back("version"); }},
+    {"--yes", [](Invocation& i) { i.confirm = true; }},
+    {"--confirm", [](Invocation& i) { i.confirm = true; }},
+    {"--detach", [](Invocation& i) { i.detach = true; }},
+    {"--cleaned", [](Invocation& i) { i.cleaned = true; }},
+    {"--no-launch", [](Invocation& i) { i.no_launch = true; }},
+};
+
+const Flag* flag_named(std::string_view argument) {
+  for (const Flag& flag : kFlags) {
+    if (flag.argument == argument) return &flag;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 Result<Invocation> scan(std::span<const std::string> arguments) {
   Invocation invocation;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
-    if (argument == "-h" || argument == "--help") {
-      invocation.words.push_back("help");
-    } else if (argument == "-V" || argument == "--version") {
-      invocation.words.push_back("version");
-    } else if (argument == "--yes" || argument == "--confirm") {
-      invocation.confirm = true;
-    } else if (argument == "--detach") {
-      invocation.detach = true;
-    } else if (argument == "--cleaned") {
-      invocation.cleaned = true;
-    } else if (argument == "--no-launch") {
-      invocation.no_launch = true;
+    if (const Flag* flag = flag_named(argument)) {
+      flag->apply(invocation);
     } else if (argument.size() >= 3 && argument.starts_with("--")) {
       const std::string_view body = std::string_view(argument).substr(2);
       if (auto equals = body.find('='); equals != std::string_view::npos) {
@@ -37,6 +56,12 @@ Result<Invocation> scan(std::span<const std::string> arguments) {
     }
   }
   return invocation;
+}
+
+std::vector<std::string_view> flag_arguments() {
+  std::vector<std::string_view> flags;
+  for (const Flag& flag : kFlags) flags.push_back(flag.argument);
+  return flags;
 }
 
 std::optional<std::uint64_t> parse_unsigned(std::string_view text) {

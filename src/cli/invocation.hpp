@@ -32,6 +32,10 @@ struct Invocation {
 // whatever it looks like. Fails only for an option with nothing after it.
 [[nodiscard]] Result<Invocation> scan(std::span<const std::string> arguments);
 
+// Every argument that scan takes as a flag, in the order it tests them:
+// "-h", "--help", ..., "--no-launch". Any other `--name` takes a value.
+std::vector<std::string_view> flag_arguments();
+
 // A decimal whole number as typed for --limit and --timeout: an optional
 // leading '+', then one or more ASCII digits and nothing else, at most
 // 18446744073709551615.

@@ -1,0 +1,356 @@
+#include "docs/completions.hpp"
+
+#include <algorithm>
+#include <map>
+#include <string_view>
+#include <vector>
+
+#include <fmt/format.h>
+#include <fmt/ranges.h>
+
+#include "cli/command_lines.hpp"
+#include "cli/invocation.hpp"
+#include "common/version.hpp"
+
+namespace murmela {
+
+namespace {
+
+// What the completion functions look up, each a table from a key to one
+// line of words: the key is the command words typed so far, space-joined
+// ("" before the first). Values are spelled for the drivers: "@id", "@file",
+// "@key", "@pair", "@text", or "=a,b,c" for a choice.
+struct Tables {
+  std::vector<std::pair<std::string, std::string>> next_words;  // in help order
+  std::map<std::string, std::string> arguments;
+  std::map<std::string, std::string> options;
+  std::map<std::string, std::string> option_values;  // key "meetings export --format"
+};
+
+std::string spelled(const ValueSpec& value) {
+  switch (value.kind) {
+    case ValueKind::Choice:
+      return fmt::format("={}", fmt::join(value.choices, ","));
+    case ValueKind::MeetingId:
+      return "@id";
+    case ValueKind::Path:
+      return "@file";
+    case ValueKind::SettingKey:
+      return "@key";
+    case ValueKind::SettingPair:
+      return "@pair";
+    case ValueKind::Text:
+      break;
+  }
+  return "@text";
+}
+
+void add_next_word(Tables& tables, const std::string& key, const std::string& word) {
+  auto found = std::find_if(tables.next_words.begin(), tables.next_words.end(),
+                            [&](const auto& entry) { return entry.first == key; });
+  if (found == tables.next_words.end()) {
+    tables.next_words.emplace_back(key, word);
+    return;
+  }
+  const std::string padded = " " + found->second + " ";
+  if (padded.find(" " + word + " ") == std::string::npos) found->second += " " + word;
+}
+
+Tables tables_of(const std::vector<CommandLine>& commands) {
+  Tables tables;
+  for (const CommandLine& command : commands) {
+    std::string key;
+    for (const std::string& word : command.words) {
+      add_next_word(tables, key, word);
+      key += key.empty() ? word : " " + word;
+    }
+    std::vector<std::string> arguments;
+    for (const ValueSpec& argument : command.arguments) arguments.push_back(spelled(argument));
+    if (command.last_argument_repeats) arguments.push_back("...");
+    if (!arguments.empty()) tables.arguments[key] = fmt::format("{}", fmt::join(arguments, " "));
+
+    std::vector<std::string> names;
+    for (const OptionSpec& option : command.options) {
+      names.push_back("--" + option.name);
+      if (option.value) tables.option_values[key + " --" + option.name] = spelled(*option.value);
+    }
+    if (!names.empty()) tables.options[key] = fmt::format("{}", fmt::join(names, " "));
+  }
+  return tables;
+}
+
+// Keys and words hold only letters, digits, '-', '=', ',', '@', '.' and
+// spaces, so single quotes are all the quoting they need.
+template <typename Entries>
+std::string case_function(std::string_view name, const Entries& entries) {
+  std::string text = fmt::format("{}() {{\n  case $1 in\n", name);
+  for (const auto& [key, words] : entries)
+    text += fmt::format("    '{}') echo '{}' ;;\n", key, words);
+  return text + "  esac\n}\n";
+}
+
+template <typename Entries>
+std::string fish_function(std::string_view name, const Entries& entries) {
+  std::string text = fmt::format("function {}\n    switch \"$argv[1]\"\n", name);
+  for (const auto& [key, words] : entries) {
+    text += fmt::format("        case '{}'\n            echo '{}'\n", key, words);
+  }
+  return text + "    end\nend\n";
+}
+
+std::string flag_pattern(std::string_view separator) {
+  return fmt::format("{}", fmt::join(flag_arguments(), separator));
+}
+
+const Tables& tables() {
+  static const Tables tables = tables_of(documented_commands());
+  return tables;
+}
+
+std::string posix_tables(std::string_view prefix) {
+  const Tables& t = tables();
+  return case_function(fmt::format("{}_next_words", prefix), t.next_words) +
+         case_function(fmt::format("{}_arguments", prefix), t.arguments) +
+         case_function(fmt::format("{}_options", prefix), t.options) +
+         case_function(fmt::format("{}_option_value", prefix), t.option_values);
+}
+
+// {0}: the shell; {1}: the version.
+constexpr std::string_view kHeader =
+    "# {0} completions for murmela-cli {1}, made from its help text when it was built.\n";
+
+// Meeting IDs and setting keys from the running app's pretty-printed JSON:
+// the IDs sit four spaces deep in the meeting list, the keys two deep in the
+// settings object. Shared by bash and zsh.
+constexpr std::string_view kPosixValues = R"SH(
+# Prints the candidates of one value spelling, one per line.
+_murmela_cli_values() {
+  local program=$1
+  case $program in "~/"*) program=$HOME/${program#"~/"} ;; esac
+  case $2 in
+    @id)
+      echo latest
+      "$program" meetings list --no-launch 2>/dev/null |
+        sed -n 's/^    "id": "\([^"\\]*\)",\{0,1\}$/\1/p' ;;
+    @key)
+      "$program" settings get --no-launch 2>/dev/null | sed -n 's/^  "\([^"\\]*\)": .*/\1/p' ;;
+    @pair)
+      _murmela_cli_values "$program" @key | sed 's/$/=/' ;;
+    '='*)  # quoted: zsh would read =* as a command's path
+      echo "${2#=}" | tr ',' '\n' ;;
+  esac
+}
+
+# Reads the words before the cursor: sets _murmela_cli_key (the command
+# words), _murmela_cli_rest (how many arguments follow them) and
+# _murmela_cli_option (an option still waiting for its value).
+_murmela_cli_read() {
+  _murmela_cli_key= _murmela_cli_rest=0 _murmela_cli_option=
+  local word
+  for word in "$@"; do
+    if [ -n "$_murmela_cli_option" ]; then _murmela_cli_option=; continue; fi
+    case $word in
+      @FLAGS@) continue ;;
+      --*=*) continue ;;
+      --?*) _murmela_cli_option=$word; continue ;;
+    esac
+    [ -z "$_murmela_cli_key" ] && [ "$word" = meeting ] && word=meetings
+    if [ "$_murmela_cli_rest" -eq 0 ] &&
+       case " $(_murmela_cli_next_words "$_murmela_cli_key") " in *" $word "*) true ;; *) false ;; esac
+    then
+      _murmela_cli_key=${_murmela_cli_key:+$_murmela_cli_key }$word
+    else
+      _murmela_cli_rest=$((_murmela_cli_rest + 1))
+    fi
+  done
+}
+
+# The value spelling for what the cursor is on, after _murmela_cli_read;
+# $1 is the word under the cursor.
+_murmela_cli_spec() {
+  if [ -n "$_murmela_cli_option" ]; then
+    _murmela_cli_option_value "$_murmela_cli_key $_murmela_cli_option"
+    return
+  fi
+  case $1 in
+    -*) echo "=$(_murmela_cli_options "$_murmela_cli_key" | tr ' ' ',')${_murmela_cli_key:+,}--no-launch,--help"
+        return ;;
+  esac
+  local next
+  next=$(_murmela_cli_next_words "$_murmela_cli_key")
+  if [ "$_murmela_cli_rest" -eq 0 ] && [ -n "$next" ]; then
+    echo "=$(echo "$next" | tr ' ' ',')"
+    return
+  fi
+  set -- $(_murmela_cli_arguments "$_murmela_cli_key")
+  local index=$((_murmela_cli_rest + 1))
+  # "..." after the last argument: it repeats.
+  if [ $# -ge 2 ] && eval "[ \"\${$#}\" = ... ]" && [ "$index" -ge $# ]; then
+    index=$(($# - 1))
+  fi
+  if [ "$index" -le $# ]; then eval "echo \"\${$index}\""; fi
+}
+)SH";
+
+constexpr std::string_view kBashDriver = R"SH(
+_murmela_cli() {
+  local cur words cword
+  if declare -F _get_comp_words_by_ref >/dev/null; then
+    # Keeps --name=value and key=value in one word.
+    _get_comp_words_by_ref -n =: -w words -i cword cur
+  else
+    words=("${COMP_WORDS[@]}") cword=$COMP_CWORD cur=${COMP_WORDS[COMP_CWORD]}
+  fi
+  _murmela_cli_read "${words[@]:1:cword-1}"
+  local spec
+  spec=$(_murmela_cli_spec "$cur")
+  COMPREPLY=()
+  case $spec in
+    @text | "") ;;
+    @file)
+      if declare -F _filedir >/dev/null; then
+        _filedir
+      else
+        compopt -o filenames 2>/dev/null
+        mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+      fi ;;
+    *)
+      [ "$spec" = @pair ] && compopt -o nospace 2>/dev/null
+      mapfile -t COMPREPLY < <(compgen -W "$(_murmela_cli_values "${words[0]}" "$spec")" -- "$cur") ;;
+  esac
+}
+complete -F _murmela_cli murmela-cli
+)SH";
+
+constexpr std::string_view kZshDriver = R"SH(
+_murmela_cli_main() {
+  _murmela_cli_read "${(@)words[2,CURRENT-1]}"
+  local spec
+  spec=$(_murmela_cli_spec "${words[CURRENT]}")
+  case $spec in
+    @text | "") return 1 ;;
+    @file) _files ;;
+    @pair)
+      local -a keys
+      keys=(${(f)"$(_murmela_cli_values "${words[1]}" @key)"})
+      compadd -S = -- $keys ;;
+    *)
+      local -a candidates
+      candidates=(${(f)"$(_murmela_cli_values "${words[1]}" "$spec")"})
+      compadd -- $candidates ;;
+  esac
+}
+
+_murmela_cli_main "$@"
+)SH";
+
+constexpr std::string_view kFishDriver = R"FISH(
+function __murmela_cli_values
+    set -l program $argv[1]
+    switch $argv[2]
+        case @id
+            echo latest
+            $program meetings list --no-launch 2>/dev/null | string replace -rf '^    "id": "([^"\\\\]*)",?$' '$1'
+        case @key
+            $program settings get --no-launch 2>/dev/null | string replace -rf '^  "([^"\\\\]*)": .*' '$1'
+        case @pair
+            __murmela_cli_values $program @key | string replace -r '$' '='
+        case '=*'
+            string split , -- (string sub -s 2 -- $argv[2])
+    end
+end
+
+function __murmela_cli_complete
+    set -l tokens (commandline -opc)
+    set -l current (commandline -ct)
+    set -l key ''
+    set -l rest 0
+    set -l option ''
+    for word in $tokens[2..-1]
+        if test -n "$option"
+            set option ''
+            continue
+        end
+        switch $word
+            case @FLAGS@
+                continue
+            case '--*=*'
+                continue
+            case '--?*'
+                set option $word
+                continue
+        end
+        if test -z "$key" -a "$word" = meeting
+            set word meetings
+        end
+        if test $rest -eq 0; and contains -- $word (string split ' ' -- (__murmela_cli_next_words "$key"))
+            set key (string trim -- "$key $word")
+        else
+            set rest (math $rest + 1)
+        end
+    end
+
+    set -l spec
+    if test -n "$option"
+        set spec (__murmela_cli_option_value "$key $option")
+    else if string match -q -- '-*' $current
+        set -l options (string split ' ' -- (__murmela_cli_options "$key")) --no-launch --help
+        set spec "="(string join , -- $options)
+    else
+        set -l next (__murmela_cli_next_words "$key")
+        if test $rest -eq 0 -a -n "$next"
+            set spec "="(string replace -a ' ' , -- $next)
+        else
+            set -l arguments (string split ' ' -- (__murmela_cli_arguments "$key"))
+            set -l index (math $rest + 1)
+            # "..." after the last argument: it repeats.
+            if test (count $arguments) -ge 2; and test "$arguments[-1]" = ...; and test $index -ge (count $arguments)
+                set index (math (count $arguments) - 1)
+            end
+            if test $index -le (count $arguments)
+                set spec $arguments[$index]
+            end
+        end
+    end
+
+    switch "$spec"
+        case '' @text
+        case @file
+            __fish_complete_path $current
+        case '*'
+            __murmela_cli_values $tokens[1] $spec
+    end
+end
+
+complete -c murmela-cli -f -a '(__murmela_cli_complete)'
+)FISH";
+
+std::string with_flags(std::string_view driver, std::string_view separator) {
+  std::string text(driver);
+  text.replace(text.find("@FLAGS@"), 7, flag_pattern(separator));
+  return text;
+}
+
+}  // namespace
+
+std::string bash_completion() {
+  return fmt::format(fmt::runtime(kHeader), "bash", kCliVersion) + posix_tables("_murmela_cli") +
+         with_flags(kPosixValues, "|") + std::string(kBashDriver);
+}
+
+std::string zsh_completion() {
+  return "#compdef murmela-cli\n" + fmt::format(fmt::runtime(kHeader), "zsh", kCliVersion) +
+         posix_tables("_murmela_cli") + with_flags(kPosixValues, "|") + std::string(kZshDriver);
+}
+
+std::string fish_completion() {
+  const Tables& t = tables();
+  return fmt::format(fmt::runtime(kHeader), "fish", kCliVersion) +
+         fish_function("__murmela_cli_next_words", t.next_words) +
+         fish_function("__murmela_cli_arguments", t.arguments) +
+         fish_function("__murmela_cli_options", t.options) +
+         fish_function("__murmela_cli_option_value", t.option_values) +
+         with_flags(kFishDriver, " ");
+}
+
+}  // namespace murmela

@@ -1,0 +1,212 @@
+#include "docs/man_page.hpp"
+
+#include <set>
+#include <string_view>
+
+#include <fmt/format.h>
+
+#include "agent_integration/json_targets.hpp"
+#include "cli/command_lines.hpp"
+#include "cli/invocation.hpp"
+#include "common/version.hpp"
+
+namespace murmela {
+
+namespace {
+
+// Text as roff shows it literally: backslashes escaped, hyphens as minus
+// signs (so that options can be copied), and no line starting as a request.
+std::string roff(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\\') {
+      out += "\\e";
+    } else if (c == '-') {
+      out += "\\-";
+    } else {
+      out += c;
+    }
+  }
+  if (out.starts_with('.') || out.starts_with('\'')) out.insert(0, "\\&");
+  return out;
+}
+
+std::string_view trimmed_end(std::string_view text) {
+  while (text.ends_with(' ')) text.remove_suffix(1);
+  return text;
+}
+
+struct FlagText {
+  std::string_view flags;  // as the page lists them
+  std::vector<std::string_view> arguments;
+  std::string_view text;
+};
+
+const std::vector<FlagText> kFlagTexts = {
+    {"-h, --help", {"-h", "--help"}, "Print the help text; the same as the command help."},
+    {"-V, --version",
+     {"-V", "--version"},
+     "Print the version line; the same as the command version."},
+    {"--no-launch",
+     {"--no-launch"},
+     "Never start Murmela: when it is not running, fail with exit status 3."},
+    {"--detach",
+     {"--detach"},
+     "Return as soon as the app has started a long job, instead of waiting for its end; "
+     "follow it with meetings wait."},
+    {"--confirm, --yes",
+     {"--confirm", "--yes"},
+     "Allow a destructive command (meetings delete, meetings labels)."},
+    {"--cleaned",
+     {"--cleaned"},
+     "Use the cleaned transcript (meetings transcript, meetings export)."},
+};
+
+std::expected<void, std::string> check_every_flag_described() {
+  std::set<std::string_view> described;
+  for (const auto& flag : kFlagTexts)
+    described.insert(flag.arguments.begin(), flag.arguments.end());
+  for (std::string_view flag : flag_arguments()) {
+    if (!described.contains(flag)) {
+      return std::unexpected(fmt::format("the manual page does not describe the flag {}", flag));
+    }
+  }
+  return {};
+}
+
+void append_commands(std::string& page) {
+  page += ".SH COMMANDS\n.nh\n";
+  std::string section, syntax;
+  for (const CommandLine& command : documented_commands()) {
+    if (command.section != section) {
+      section = command.section;
+      page += fmt::format(".SS {}\n", roff(section));
+      if (!command.section_note.empty()) page += fmt::format("{}\n", roff(command.section_note));
+    }
+    if (command.syntax == syntax) continue;  // alternatives of one line
+    syntax = command.syntax;
+    const std::string_view words =
+        trimmed_end(std::string_view(syntax).substr(0, syntax.size() - command.usage.size()));
+    page += fmt::format(".TP\n\\fB{}\\fR", roff(words));
+    if (!command.usage.empty()) page += fmt::format(" \\fI{}\\fR", roff(command.usage));
+    page += command.summary.empty() ? "\n\\&\n" : fmt::format("\n{}\n", roff(command.summary));
+  }
+}
+
+void append_files(std::string& page) {
+  page += R"(.SH FILES
+.TP
+.I $XDG_DATA_HOME/Murmela/cli.sock
+The socket of the running app. The data folder is
+.I $XDG_DATA_HOME/Murmela
+when that variable holds an absolute path, else
+.IR ~/.local/share/Murmela .
+.TP
+.I $XDG_DATA_HOME/Murmela/agent\-integration.json
+What the last agents install or remove did: the CLI path it registered.
+.TP
+.I $XDG_DATA_HOME/Murmela/agent\-integration.lock
+Held while agents install or remove edits files, so that two runs never interleave.
+.TP
+.I ~/.local/bin/murmela\-cli
+The link to the CLI that agents install makes when no folder on PATH holds the CLI.
+.TP
+.I ~/.zprofile
+Gets a line adding ~/.local/bin to PATH when no zsh start-up file mentions it.
+.TP
+.I ~/.claude.json
+Claude Code's configuration, changed only through the claude command (claude mcp add and remove).
+.TP
+.I $CODEX_HOME/config.toml
+Codex's configuration (\fI~/.codex/config.toml\fR without CODEX_HOME): the table [mcp_servers.murmela].
+)";
+  for (const JsonTarget& target : json_targets("~")) {
+    page += fmt::format(".TP\n.I {}\n{}'s configuration: the member murmela of {}.\n",
+                        roff(target.file), roff(target.target), roff(target.servers_key));
+  }
+}
+
+}  // namespace
+
+std::expected<std::string, std::string> man_page() {
+  if (auto checked = check_every_flag_described(); !checked) {
+    return std::unexpected(checked.error());
+  }
+  std::string page = fmt::format(R"(.TH MURMELA\-CLI 1 "" "murmela\-cli {}" "User Commands"
+.SH NAME
+murmela\-cli \- control Murmela from a terminal, script or agent
+.SH SYNOPSIS
+.B murmela\-cli
+.I command
+.RI [ arguments ]
+.RI [ options ]
+.SH DESCRIPTION
+.B murmela\-cli
+is the command\-line companion of Murmela, an app for dictation and for
+recording, transcribing and taking notes on meetings.
+The CLI owns no data: each command becomes one or a few requests to the
+running app over a Unix socket, and the answer prints on standard output as
+JSON with two\-space indentation and keys in byte order (a few commands print
+text).
+When the app is not running, the CLI starts it in the background and waits
+for it, unless \fB\-\-no\-launch\fR is given.
+Errors are one line on standard error, starting with \fBerror:\fR.
+.PP
+Flags and options may stand anywhere on the line, as
+\fB\-\-name value\fR or \fB\-\-name=value\fR.
+Meeting IDs accept a full ID, a unique prefix, or \fBlatest\fR for the most
+recently started meeting.
+.PP
+When standard error is a terminal, commands that wait for a long job show
+one status line there, erased before the result prints; an interrupt then
+leaves the job running in the app and says how to follow or stop it.
+.SH OPTIONS
+)",
+                                 kCliVersion);
+  for (const FlagText& flag : kFlagTexts) {
+    page += fmt::format(".TP\n.B {}\n{}\n", roff(flag.flags), roff(flag.text));
+  }
+  append_commands(page);
+  page += R"(.SH EXIT STATUS
+.TP
+.B 0
+Success.
+.TP
+.B 1
+The command or the app failed, or the output could not be written.
+.TP
+.B 2
+Usage error: the command line names nothing known or lacks a value; a hint
+line follows the error.
+.TP
+.B 3
+Murmela is not running and could not be started (or \fB\-\-no\-launch\fR was given).
+.SH ENVIRONMENT
+.TP
+.B HOME
+The user's home folder: the data folder and every agent configuration are found from it.
+.TP
+.B XDG_DATA_HOME
+When an absolute path, the folder that holds the app's data folder
+.IR Murmela .
+.TP
+.B CODEX_HOME
+Codex's folder, when set; otherwise
+.IR ~/.codex .
+.TP
+.B PATH
+Searched by agents install for a folder that already holds the CLI, and for the claude command.
+.TP
+.B TERM
+The status line of long jobs is drawn only on a terminal whose TERM is set and not
+.BR dumb .
+)";
+  append_files(page);
+  page += R"(.SH SEE ALSO
+.B murmela\-cli guide
+prints how coding agents should use Murmela through the CLI.
+)";
+  return page;
+}
+
+}  // namespace murmela
