@@ -231,11 +231,10 @@ TEST(ManPage, RendersWithoutWarningsAndListsWhatItMust) {
   EXPECT_EQ(lint.err, "");
 
   const std::string page = read_file_text(kManPage);
-  auto roff = [](std::string text) {
-    for (std::size_t at = 0; (at = text.find('-', at)) != std::string::npos; at += 2) {
-      text.insert(at, "\\");
-    }
-    return text;
+  auto roff = [](std::string_view text) {
+    std::string escaped;
+    for (char c : text) escaped += c == '-' ? std::string("\\-") : std::string(1, c);
+    return escaped;
   };
   for (const CommandLine& command : documented_commands()) {
     const std::string shown =
