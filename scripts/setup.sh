@@ -5,6 +5,10 @@ set -euo pipefail
 
 packages=(g++ cmake ninja-build nlohmann-json3-dev libfmt-dev libgtest-dev
           libtomlplusplus-dev poppler-utils
+          # the stand-in app: real audio and offline English speech recognition
+          libsndfile1-dev libsamplerate0-dev libpocketsphinx-dev pocketsphinx-en-us pkg-config
+          # speech for the recogniser's tests
+          flite
           # the tests of the completions, the manual page and the package
           bash-completion zsh fish groff-base lintian)
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "common/version.hpp"
+#include "recognizer.hpp"
 
 namespace stand_in {
 
@@ -228,8 +229,13 @@ bool App::model_installed(const std::string& id) const {
 Json App::diagnostics() {
   return {{"app", "Murmela stand-in"},
           {"note",
-           "This is a stand-in app for development and testing: it recognises no speech, "
-           "and its meetings live in memory only."},
+           "This is a stand-in app for development and testing; its meetings live in memory "
+           "only."},
+          {"speechRecognition",
+           recognizer_installed()
+               ? "pocketsphinx-en-us: imported audio is recognised (English)"
+               : "pocketsphinx-en-us is not installed: transcripts are made up (apt-get install "
+                 "pocketsphinx-en-us)"},
           {"dataFolder", data_folder_},
           {"socket", socket_path_},
           {"pid", ::getpid()},

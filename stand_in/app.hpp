@@ -66,6 +66,9 @@ class App {
   Answer import_media(const Args& args);
   Answer join_meetings(const Args& args);
   Answer transcribe_meeting(const Args& args, bool detach, Lock& lock);
+  void transcribe(Meeting& meeting, const std::string& model, bool labels,
+                  std::optional<std::string> failure = {});
+  std::shared_ptr<BackgroundJob> start_recognition(std::shared_ptr<const Audio> audio);
   Answer cancel_meeting(const Args& args);
   Answer save_meeting(const Args& args);
   Answer rename_meeting_speaker(const Args& args);

@@ -1,4 +1,5 @@
 #include "app.hpp"
+#include "recognizer.hpp"
 
 namespace stand_in {
 
@@ -67,6 +68,12 @@ Json demo_models() {
        {"installed", false},
        {"sizeMb", 2900},
        {"licenseAccepted", false}},
+      // Real offline recognition of imported audio, where Debian's model is.
+      {{"id", kRecognizerModelId},
+       {"name", "PocketSphinx English (US)"},
+       {"kind", "speech"},
+       {"installed", recognizer_installed()},
+       {"sizeMb", 40}},
       {{"id", "local-summary"},
        {"name", "Local summary"},
        {"kind", "notes"},

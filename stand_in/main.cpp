@@ -1,6 +1,7 @@
 // The Murmela stand-in: serves the app's CLI socket with an in-memory meeting
 // library, so that murmela-cli can be used and tested where the real app does
-// not exist. It recognises no speech.
+// not exist. Imported audio is real, and recognised where the speech model is
+// installed.
 
 #include <cerrno>
 #include <chrono>
@@ -75,11 +76,16 @@ int main(int argc, char** argv) {
     const std::string argument = argv[i];
     if (argument == "--help" || argument == "-h") {
       std::puts(
-          "Usage: murmela [--startup]\n\nA stand-in for the Murmela app: it serves murmela-cli's "
-          "socket with demo\n"
-          "meetings kept in memory. It recognises no speech. Set MURMELA_STAND_IN_STEP_MS to\n"
-          "change how long each step of a job takes (default 1500; read at start), or to\n"
-          "`manual` to move jobs on only with `murmela-cli invoke stand_in_step`.");
+          "Usage: murmela [--startup]\n\n"
+          "A stand-in for the Murmela app: it serves murmela-cli's socket with demo\n"
+          "meetings kept in memory. `meetings import` reads real audio (WAV, FLAC,\n"
+          "Ogg/Vorbis, ...); its English speech is recognised with pocketsphinx where\n"
+          "Debian's pocketsphinx-en-us model is installed (else transcripts are made up;\n"
+          "`murmela-cli diagnostics` says which). A stereo file is two speakers: left\n"
+          "\"You\", right \"Other speakers\".\n\n"
+          "MURMELA_STAND_IN_STEP_MS sets how long each step of a job takes (default 1500;\n"
+          "read at start); `manual` moves jobs on only with\n"
+          "`murmela-cli invoke stand_in_step` (recognition still runs as fast as it can).");
       return 0;
     }
     if (argument != "--startup") return fail("unknown argument " + argument + " (try --help)");

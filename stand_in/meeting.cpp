@@ -1,5 +1,6 @@
 #include "meeting.hpp"
 
+#include <cmath>
 #include <ctime>
 #include <random>
 
@@ -10,7 +11,12 @@
 namespace stand_in {
 
 void Meeting::advance(Clock::time_point now) {
-  while (!stages.empty() && now >= stages.front().until) {
+  while (!stages.empty()) {
+    const Stage& front = stages.front();
+    if (front.work ? !front.work->finished : now < front.until) return;
+    if (front.work && !front.work->transcript && !job_failure) {
+      job_failure = front.work->transcript.error();
+    }
     stages.pop_front();
     if (!stages.empty()) continue;
     if (job_failure) {
@@ -54,7 +60,14 @@ void Meeting::queue_job(std::vector<std::string> statuses, Clock::duration step,
   if (!job_failure) job_failure = std::move(failure);
 }
 
+void Meeting::wait_for(std::string status, std::shared_ptr<BackgroundJob> work) {
+  stages.push_back({std::move(status), Clock::time_point::max(), std::move(work)});
+}
+
 void Meeting::cancel_job() {
+  for (const Stage& stage : stages) {
+    if (stage.work) stage.work->cancelled = true;
+  }
   stages.clear();
   on_job_done = nullptr;
   job_failure.reset();
@@ -67,7 +80,10 @@ Json Meeting::to_json() const {
       {"title", title},
       {"status", status()},
       {"createdAt", created_at},
-      {"durationSeconds", duration_seconds},
+      // Whole seconds print as integers, as the app's do.
+      {"durationSeconds", duration_seconds == std::floor(duration_seconds)
+                              ? Json(static_cast<std::uint64_t>(duration_seconds))
+                              : Json(duration_seconds)},
       {"source", source},
       {"transcriptionModel", transcription_model ? Json(*transcription_model) : Json()},
       {"speakerLabels", speaker_labels},

@@ -1,13 +1,17 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <expected>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "audio.hpp"
 #include "common/json.hpp"
 
 namespace stand_in {
@@ -15,20 +19,33 @@ namespace stand_in {
 using murmela::Json;
 using Clock = std::chrono::steady_clock;
 
-// One step of a running job: the status the meeting shows until `until`.
+// Work that runs off the request threads (speech recognition). The worker
+// sets `cancelled` aside; `finished` and `transcript` are written under the
+// app's mutex.
+struct BackgroundJob {
+  std::atomic<bool> cancelled{false};
+  bool finished = false;
+  std::expected<std::string, std::string> transcript = std::unexpected(std::string());
+};
+
+// One step of a running job: the status the meeting shows until `until`, or,
+// for a stage that waits on background work, until that work has finished.
 struct Stage {
   std::string status;
   Clock::time_point until;
+  std::shared_ptr<BackgroundJob> work;
 };
 
-// A meeting of the in-memory library. Its audio is not real: `audio_script`
-// holds what the recording "says", which transcription turns into text.
+// A meeting of the library. An imported meeting has real audio; the demo
+// meetings and recordings have none: `audio_script` holds what they "say",
+// which transcription turns into text.
 struct Meeting {
   std::string id;
   std::string title;
   std::string created_at;      // ISO 8601, UTC
   std::uint64_t sequence = 0;  // start order; higher is more recent
-  std::uint64_t duration_seconds = 0;
+  double duration_seconds = 0;
+  std::shared_ptr<const Audio> audio;  // null where there is no real audio
   Clock::time_point recording_started;
   std::string source;  // both, microphone, system, import, join
   std::optional<std::string> transcription_model;
@@ -55,6 +72,10 @@ struct Meeting {
   // succeeds.
   void start_job(std::vector<std::string> statuses, Clock::duration step,
                  std::function<void(Meeting&)> done, std::optional<std::string> failure = {});
+
+  // Adds a stage that lasts until `work` has finished; the job fails with the
+  // work's error, if it has one.
+  void wait_for(std::string status, std::shared_ptr<BackgroundJob> work);
 
   // Runs the job after the one that is running, or at once when none is.
   void queue_job(std::vector<std::string> statuses, Clock::duration step,

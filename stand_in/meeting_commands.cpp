@@ -7,6 +7,7 @@
 #include "common/system_error.hpp"
 #include "common/text.hpp"
 #include "exports.hpp"
+#include "recognizer.hpp"
 
 namespace stand_in {
 
@@ -20,6 +21,19 @@ std::string without_labels(const std::string& transcript) {
     lines.push_back(colon == std::string::npos ? line : line.substr(colon + 2));
   }
   return text_of_lines(lines);
+}
+
+// Two recordings one after the other; none when either has no real audio or
+// their formats differ.
+std::shared_ptr<const Audio> joined_audio(const std::shared_ptr<const Audio>& first,
+                                          const std::shared_ptr<const Audio>& second) {
+  if (!first || !second || first->sample_rate != second->sample_rate ||
+      first->channels != second->channels) {
+    return nullptr;
+  }
+  auto joined = std::make_shared<Audio>(*first);
+  joined->samples.insert(joined->samples.end(), second->samples.begin(), second->samples.end());
+  return joined;
 }
 
 std::string cleaned(const std::string& transcript) {
@@ -64,6 +78,8 @@ Answer App::step_jobs() {
   int stepped = 0;
   for (auto& meeting : meetings_) {
     if (!meeting.busy() || meeting.status() == "recording") continue;
+    // Background work (recognition) ends when it is done, not when told.
+    if (meeting.stages.front().work) continue;
     meeting.stages.front().until = Clock::time_point::min();
     meeting.advance(Clock::now());
     ++stepped;
@@ -157,21 +173,63 @@ Answer App::import_media(const Args& args) {
   if (!path->starts_with('/')) return refuse("Argument `path` must be an absolute path.");
   if (!murmela::is_regular_file(*path))
     return refuse(fmt::format("Cannot import {}: no such file.", *path));
+  auto audio = read_audio(*path);
+  if (!audio) {
+    return refuse(
+        fmt::format("{} is not an audio file Murmela can read: {}", *path, audio.error()));
+  }
   Meeting meeting;
   meeting.id = new_meeting_id();
   meeting.title = std::string(murmela::file_name(*path).value_or("Imported media"));
   meeting.created_at = iso_time_now();
   meeting.source = "import";
-  meeting.duration_seconds = 90;
-  meeting.audio_script = {
-      "Speaker 1: This is an imported file; the stand-in app recognises no speech.",
-      "Speaker 2: So this transcript is a placeholder."};
-  const std::string model = settings_["asrModel"].get<std::string>();
-  meeting.start_job({"importing", "transcribing"}, job_step_, [model](Meeting& done) {
-    done.transcript = text_of_lines(done.audio_script);
-    done.transcription_model = model;
-  });
+  meeting.duration_seconds = audio->seconds();
+  meeting.audio = std::make_shared<const Audio>(*std::move(audio));
+  meeting.start_job({"importing"}, job_step_, nullptr);
+  transcribe(meeting, settings_["asrModel"].get<std::string>(), true);
   return add_meeting(std::move(meeting)).to_json();
+}
+
+// Recognises the meeting's real audio on a thread of its own; the result is
+// handed back under the app's mutex, where the meeting's stage waits for it.
+std::shared_ptr<BackgroundJob> App::start_recognition(std::shared_ptr<const Audio> audio) {
+  auto work = std::make_shared<BackgroundJob>();
+  std::thread([this, audio = std::move(audio), work] {
+    auto segments = recognize(*audio, work->cancelled);
+    std::lock_guard lock(mutex_);
+    if (segments) {
+      work->transcript = transcript_of(*segments, audio->channels);
+    } else {
+      work->transcript = std::unexpected(segments.error());
+    }
+    work->finished = true;
+  }).detach();
+  return work;
+}
+
+// Queues the transcription job: real recognition of real audio where the
+// model is installed, else the made-up text of the audio script.
+void App::transcribe(Meeting& meeting, const std::string& model, bool labels,
+                     std::optional<std::string> failure) {
+  auto finish = [labels](Meeting& done, std::string transcript, std::string used) {
+    done.audio_script = murmela::split_lines(transcript);
+    done.transcript = labels ? transcript : without_labels(transcript);
+    done.speaker_labels = labels;
+    done.transcription_model = std::move(used);
+    done.cleaned_transcript.reset();
+  };
+  if (!meeting.audio || !recognizer_installed() || failure) {
+    meeting.queue_job(
+        {"transcribing"}, job_step_,
+        [finish, model](Meeting& done) { finish(done, text_of_lines(done.audio_script), model); },
+        std::move(failure));
+    return;
+  }
+  auto work = start_recognition(meeting.audio);
+  meeting.queue_job({}, job_step_, [finish, work](Meeting& done) {
+    if (work->transcript) finish(done, *work->transcript, kRecognizerModelId);
+  });
+  meeting.wait_for("transcribing", std::move(work));
 }
 
 Answer App::join_meetings(const Args& args) {
@@ -181,12 +239,15 @@ Answer App::join_meetings(const Args& args) {
   auto title = args.optional_string("title");
   if (!title) return refuse(title.error());
   Meeting joined;
+  bool first = true;
   for (const auto& id : *ids) {
     const Json one = {{"id", id}};
     auto part = find_idle_meeting(Args(one));
     if (!part) return refuse(part.error());
     joined.duration_seconds += (*part)->duration_seconds;
     for (const auto& line : (*part)->audio_script) joined.audio_script.push_back(line);
+    joined.audio = first ? (*part)->audio : joined_audio(joined.audio, (*part)->audio);
+    first = false;
   }
   joined.id = new_meeting_id();
   joined.title = title->value_or("Joined meeting");
@@ -212,17 +273,7 @@ Answer App::transcribe_meeting(const Args& args, bool detach, Lock& lock) {
   }
   std::optional<std::string> failure;
   if (!model_installed(chosen)) failure = fmt::format("The model {} is not downloaded.", chosen);
-  const bool labels = settings_["meetingSpeakerLabels"] == true;
-  (*meeting)->queue_job(
-      {"transcribing"}, job_step_,
-      [chosen, labels](Meeting& done) {
-        done.transcript = text_of_lines(done.audio_script);
-        if (!labels) done.transcript = without_labels(done.transcript);
-        done.speaker_labels = labels;
-        done.transcription_model = chosen;
-        done.cleaned_transcript.reset();
-      },
-      failure);
+  transcribe(**meeting, chosen, settings_["meetingSpeakerLabels"] == true, std::move(failure));
 
   if (detach) return (*meeting)->to_json();
   return await_job((*meeting)->id, lock);
@@ -378,6 +429,14 @@ Answer App::delete_meeting(const Args& args) {
 
 namespace {
 
+// The meeting's real audio; a short tone for meetings without any.
+std::string meeting_wav(const Meeting& meeting) {
+  if (meeting.audio) {
+    if (auto bytes = wav_bytes(*meeting.audio)) return *std::move(bytes);
+  }
+  return render_wav(meeting);
+}
+
 Answer write_export(const std::string& path, const std::string& bytes) {
   if (!path.starts_with('/')) return refuse("Argument `path` must be an absolute path.");
   if (auto written = murmela::write_file(path, bytes); !written) {
@@ -399,7 +458,7 @@ Answer App::export_meeting(const Args& args) {
   if (!format) return refuse(format.error());
   if (!version) return refuse(version.error());
   const Meeting& m = **meeting;
-  if (*format == "wav") return write_export(*path, render_wav(m));
+  if (*format == "wav") return write_export(*path, meeting_wav(m));
   if (*format != "markdown" && *format != "text" && *format != "html" && *format != "pdf") {
     return refuse(fmt::format("Unknown export format `{}`.", *format));
   }
@@ -419,7 +478,7 @@ Answer App::export_meeting_audio(const Args& args) {
   if (!meeting) return refuse(meeting.error());
   auto path = args.string("path");
   if (!path) return refuse(path.error());
-  return write_export(*path, render_wav(**meeting));
+  return write_export(*path, meeting_wav(**meeting));
 }
 
 }  // namespace stand_in

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <expected>
+#include <string>
+#include <vector>
+
+#include "audio.hpp"
+
+namespace stand_in {
+
+// The speech model the stand-in recognises with, where Debian's
+// pocketsphinx-en-us package has installed it.
+inline constexpr const char* kRecognizerModelId = "pocketsphinx-en-us";
+bool recognizer_installed();
+
+// One stretch of speech on one channel, timed from the recogniser's words.
+struct Segment {
+  int channel = 0;
+  double start = 0;  // seconds from the start of the audio
+  double end = 0;
+  std::string text;
+};
+
+// Recognises the English speech in each channel of `audio`, in chunks of
+// about a second; stops between chunks once `cancelled` is set (the result
+// is then an error). Segments come in the order they start.
+std::expected<std::vector<Segment>, std::string> recognize(const Audio& audio,
+                                                           const std::atomic<bool>& cancelled);
+
+// The transcript of the segments: one "Speaker: text" line each. A stereo
+// recording keeps the microphone on the left ("You") and the other side on
+// the right ("Other speakers"); a mono one is one speaker.
+std::string transcript_of(const std::vector<Segment>& segments, int channels);
+
+}  // namespace stand_in

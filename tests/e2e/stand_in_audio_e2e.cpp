@@ -1,0 +1,128 @@
+#include <filesystem>
+#include <random>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "stand_in_fixture.hpp"
+#include "wav.hpp"
+
+using namespace testing_support;
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The stand-in with real audio: imports read by libsndfile, speech recognised
+// by pocketsphinx, exports of the real samples.
+class StandInAudio : public StandIn {
+ protected:
+  // Imports the audio and waits until the stand-in has transcribed it.
+  json imported(const Wav& audio, const std::string& name = "talk.wav") {
+    home.write(name, wav_file_bytes(audio));
+    auto started = cli_json({"meetings", "import", home / name});
+    return stepped_json({"meetings", "wait", started["id"]});
+  }
+
+  // Speech by flite's slt voice (16 kHz mono), which the recogniser hears
+  // almost word for word.
+  Wav spoken(const std::string& sentence) {
+    const std::string file = home / "spoken.wav";
+    auto made = run_program("/usr/bin/flite", {"-voice", "slt", "-t", sentence, "-o", file},
+                            {env, "", home.path()});
+    EXPECT_EQ(made.exit_code, 0) << made.err;
+    return read_wav(read_file_text(file));
+  }
+
+  void skip_without_recogniser() {
+    if (!fs::exists("/usr/bin/flite"))
+      GTEST_SKIP() << "flite is not installed (apt-get install flite)";
+    if (!fs::exists("/usr/share/pocketsphinx/model/en-us/en-us/mdef")) {
+      GTEST_SKIP() << "the speech model is not installed (apt-get install pocketsphinx-en-us)";
+    }
+  }
+};
+
+std::size_t words_heard(const std::string& transcript, const std::vector<std::string>& words) {
+  return static_cast<std::size_t>(std::ranges::count_if(
+      words, [&](const std::string& word) { return transcript.find(word) != std::string::npos; }));
+}
+
+TEST_F(StandInAudio, ImportTakesTheFilesDurationAndRefusesWhatIsNotAudio) {
+  auto meeting = imported({8000, 2, std::vector<std::int16_t>(8000 * 2 * 3 / 2)});
+  EXPECT_EQ(meeting["durationSeconds"], 1.5);
+  EXPECT_EQ(meeting["status"], "ready");
+
+  home.write("notes.txt", "not audio at all");
+  auto refused = run({"meetings", "import", "notes.txt", "--no-launch"});
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_EQ(refused.err.rfind(
+                "error: " + (home / "notes.txt") + " is not an audio file Murmela can read: ", 0),
+            0u)
+      << refused.err;
+}
+
+TEST_F(StandInAudio, ExportedAudioIsTheImportedSamples) {
+  Wav noise{22050, 2, {}};
+  std::mt19937 random(7);
+  for (int i = 0; i < 22050; ++i) noise.samples.push_back(static_cast<std::int16_t>(random()));
+  auto meeting = imported(noise);
+  const std::string id = meeting["id"];
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"meetings", "export-audio", id, home / "a.wav"},
+           {"meetings", "export", id, home / "b.wav", "--format", "wav"}}) {
+    auto exported = run(args);
+    ASSERT_EQ(exported.exit_code, 0) << exported.err;
+    const Wav back = read_wav(read_file_text(args[3]));
+    EXPECT_EQ(back.sample_rate, 22050);
+    EXPECT_EQ(back.channels, 2);
+    EXPECT_EQ(back.samples, noise.samples);
+  }
+}
+
+TEST_F(StandInAudio, RecognisesWhatWasSaid) {
+  skip_without_recogniser();
+  auto meeting = imported(spoken("The quarterly budget review moves to Friday morning."));
+  EXPECT_EQ(meeting["transcriptionModel"], "pocketsphinx-en-us");
+  const std::string transcript = run({"meetings", "transcript", "latest", "--no-launch"}).out;
+  EXPECT_TRUE(transcript.starts_with("Speaker 1: ")) << transcript;
+  EXPECT_GE(words_heard(transcript, {"quarterly", "budget", "review", "moves", "friday"}), 4u)
+      << transcript;
+}
+
+TEST_F(StandInAudio, AStereoRecordingIsTwoSpeakersByChannel) {
+  skip_without_recogniser();
+  const Wav first = spoken("The quarterly budget review moves to Friday morning.");
+  const Wav second = delayed(spoken("Please send the summary to the whole team today."),
+                             static_cast<double>(first.samples.size()) / first.sample_rate + 1);
+  imported(stereo(first, second));
+  const std::string transcript = run({"meetings", "transcript", "latest", "--no-launch"}).out;
+  const auto other = transcript.find("\nOther speakers: ");
+  ASSERT_TRUE(transcript.starts_with("You: ")) << transcript;
+  ASSERT_NE(other, std::string::npos) << transcript;
+  EXPECT_GE(words_heard(transcript.substr(0, other), {"quarterly", "budget", "review", "friday"}),
+            3u)
+      << transcript;
+  EXPECT_GE(words_heard(transcript.substr(other), {"please", "send", "summary", "team", "today"}),
+            3u)
+      << transcript;
+  auto speakers = cli_json({"meetings", "speakers", "latest"})["speakers"];
+  EXPECT_EQ(speakers.size(), 2u);
+}
+
+TEST_F(StandInAudio, CancelStopsARecognition) {
+  skip_without_recogniser();
+  // A minute of speech: long enough that the cancel lands while it runs.
+  const Wav sentence = spoken("The quarterly budget review moves to Friday morning.");
+  Wav minute = sentence;
+  while (minute.samples.size() < 60u * 16000) {
+    minute.samples.insert(minute.samples.end(), sentence.samples.begin(), sentence.samples.end());
+  }
+  home.write("long.wav", wav_file_bytes(minute));
+  const std::string id = cli_json({"meetings", "import", home / "long.wav"})["id"];
+  step();  // past importing: now it is transcribing
+  EXPECT_EQ(cli_json({"meetings", "cancel", id})["cancelled"], true);
+  EXPECT_EQ(cli_json({"meetings", "show", id})["status"], "cancelled");
+}
+
+}  // namespace
