@@ -7,6 +7,9 @@ packages=(g++ cmake ninja-build nlohmann-json3-dev libfmt-dev libgtest-dev
           libtomlplusplus-dev poppler-utils
           # the stand-in app: real audio and offline English speech recognition
           libsndfile1-dev libsamplerate0-dev libpocketsphinx-dev pocketsphinx-en-us pkg-config
+          # the stand-in's PDF exports: layout, drawing, and fonts for Latin, Greek,
+          # Cyrillic and (as fallback) CJK
+          libcairo2-dev libpango1.0-dev fonts-dejavu-core fonts-droid-fallback
           # speech for the recogniser's tests
           flite
           # the tests of the completions, the manual page and the package

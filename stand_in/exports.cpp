@@ -8,6 +8,7 @@
 #include <fmt/format.h>
 
 #include "common/text.hpp"
+#include "pdf_document.hpp"
 
 namespace stand_in {
 
@@ -45,6 +46,22 @@ std::string html_escape(const std::string& text) {
   return out;
 }
 
+// The notes' own headings, moved below the "## Notes" heading they sit
+// under ("# Plan" becomes "### Plan"); fenced code is left as it is.
+std::string below_notes_heading(const std::string& notes) {
+  std::string out;
+  bool in_fence = false;
+  for (const auto& line : lines_of(notes)) {
+    if (line.starts_with("```") || line.starts_with("~~~")) in_fence = !in_fence;
+    const std::size_t level = line.find_first_not_of('#');
+    const bool heading =
+        !in_fence && level > 0 && level <= 6 && level < line.size() && line[level] == ' ';
+    out += heading ? std::string(std::min<std::size_t>(level + 2, 6) - level, '#') + line : line;
+    out += '\n';
+  }
+  return out;
+}
+
 std::string markdown(const Meeting& m, const std::string& transcript) {
   std::string out = fmt::format("# {}\n\n_{} · {} s_\n\n## Transcript\n\n", m.title, m.created_at,
                                 m.duration_seconds);
@@ -55,7 +72,7 @@ std::string markdown(const Meeting& m, const std::string& transcript) {
                : fmt::format("**{}:** {}", line.substr(0, colon), line.substr(colon + 2));
     out += "\n\n";
   }
-  if (!m.notes.empty()) out += "## Notes\n\n" + m.notes + (m.notes.ends_with('\n') ? "" : "\n");
+  if (!m.notes.empty()) out += "## Notes\n\n" + below_notes_heading(m.notes);
   return out;
 }
 
@@ -76,81 +93,25 @@ std::string html(const Meeting& m, const std::string& transcript) {
   return out + "</body>\n</html>\n";
 }
 
-// PDF strings in the standard Helvetica font: ASCII only, with the three
-// special characters escaped.
-std::string pdf_string(const std::string& text) {
-  std::string out = "(";
-  for (unsigned char c : text) {
-    if (c == '(' || c == ')' || c == '\\') out += '\\';
-    if (c >= 0x80 && (c & 0xC0) == 0x80) continue;  // rest of a UTF-8 sequence
-    out += c >= 0x80 || c < 0x20 ? '?' : static_cast<char>(c);
-  }
-  return out + ")";
-}
-
-std::vector<std::string> wrapped(const std::vector<std::string>& lines, std::size_t width) {
-  std::vector<std::string> out;
-  for (const auto& line : lines) {
-    std::string rest = line;
-    while (rest.size() > width) {
-      auto cut = rest.rfind(' ', width);
-      if (cut == std::string::npos || cut == 0) cut = width;
-      out.push_back(rest.substr(0, cut));
-      rest = rest.substr(cut == width ? cut : cut + 1);
+std::expected<std::string, std::string> pdf(const Meeting& m, const std::string& transcript) {
+  using Style = PdfBlock::Style;
+  std::vector<PdfBlock> blocks{
+      {Style::Title, m.title, ""},
+      {Style::Meta, fmt::format("{} · {} s", m.created_at, m.duration_seconds), ""},
+      {Style::Heading, "Transcript", ""}};
+  for (const auto& line : lines_of(transcript)) {
+    const auto colon = line.find(": ");
+    if (colon == std::string::npos) {
+      blocks.push_back({Style::Body, line, ""});
+    } else {
+      blocks.push_back({Style::Body, line.substr(colon + 2), line.substr(0, colon + 1)});
     }
-    out.push_back(rest);
   }
-  return out;
-}
-
-std::string pdf(const Meeting& m, const std::string& transcript) {
-  std::vector<std::string> lines{m.title, m.created_at, ""};
-  for (const auto& line : lines_of(transcript)) lines.push_back(line);
   if (!m.notes.empty()) {
-    lines.push_back("");
-    lines.push_back("Notes");
-    for (const auto& line : lines_of(m.notes)) lines.push_back(line);
+    blocks.push_back({Style::Heading, "Notes", ""});
+    for (const auto& line : lines_of(m.notes)) blocks.push_back({Style::Body, line, ""});
   }
-  lines = wrapped(lines, 90);
-  constexpr std::size_t kLinesPerPage = 50;
-  const std::size_t pages =
-      std::max<std::size_t>(1, (lines.size() + kLinesPerPage - 1) / kLinesPerPage);
-
-  // Objects: 1 catalog, 2 pages, 3 font, then a page and its content per page.
-  std::vector<std::string> objects(3 + 2 * pages);
-  std::string kids;
-  for (std::size_t p = 0; p < pages; ++p) kids += fmt::format("{} 0 R ", 4 + 2 * p);
-  objects[0] = "<< /Type /Catalog /Pages 2 0 R >>";
-  objects[1] = fmt::format("<< /Type /Pages /Kids [{}] /Count {} >>", kids, pages);
-  objects[2] = "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>";
-  for (std::size_t p = 0; p < pages; ++p) {
-    std::string stream = "BT /F1 11 Tf 14 TL 56 780 Td\n";
-    for (std::size_t i = p * kLinesPerPage; i < std::min(lines.size(), (p + 1) * kLinesPerPage);
-         ++i) {
-      stream += pdf_string(lines[i]) + " Tj T*\n";
-    }
-    stream += "ET\n";
-    objects[3 + 2 * p] = fmt::format(
-        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Resources << /Font << /F1 3 0 R >> "
-        ">> "
-        "/Contents {} 0 R >>",
-        5 + 2 * p);
-    objects[4 + 2 * p] =
-        fmt::format("<< /Length {} >>\nstream\n{}endstream", stream.size(), stream);
-  }
-
-  std::string out = "%PDF-1.4\n";
-  std::vector<std::size_t> offsets;
-  for (std::size_t i = 0; i < objects.size(); ++i) {
-    offsets.push_back(out.size());
-    out += fmt::format("{} 0 obj\n{}\nendobj\n", i + 1, objects[i]);
-  }
-  const std::size_t xref = out.size();
-  out += fmt::format("xref\n0 {}\n0000000000 65535 f \n", objects.size() + 1);
-  for (auto offset : offsets) out += fmt::format("{:010} 00000 n \n", offset);
-  out += fmt::format("trailer\n<< /Size {} /Root 1 0 R >>\nstartxref\n{}\n%%EOF\n",
-                     objects.size() + 1, xref);
-  return out;
+  return render_pdf(blocks);
 }
 
 void put_le(std::string& out, std::uint32_t value, int bytes) {
@@ -159,8 +120,9 @@ void put_le(std::string& out, std::uint32_t value, int bytes) {
 
 }  // namespace
 
-std::string render_document(const Meeting& meeting, const std::string& transcript,
-                            const std::string& format) {
+std::expected<std::string, std::string> render_document(const Meeting& meeting,
+                                                        const std::string& transcript,
+                                                        const std::string& format) {
   if (format == "markdown") return markdown(meeting, transcript);
   if (format == "text") return plain_text(meeting, transcript);
   if (format == "html") return html(meeting, transcript);

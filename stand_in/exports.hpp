@@ -1,5 +1,6 @@
 #pragma once
 
+#include <expected>
 #include <string>
 
 #include "meeting.hpp"
@@ -8,8 +9,9 @@ namespace stand_in {
 
 // The meeting rendered in `format` (markdown, text, html, pdf), from the
 // given transcript text.
-std::string render_document(const Meeting& meeting, const std::string& transcript,
-                            const std::string& format);
+std::expected<std::string, std::string> render_document(const Meeting& meeting,
+                                                        const std::string& transcript,
+                                                        const std::string& format);
 
 // A short mono WAV clip standing in for the meeting's audio.
 std::string render_wav(const Meeting& meeting);

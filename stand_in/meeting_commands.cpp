@@ -468,9 +468,10 @@ Answer App::export_meeting(const Args& args) {
   if (*version == "cleaned" && !m.cleaned_transcript) {
     return refuse("The meeting has no cleaned transcript; run `meetings clean` first.");
   }
-  return write_export(
-      *path,
-      render_document(m, *version == "cleaned" ? *m.cleaned_transcript : m.transcript, *format));
+  auto document =
+      render_document(m, *version == "cleaned" ? *m.cleaned_transcript : m.transcript, *format);
+  if (!document) return refuse(fmt::format("Cannot render the {}: {}", *format, document.error()));
+  return write_export(*path, *document);
 }
 
 Answer App::export_meeting_audio(const Args& args) {
