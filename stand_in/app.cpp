@@ -1,6 +1,7 @@
 #include "app.hpp"
 
 #include <algorithm>
+#include <cstdio>
 #include <set>
 
 #include <unistd.h>
@@ -10,13 +11,47 @@
 
 namespace stand_in {
 
-App::App(std::string data_folder, std::string socket_path, Clock::duration job_step)
+App::App(std::string data_folder, std::string socket_path, Clock::duration job_step,
+         std::optional<Library> library, std::string library_path)
     : data_folder_(std::move(data_folder)),
       socket_path_(std::move(socket_path)),
       job_step_(job_step),
-      settings_(demo_settings()),
+      library_path_(std::move(library_path)),
+      settings_(library && library->settings ? *library->settings : demo_settings()),
       models_(demo_models()) {
-  for (auto& meeting : demo_meetings()) add_meeting(std::move(meeting));
+  for (auto& meeting : library ? std::move(library->meetings) : demo_meetings()) {
+    add_meeting(std::move(meeting));
+  }
+}
+
+namespace {
+
+// Commands that change nothing kept: no save after them.
+bool only_reads(std::string_view command) {
+  for (std::string_view reading :
+       {"ping", "commands", "get_state", "list_meetings", "get_meeting", "get_meeting_speakers",
+        "get_model_library", "get_ai_settings", "get_vocabulary", "get_diagnostics", "get_snapshot",
+        "list_dictations"}) {
+    if (command == reading) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void App::save() {
+  Lock lock(mutex_);
+  save_locked();
+}
+
+void App::save_locked() {
+  if (library_path_.empty()) return;
+  advance_jobs();
+  if (auto saved = write_library(library_path_, meetings_, settings_, data_folder_ + "/audio");
+      !saved) {
+    std::fprintf(stderr, "murmela (stand-in): cannot keep the library: %s\n",
+                 saved.error().c_str());
+  }
 }
 
 // Every command: its name, the arguments it reads, and its handler. A
@@ -134,7 +169,9 @@ Answer App::handle(const std::string& command, const Json& args, bool detach) {
 
   Lock lock(mutex_);
   advance_jobs();
-  return found->handler(*this, Call{reader, detach, lock});
+  auto answer = found->handler(*this, Call{reader, detach, lock});
+  if (!only_reads(command)) save_locked();
+  return answer;
 }
 
 Json App::state() {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "args.hpp"
+#include "library.hpp"
 #include "meeting.hpp"
 
 namespace stand_in {
@@ -28,7 +29,13 @@ struct Dictation {
 // transcription waits without holding it.
 class App {
  public:
-  App(std::string data_folder, std::string socket_path, Clock::duration job_step);
+  // Starts with the library's meetings and settings, or the demo ones
+  // without a library. With a `library_path`, every change is saved there.
+  App(std::string data_folder, std::string socket_path, Clock::duration job_step,
+      std::optional<Library> library, std::string library_path);
+
+  // Writes the library to its file, where there is one.
+  void save();
 
   Answer handle(const std::string& command, const Json& args, bool detach);
 
@@ -69,6 +76,7 @@ class App {
   void transcribe(Meeting& meeting, const std::string& model, bool labels,
                   std::optional<std::string> failure = {});
   std::shared_ptr<BackgroundJob> start_recognition(std::shared_ptr<const Audio> audio);
+  void save_locked();
   Answer cancel_meeting(const Args& args);
   Answer save_meeting(const Args& args);
   Answer rename_meeting_speaker(const Args& args);
@@ -101,6 +109,7 @@ class App {
   Clock::duration job_step_;
   Clock::time_point started_ = Clock::now();
   std::atomic<bool> quit_requested_{false};
+  std::string library_path_;  // empty: nothing is kept
 
   Json settings_;
   Json models_;

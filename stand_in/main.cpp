@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include <fcntl.h>
@@ -22,6 +23,7 @@
 #include "app_link/app_link.hpp"
 #include "app_link/exchange.hpp"
 #include "common/environment.hpp"
+#include "common/paths.hpp"
 #include "common/system_error.hpp"
 #include "server.hpp"
 
@@ -69,26 +71,61 @@ int listen_on(const std::string& path) {
   return fd;
 }
 
+constexpr const char* kHelp = R"(Usage: murmela [--startup] [--persist] [--library FILE] [--verbose]
+
+A stand-in for the Murmela app: it serves murmela-cli's socket with a meeting
+library, by default a few demo meetings kept in memory. `meetings import`
+reads real audio (WAV, FLAC, Ogg/Vorbis, ...); its English speech is
+recognised with pocketsphinx where Debian's pocketsphinx-en-us model is
+installed (else transcripts are made up; `murmela-cli diagnostics` says
+which). A stereo file is two speakers: left "You", right "Other speakers".
+
+  --persist         keep the library in the data folder (stand-in-library.json
+                    and audio/), written after every change, so that a restart
+                    keeps imports and edits
+  --library FILE    start with the meetings (and settings) of a JSON file
+                    ({"meetings": [{"title": ..., "transcript": ...}, ...]});
+                    also MURMELA_STAND_IN_LIBRARY
+  --verbose         print the socket path, and one line per request and reply,
+                    on standard error
+  --startup         accepted for the real app's sake; does nothing
+
+`meetings transcribe <id> --model large-v3` fails on purpose, as with a model
+that is not downloaded: the way to try a job that ends `failed`.
+
+MURMELA_STAND_IN_STEP_MS sets how long each step of a job takes (default 1500;
+read at start); `manual` moves jobs on only with
+`murmela-cli invoke stand_in_step` (recognition still runs as fast as it can).
+)";
+
+struct Options {
+  bool persist = false;
+  bool verbose = false;
+  std::optional<std::string> library;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  Options options;
+  options.library = murmela::env_value("MURMELA_STAND_IN_LIBRARY");
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
     if (argument == "--help" || argument == "-h") {
-      std::puts(
-          "Usage: murmela [--startup]\n\n"
-          "A stand-in for the Murmela app: it serves murmela-cli's socket with demo\n"
-          "meetings kept in memory. `meetings import` reads real audio (WAV, FLAC,\n"
-          "Ogg/Vorbis, ...); its English speech is recognised with pocketsphinx where\n"
-          "Debian's pocketsphinx-en-us model is installed (else transcripts are made up;\n"
-          "`murmela-cli diagnostics` says which). A stereo file is two speakers: left\n"
-          "\"You\", right \"Other speakers\".\n\n"
-          "MURMELA_STAND_IN_STEP_MS sets how long each step of a job takes (default 1500;\n"
-          "read at start); `manual` moves jobs on only with\n"
-          "`murmela-cli invoke stand_in_step` (recognition still runs as fast as it can).");
+      std::fputs(kHelp, stdout);
       return 0;
     }
-    if (argument != "--startup") return fail("unknown argument " + argument + " (try --help)");
+    if (argument == "--persist") {
+      options.persist = true;
+    } else if (argument == "--verbose") {
+      options.verbose = true;
+    } else if (argument == "--library" && i + 1 < argc) {
+      options.library = argv[++i];
+    } else if (argument.starts_with("--library=")) {
+      options.library = argument.substr(10);
+    } else if (argument != "--startup") {
+      return fail("unknown argument " + argument + " (try --help)");
+    }
   }
 
   const std::string folder = murmela::app_data_folder();
@@ -114,8 +151,24 @@ int main(int argc, char** argv) {
   if (listener < 0)
     return fail("cannot listen on " + socket + ": " + murmela::system_error_text(-listener));
 
-  stand_in::App app(folder, socket, job_step());
-  stand_in::serve(app, listener);
+  const std::string kept = folder + "/stand-in-library.json";
+  std::optional<stand_in::Library> library;
+  const std::optional<std::string> source = options.library ? options.library
+                                            : options.persist && murmela::is_regular_file(kept)
+                                                ? std::optional(kept)
+                                                : std::nullopt;
+  if (source) {
+    auto read = stand_in::read_library(*source, folder + "/audio");
+    if (!read) return fail(read.error());
+    library = *std::move(read);
+  }
+  if (options.verbose)
+    std::fprintf(stderr, "murmela (stand-in): listening on %s\n", socket.c_str());
+
+  stand_in::App app(folder, socket, job_step(), std::move(library),
+                    options.persist ? kept : std::string());
+  stand_in::serve(app, listener, options.verbose);
+  app.save();
   ::close(listener);
   ::unlink(socket.c_str());
   // Connection threads may still run; end without tearing down what they use.

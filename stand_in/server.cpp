@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstdio>
 #include <thread>
 
 #include <poll.h>
@@ -36,8 +37,21 @@ std::string read_request(int connection) {
   return request;
 }
 
-void answer(App& app, int connection) {
-  const std::string reply = reply_line(app, read_request(connection));
+// A line for the log: long ones cut, so a big reply is one line of a terminal
+// or two, not megabytes.
+std::string log_text(std::string_view line) {
+  while (line.ends_with('\n')) line.remove_suffix(1);
+  constexpr std::size_t kShown = 240;
+  if (line.size() <= kShown) return std::string(line);
+  return fmt::format("{}... ({} bytes)", line.substr(0, kShown), line.size());
+}
+
+void answer(App& app, int connection, bool verbose) {
+  const std::string request = read_request(connection);
+  const std::string reply = reply_line(app, request);
+  if (verbose) {
+    std::fprintf(stderr, "-> %s\n<- %s\n", log_text(request).c_str(), log_text(reply).c_str());
+  }
   // A client that has gone away gets nothing; the app goes on.
   (void)murmela::write_all(connection, reply, {.use_send = true, .send_flags = MSG_NOSIGNAL});
   ::close(connection);
@@ -68,7 +82,7 @@ std::string reply_line(App& app, const std::string& request_line) {
   return murmela::to_compact(Json{{"ok", true}, {"result", *answer}}) + "\n";
 }
 
-int serve(App& app, int listener) {
+int serve(App& app, int listener, bool verbose) {
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGINT, on_signal);
   std::signal(SIGTERM, on_signal);
@@ -77,7 +91,7 @@ int serve(App& app, int listener) {
     if (::poll(&ready, 1, 100) <= 0) continue;
     const int connection = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
     if (connection < 0) continue;
-    std::thread([&app, connection] { answer(app, connection); }).detach();
+    std::thread([&app, connection, verbose] { answer(app, connection, verbose); }).detach();
   }
   return 0;
 }

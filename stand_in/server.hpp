@@ -8,8 +8,9 @@ namespace stand_in {
 
 // Serves the app's socket: one request line and one reply line per
 // connection, each connection on a thread of its own. Returns when the app
-// is asked to quit or the process gets SIGINT or SIGTERM.
-int serve(App& app, int listener);
+// is asked to quit or the process gets SIGINT or SIGTERM. `verbose` prints
+// each request and reply on standard error, one line each.
+int serve(App& app, int listener, bool verbose);
 
 // One reply line for one request line.
 std::string reply_line(App& app, const std::string& request_line);

@@ -24,6 +24,7 @@ class StandIn : public CliTest {
   pid_t app = -1;
 
   virtual const char* step_setting() const { return "manual"; }
+  virtual std::vector<std::string> arguments() const { return {}; }
 
   void SetUp() override {
     env["MURMELA_STAND_IN_STEP_MS"] = step_setting();
@@ -80,10 +81,13 @@ class StandIn : public CliTest {
     std::vector<char*> envp;
     for (auto& e : env_text) envp.push_back(e.data());
     envp.push_back(nullptr);
-    std::string program = kStandInPath, flag = "--startup";
-    char* argv[] = {program.data(), flag.data(), nullptr};
+    std::vector<std::string> words{kStandInPath, "--startup"};
+    for (const auto& argument : arguments()) words.push_back(argument);
+    std::vector<char*> argv;
+    for (auto& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
     pid_t pid = -1;
-    posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, envp.data());
+    posix_spawn(&pid, kStandInPath.c_str(), nullptr, nullptr, argv.data(), envp.data());
     return pid;
   }
 
