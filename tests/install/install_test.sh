@@ -45,8 +45,8 @@ if cmake --build "$build" --target uninstall >"$work/again.txt" 2>&1; then
 fi
 grep -q "Nothing to uninstall" "$work/again.txt" || fail "a second uninstall did not say why"
 
-# The package: the same files under /usr, the manual page compressed as
-# Debian wants, the copyright file and changelog beside them.
+# The package: the same files under /usr, the manual page compressed and the
+# zsh completion where Debian's zsh looks, the copyright file and changelog.
 (cd "$build" && cpack -G DEB -B "$work/package" >/dev/null)
 deb=$(ls "$work"/package/*.deb)
 packaged=$(dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '/$' | LC_ALL=C sort)
@@ -56,7 +56,7 @@ expected="./usr/bin/murmela-cli
 ./usr/share/doc/murmela-cli/copyright
 ./usr/share/fish/vendor_completions.d/murmela-cli.fish
 ./usr/share/man/man1/murmela-cli.1.gz
-./usr/share/zsh/site-functions/_murmela-cli"
+./usr/share/zsh/vendor-completions/_murmela-cli"
 [ "$packaged" = "$expected" ] || fail "the package holds:
 $packaged"
 if command -v lintian >/dev/null; then
