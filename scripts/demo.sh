@@ -37,4 +37,11 @@ step meetings join 8a4b2 8a4be --title "Client call"
 step meetings transcribe latest        # waits for the (stand-in) recognition
 step meetings rename-speaker latest "Other speakers" "Ana Pike"
 step meetings transcript latest
+
+# Real speech: a sentence spoken by flite, imported, recognised by the stand-in.
+flite -voice slt -t "The quarterly budget review moves to Friday morning." -o "$XDG_DATA_HOME/talk.wav"
+cd "$XDG_DATA_HOME"
+step meetings import talk.wav
+step meetings transcribe latest
+step meetings transcript latest
 step quit
