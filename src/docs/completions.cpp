@@ -167,7 +167,7 @@ _murmela_cli_read() {
 
 # The value spelling for what the cursor is on, after _murmela_cli_read;
 # $1 is the word under the cursor.
-_murmela_cli_spec() {
+_murmela_cli_wanted() {
   if [ -n "$_murmela_cli_option" ]; then
     _murmela_cli_option_value "$_murmela_cli_key $_murmela_cli_option"
     return
@@ -202,10 +202,10 @@ _murmela_cli() {
     words=("${COMP_WORDS[@]}") cword=$COMP_CWORD cur=${COMP_WORDS[COMP_CWORD]}
   fi
   _murmela_cli_read "${words[@]:1:cword-1}"
-  local spec
-  spec=$(_murmela_cli_spec "$cur")
+  local wanted
+  wanted=$(_murmela_cli_wanted "$cur")
   COMPREPLY=()
-  case $spec in
+  case $wanted in
     @text | "") ;;
     @file)
       if declare -F _filedir >/dev/null; then
@@ -215,8 +215,8 @@ _murmela_cli() {
         mapfile -t COMPREPLY < <(compgen -f -- "$cur")
       fi ;;
     *)
-      [ "$spec" = @pair ] && compopt -o nospace 2>/dev/null
-      mapfile -t COMPREPLY < <(compgen -W "$(_murmela_cli_values "${words[0]}" "$spec")" -- "$cur") ;;
+      [ "$wanted" = @pair ] && compopt -o nospace 2>/dev/null
+      mapfile -t COMPREPLY < <(compgen -W "$(_murmela_cli_values "${words[0]}" "$wanted")" -- "$cur") ;;
   esac
 }
 complete -F _murmela_cli murmela-cli
@@ -225,9 +225,9 @@ complete -F _murmela_cli murmela-cli
 constexpr std::string_view kZshDriver = R"SH(
 _murmela_cli_main() {
   _murmela_cli_read "${(@)words[2,CURRENT-1]}"
-  local spec
-  spec=$(_murmela_cli_spec "${words[CURRENT]}")
-  case $spec in
+  local wanted
+  wanted=$(_murmela_cli_wanted "${words[CURRENT]}")
+  case $wanted in
     @text | "") return 1 ;;
     @file) _files ;;
     @pair)
@@ -236,7 +236,7 @@ _murmela_cli_main() {
       compadd -S = -- $keys ;;
     *)
       local -a candidates
-      candidates=(${(f)"$(_murmela_cli_values "${words[1]}" "$spec")"})
+      candidates=(${(f)"$(_murmela_cli_values "${words[1]}" "$wanted")"})
       compadd -- $candidates ;;
   esac
 }
@@ -290,16 +290,16 @@ function __murmela_cli_complete
         end
     end
 
-    set -l spec
+    set -l wanted
     if test -n "$option"
-        set spec (__murmela_cli_option_value "$key $option")
+        set wanted (__murmela_cli_option_value "$key $option")
     else if string match -q -- '-*' $current
         set -l options (string split ' ' -- (__murmela_cli_options "$key")) --no-launch --help
-        set spec "="(string join , -- $options)
+        set wanted "="(string join , -- $options)
     else
         set -l next (__murmela_cli_next_words "$key")
         if test $rest -eq 0 -a -n "$next"
-            set spec "="(string replace -a ' ' , -- $next)
+            set wanted "="(string replace -a ' ' , -- $next)
         else
             set -l arguments (string split ' ' -- (__murmela_cli_arguments "$key"))
             set -l index (math $rest + 1)
@@ -308,17 +308,17 @@ function __murmela_cli_complete
                 set index (math (count $arguments) - 1)
             end
             if test $index -le (count $arguments)
-                set spec $arguments[$index]
+                set wanted $arguments[$index]
             end
         end
     end
 
-    switch "$spec"
+    switch "$wanted"
         case '' @text
         case @file
             __fish_complete_path $current
         case '*'
-            __murmela_cli_values $tokens[1] $spec
+            __murmela_cli_values $tokens[1] $wanted
     end
 end
 
