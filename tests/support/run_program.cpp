@@ -12,6 +12,17 @@
 
 namespace testing_support {
 
+SpawnVectors::SpawnVectors(const std::string& program, const std::vector<std::string>& args,
+                           const std::map<std::string, std::string>& env)
+    : words_{program} {
+  words_.insert(words_.end(), args.begin(), args.end());
+  for (const auto& [name, value] : env) env_words_.push_back(name + "=" + value);
+  for (auto& word : words_) argv_.push_back(word.data());
+  argv_.push_back(nullptr);
+  for (auto& word : env_words_) envp_.push_back(word.data());
+  envp_.push_back(nullptr);
+}
+
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,
                       const RunOptions& options) {
   int in[2], out[2], err[2];
@@ -25,20 +36,10 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
   ::posix_spawn_file_actions_adddup2(&actions, err[1], 2);
   if (!options.cwd.empty()) ::posix_spawn_file_actions_addchdir_np(&actions, options.cwd.c_str());
 
-  std::vector<std::string> argv_text{program};
-  argv_text.insert(argv_text.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : argv_text) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  std::vector<std::string> env_text;
-  for (const auto& [k, v] : options.env) env_text.push_back(k + "=" + v);
-  std::vector<char*> envp;
-  for (auto& e : env_text) envp.push_back(e.data());
-  envp.push_back(nullptr);
-
+  SpawnVectors vectors(program, args, options.env);
   pid_t pid;
   const int spawned =
-      ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+      ::posix_spawn(&pid, program.c_str(), &actions, nullptr, vectors.argv(), vectors.envp());
   ::posix_spawn_file_actions_destroy(&actions);
   ::close(in[0]);
   ::close(out[1]);

@@ -76,18 +76,11 @@ class StandIn : public CliTest {
   }
 
   pid_t start() const {
-    std::vector<std::string> env_text;
-    for (const auto& [k, v] : env) env_text.push_back(k + "=" + v);
-    std::vector<char*> envp;
-    for (auto& e : env_text) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::vector<std::string> words{kStandInPath, "--startup"};
+    std::vector<std::string> words{"--startup"};
     for (const auto& argument : arguments()) words.push_back(argument);
-    std::vector<char*> argv;
-    for (auto& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
+    SpawnVectors vectors(kStandInPath, words, env);
     pid_t pid = -1;
-    posix_spawn(&pid, kStandInPath.c_str(), nullptr, nullptr, argv.data(), envp.data());
+    posix_spawn(&pid, kStandInPath.c_str(), nullptr, nullptr, vectors.argv(), vectors.envp());
     return pid;
   }
 

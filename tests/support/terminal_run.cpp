@@ -11,6 +11,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "run_program.hpp"
+
+#include "run_program.hpp"
+
 namespace testing_support {
 
 TerminalRun::TerminalRun(const std::string& program, const std::vector<std::string>& args,
@@ -30,19 +34,9 @@ TerminalRun::TerminalRun(const std::string& program, const std::vector<std::stri
   ::posix_spawn_file_actions_adddup2(&actions, program_side, 2);
   ::posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
 
-  std::vector<std::string> argv_text{program};
-  argv_text.insert(argv_text.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : argv_text) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  std::vector<std::string> env_text;
-  for (const auto& [k, v] : env) env_text.push_back(k + "=" + v);
-  std::vector<char*> envp;
-  for (auto& e : env_text) envp.push_back(e.data());
-  envp.push_back(nullptr);
-
+  SpawnVectors vectors(program, args, env);
   const int spawned =
-      ::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+      ::posix_spawn(&pid_, program.c_str(), &actions, nullptr, vectors.argv(), vectors.envp());
   ::posix_spawn_file_actions_destroy(&actions);
   ::close(program_side);
   ::close(out[1]);
