@@ -13,8 +13,6 @@
 
 #include "run_program.hpp"
 
-#include "run_program.hpp"
-
 namespace testing_support {
 
 TerminalRun::TerminalRun(const std::string& program, const std::vector<std::string>& args,
