@@ -48,7 +48,9 @@ void Meeting::start_job(std::vector<std::string> statuses, Clock::duration step,
 void Meeting::queue_job(std::vector<std::string> statuses, Clock::duration step,
                         std::function<void(Meeting&)> done, std::optional<std::string> failure) {
   if (!busy()) return start_job(std::move(statuses), step, std::move(done), std::move(failure));
-  auto until = stages.back().until;
+  // A stage with no end in time (background work, a recording) ends when it
+  // ends: the steps after it count from now, which its own end follows.
+  auto until = stages.back().until == Clock::time_point::max() ? Clock::now() : stages.back().until;
   for (auto& status : statuses) {
     until += step;
     stages.push_back({std::move(status), until});

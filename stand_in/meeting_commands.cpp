@@ -185,6 +185,10 @@ Answer App::import_media(const Args& args) {
   meeting.source = "import";
   meeting.duration_seconds = audio->seconds();
   meeting.audio = std::make_shared<const Audio>(*std::move(audio));
+  // Replaced by what is heard where the speech model is installed.
+  meeting.audio_script = {
+      "Speaker 1: The speech model is not installed, so the stand-in app made this text up.",
+      "Speaker 2: Install pocketsphinx-en-us to have imported audio recognised."};
   meeting.start_job({"importing"}, job_step_, nullptr);
   transcribe(meeting, settings_["asrModel"].get<std::string>(), true);
   return add_meeting(std::move(meeting)).to_json();

@@ -62,6 +62,19 @@ TEST_F(StandInAudio, ImportTakesTheFilesDurationAndRefusesWhatIsNotAudio) {
       << refused.err;
 }
 
+// A job queued behind a recognition still at work waits for it, then runs.
+TEST_F(StandInAudio, AJobQueuedBehindARecognitionRunsAfterIt) {
+  home.write("talk.wav", wav_file_bytes({16000, 1, std::vector<std::int16_t>(16000)}));
+  const std::string id = cli_json({"meetings", "import", home / "talk.wav"})["id"];
+  auto queued =
+      run({"meetings", "transcribe", id, "--model", "large-v3", "--detach", "--no-launch"});
+  EXPECT_EQ(queued.exit_code, 0) << queued.err;
+  auto failed = run_stepping({"meetings", "wait", id});
+  EXPECT_EQ(failed.exit_code, 1);
+  EXPECT_EQ(failed.err, "error: The model large-v3 is not downloaded.\n");
+  EXPECT_EQ(cli_json({"ping"})["pong"], true);  // the stand-in is still there
+}
+
 TEST_F(StandInAudio, ExportedAudioIsTheImportedSamples) {
   Wav noise{22050, 2, {}};
   std::mt19937 random(7);
