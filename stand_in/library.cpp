@@ -25,23 +25,16 @@ std::string text_member(const Json& object, std::string_view key, std::string fa
   return text ? *text : fallback;
 }
 
+// The record the app answers with, plus what only the stand-in knows: the
+// audio script and whether there is audio. The figures derived from the rest
+// (speaker count, completeness) come along and are ignored when read back.
 Json stored(const Meeting& m) {
+  Json record = m.to_json();
   // A job cut short by the stand-in's end leaves the meeting as it was.
-  const std::string status = m.busy() ? m.settled_status : m.status();
-  return {{"id", m.id},
-          {"title", m.title},
-          {"createdAt", m.created_at},
-          {"durationSeconds", m.duration_seconds},
-          {"source", m.source},
-          {"transcriptionModel", m.transcription_model ? Json(*m.transcription_model) : Json()},
-          {"speakerLabels", m.speaker_labels},
-          {"audioScript", m.audio_script},
-          {"transcript", m.transcript},
-          {"cleanedTranscript", m.cleaned_transcript ? Json(*m.cleaned_transcript) : Json()},
-          {"notes", m.notes},
-          {"status", status},
-          {"error", m.error ? Json(*m.error) : Json()},
-          {"audio", m.audio != nullptr}};
+  if (m.busy()) record["status"] = m.settled_status;
+  record["audioScript"] = m.audio_script;
+  record["audio"] = m.audio != nullptr;
+  return record;
 }
 
 std::expected<Meeting, std::string> meeting_from(const Json& object,

@@ -105,13 +105,12 @@ std::vector<CommandLine> commands_of_line(std::string_view line, std::string_vie
 
   const std::vector<std::string> tokens = split(syntax, " ");
   std::size_t i = 0;
-  while (i < tokens.size() && is_command_word(tokens[i])) command.words.push_back(tokens[i++]);
-  const std::size_t usage_start = std::min(syntax.size(), [&] {
-    std::size_t length = 0;
-    for (std::size_t w = 0; w < i; ++w) length += tokens[w].size() + 1;
-    return length;
-  }());
-  command.usage = syntax.substr(usage_start);
+  std::size_t usage_start = 0;  // the words and the single spaces after them
+  while (i < tokens.size() && is_command_word(tokens[i])) {
+    usage_start += tokens[i].size() + 1;
+    command.words.push_back(tokens[i++]);
+  }
+  command.usage = syntax.substr(std::min(usage_start, syntax.size()));
   read_usage(tokens, i, command);
 
   std::vector<CommandLine> commands;
