@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <string_view>
 
@@ -22,6 +23,15 @@ class AppLink {
   virtual ~AppLink() = default;
   [[nodiscard]] virtual Result<JsonDocument> call(std::string_view command, const Json& args,
                                                   bool detach, bool no_launch) = 0;
+
+  // A question that must not hold its asker up (a shell completing a word):
+  // the app is never started, and the answer comes within `budget` or not at
+  // all. Links without a clock answer as `call` does.
+  [[nodiscard]] virtual Result<JsonDocument> call_within(std::string_view command,
+                                                         const Json& args,
+                                                         std::chrono::milliseconds) {
+    return call(command, args, false, true);
+  }
 };
 
 // The real link: the Unix socket in the app's data folder, starting the app
@@ -30,6 +40,8 @@ class SocketAppLink final : public AppLink {
  public:
   Result<JsonDocument> call(std::string_view command, const Json& args, bool detach,
                             bool no_launch) override;
+  Result<JsonDocument> call_within(std::string_view command, const Json& args,
+                                   std::chrono::milliseconds budget) override;
 };
 
 }  // namespace murmela

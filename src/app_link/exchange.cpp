@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -28,6 +29,25 @@ std::unexpected<ExchangeError> unreachable(std::string text) {
 std::unexpected<ExchangeError> failed(std::string message) {
   return std::unexpected(ExchangeError{ExchangeError::Kind::Failed, std::move(message)});
 }
+
+constexpr std::string_view kTimedOutText = "no reply in time";
+
+// Bounds the socket's next blocking calls by what is left until the
+// deadline; false once it has passed.
+bool limit_to(const FileDescriptor& socket, const std::optional<Deadline>& deadline) {
+  if (!deadline) return true;
+  const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+      *deadline - std::chrono::steady_clock::now());
+  if (left.count() <= 0) return false;
+  timeval limit{};
+  limit.tv_sec = static_cast<time_t>(left.count() / 1'000'000);
+  limit.tv_usec = static_cast<suseconds_t>(left.count() % 1'000'000);
+  return ::setsockopt(socket.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) == 0 &&
+         ::setsockopt(socket.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) == 0;
+}
+
+// A blocking call that gave up because its time limit passed.
+bool timed_out(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
 
 std::expected<void, std::string> connect_to(const FileDescriptor& socket, const std::string& path) {
   if (path.find('\0') != std::string::npos) return std::unexpected(kInteriorNulText);
@@ -56,7 +76,8 @@ std::expected<void, std::string> send_all(const FileDescriptor& socket, std::str
 // Up to and including the first line feed, or to end of stream; at most
 // kMaxReplyBytes are taken from the socket. The bytes go straight into the
 // line, in reads that grow with it, since replies can be megabytes long.
-std::expected<std::string, std::string> read_line(const FileDescriptor& socket) {
+std::expected<std::string, std::string> read_line(const FileDescriptor& socket,
+                                                  const std::optional<Deadline>& deadline) {
   constexpr std::size_t kFirstReadBytes = 8192;
   std::string line;
   // Address space only: pages are taken as bytes arrive, and the line never
@@ -64,6 +85,7 @@ std::expected<std::string, std::string> read_line(const FileDescriptor& socket) 
   line.reserve(kMaxReplyBytes);
   platform::prefer_huge_pages(line.data(), line.capacity());
   while (line.size() < kMaxReplyBytes) {
+    if (!limit_to(socket, deadline)) return std::unexpected(std::string(kTimedOutText));
     const std::size_t old_size = line.size();
     const std::size_t room =
         std::min(std::max(old_size, kFirstReadBytes), kMaxReplyBytes - old_size);
@@ -76,6 +98,7 @@ std::expected<std::string, std::string> read_line(const FileDescriptor& socket) 
     });
     if (got < 0) {
       if (error == EINTR) continue;
+      if (deadline && timed_out(error)) return std::unexpected(std::string(kTimedOutText));
       return std::unexpected(system_error_text(error));
     }
     if (got == 0) break;
@@ -104,16 +127,19 @@ Outcome interpret(std::string line) {
 }  // namespace
 
 Outcome send_request(const std::string& path, std::string_view command, const Json& args,
-                     bool detach) {
+                     bool detach, std::optional<Deadline> deadline) {
   const int fd = platform::open_stream_socket();
   if (fd < 0) return unreachable(system_error_text(-fd));
   FileDescriptor socket(fd);
+  // A listener whose queue is full keeps a connect waiting: that counts too.
+  if (!limit_to(socket, deadline)) return failed(std::string(kTimedOutText));
   if (auto connected = connect_to(socket, path); !connected) return unreachable(connected.error());
 
-  if (auto sent = send_all(socket, serialize_request(command, args, detach)); !sent) {
-    return failed(fmt::format("Cannot send the request to Murmela: {}", sent.error()));
-  }
-  auto line = read_line(socket);
+  const bool in_time = limit_to(socket, deadline);
+  auto sent = in_time ? send_all(socket, serialize_request(command, args, detach))
+                      : std::expected<void, std::string>(std::unexpected(kTimedOutText));
+  if (!sent) return failed(fmt::format("Cannot send the request to Murmela: {}", sent.error()));
+  auto line = read_line(socket, deadline);
   socket.close();
   if (!line) return failed(fmt::format("Murmela closed the connection: {}", line.error()));
   return interpret(*std::move(line));

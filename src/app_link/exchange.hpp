@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <expected>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -22,11 +24,14 @@ struct ExchangeError {
 
 inline constexpr std::size_t kMaxReplyBytes = 32 * 1024 * 1024;
 
+using Deadline = std::chrono::steady_clock::time_point;
+
 // One connection to the socket at `path`: one request line out, one reply
-// line in. Never starts anything.
-[[nodiscard]] std::expected<JsonDocument, ExchangeError> send_request(const std::string& path,
-                                                                      std::string_view command,
-                                                                      const Json& args,
-                                                                      bool detach);
+// line in. Never starts anything. With a deadline, connecting, sending and
+// reading together end by then (a Failed error saying so); without one, the
+// reply is awaited as long as the app takes.
+[[nodiscard]] std::expected<JsonDocument, ExchangeError> send_request(
+    const std::string& path, std::string_view command, const Json& args, bool detach,
+    std::optional<Deadline> deadline = std::nullopt);
 
 }  // namespace murmela

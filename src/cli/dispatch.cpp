@@ -7,6 +7,7 @@
 
 #include "cli/agents_command.hpp"
 #include "cli/app_commands.hpp"
+#include "cli/completion_words.hpp"
 #include "cli/dictation.hpp"
 #include "cli/mcp.hpp"
 #include "cli/meetings/meetings.hpp"
@@ -66,6 +67,7 @@ Done dispatch(const Context& ctx) {
   }
   if (first == "meetings" || first == "meeting") return run_meetings(ctx, rest);
   if (first == "dictation") return run_dictation(ctx, rest);
+  if (first == "__complete") return run_completion_words(ctx, rest);
   return fail(CliError::usage(fmt::format("Unknown command: {}", fmt::join(words, " "))));
 }
 

@@ -119,9 +119,10 @@ std::string posix_tables(std::string_view prefix) {
 constexpr std::string_view kHeader =
     "# {0} completions for murmela-cli {1}, made from its help text when it was built.\n";
 
-// Meeting IDs and setting keys from the running app's pretty-printed JSON:
-// the IDs sit four spaces deep in the meeting list, the keys two deep in the
-// settings object. Shared by bash and zsh.
+// Meeting IDs and setting keys come from the running app, one per line, from
+// the CLI's own `__complete`, which never starts the app and gives up after
+// about a second. They are the app's data: printed and compared, never
+// expanded. Shared by bash and zsh.
 constexpr std::string_view kPosixValues = R"SH(
 # Prints the candidates of one value spelling, one per line.
 _murmela_cli_values() {
@@ -130,10 +131,9 @@ _murmela_cli_values() {
   case $2 in
     @id)
       echo latest
-      "$program" meetings list --no-launch 2>/dev/null |
-        sed -n 's/^    "id": "\([^"\\]*\)",\{0,1\}$/\1/p' ;;
+      "$program" __complete ids 2>/dev/null ;;
     @key)
-      "$program" settings get --no-launch 2>/dev/null | sed -n 's/^  "\([^"\\]*\)": .*/\1/p' ;;
+      "$program" __complete keys 2>/dev/null ;;
     @pair)
       _murmela_cli_values "$program" @key | sed 's/$/=/' ;;
     '='*)  # quoted: zsh would read =* as a command's path
@@ -156,7 +156,7 @@ _murmela_cli_read() {
     esac
     [ -z "$_murmela_cli_key" ] && [ "$word" = meeting ] && word=meetings
     if [ "$_murmela_cli_rest" -eq 0 ] &&
-       case " $(_murmela_cli_next_words "$_murmela_cli_key") " in *" $word "*) true ;; *) false ;; esac
+       case " $(_murmela_cli_next_words "$_murmela_cli_key") " in *" "$word" "*) true ;; *) false ;; esac
     then
       _murmela_cli_key=${_murmela_cli_key:+$_murmela_cli_key }$word
     else
@@ -216,7 +216,13 @@ _murmela_cli() {
       fi ;;
     *)
       [ "$wanted" = @pair ] && compopt -o nospace 2>/dev/null
-      mapfile -t COMPREPLY < <(compgen -W "$(_murmela_cli_values "${words[0]}" "$wanted")" -- "$cur") ;;
+      # Each candidate is matched as text and offered quoted, so what lands
+      # on the command line is the word itself: compgen -W would expand it.
+      local value quoted
+      while IFS= read -r value; do
+        printf -v quoted %q "$value"
+        [[ $value == "$cur"* || $quoted == "$cur"* ]] && COMPREPLY+=("$quoted")
+      done < <(_murmela_cli_values "${words[0]}" "$wanted") ;;
   esac
 }
 complete -F _murmela_cli murmela-cli
@@ -232,12 +238,12 @@ _murmela_cli_main() {
     @file) _files ;;
     @pair)
       local -a keys
-      keys=(${(f)"$(_murmela_cli_values "${words[1]}" @key)"})
-      compadd -S = -- $keys ;;
+      keys=("${(@f)$(_murmela_cli_values "${words[1]}" @key)}")
+      compadd -S = -- "${(@)keys:#}" ;;
     *)
       local -a candidates
-      candidates=(${(f)"$(_murmela_cli_values "${words[1]}" "$wanted")"})
-      compadd -- $candidates ;;
+      candidates=("${(@f)$(_murmela_cli_values "${words[1]}" "$wanted")}")
+      compadd -- "${(@)candidates:#}" ;;
   esac
 }
 
@@ -250,9 +256,9 @@ function __murmela_cli_values
     switch $argv[2]
         case @id
             echo latest
-            $program meetings list --no-launch 2>/dev/null | string replace -rf '^    "id": "([^"\\\\]*)",?$' '$1'
+            $program __complete ids 2>/dev/null
         case @key
-            $program settings get --no-launch 2>/dev/null | string replace -rf '^  "([^"\\\\]*)": .*' '$1'
+            $program __complete keys 2>/dev/null
         case @pair
             __murmela_cli_values $program @key | string replace -r '$' '='
         case '=*'

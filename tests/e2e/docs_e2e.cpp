@@ -22,8 +22,9 @@ const std::string kZshFolder = kDocs + "/zsh/site-functions";
 const std::string kFishCompletion = kDocs + "/fish/vendor_completions.d/murmela-cli.fish";
 const std::string kManPage = kDocs + "/man/man1/murmela-cli.1";
 
-// Each shell reads the lines in $COMPLETE_LINES and prints, for each, the candidates
-// it would offer there, space-separated on one line.
+// Each shell reads the lines in $COMPLETE_LINES and prints, for each, the words
+// it would put on the command line there, one per line, then the line @@end@@.
+// Bash's candidates are shell-quoted, so each is read back as the shell would.
 const std::string kBashDriver = R"SH(
 [ -f /usr/share/bash-completion/bash_completion ] && . /usr/share/bash-completion/bash_completion
 . "$COMPLETION"
@@ -35,14 +36,16 @@ for line in "${lines[@]}"; do
   COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
   COMPREPLY=()
   _murmela_cli murmela-cli "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD-1]}"
-  echo "${COMPREPLY[*]}"
+  for candidate in "${COMPREPLY[@]}"; do eval "printf '%s\n' $candidate"; done
+  echo @@end@@
 done
 )SH";
 
 const std::string kFishDriver = R"FISH(
 source $COMPLETION
 for line in (string split \n -- $COMPLETE_LINES)
-    echo (complete -C"$line" | string replace -r '\t.*' '' | string join ' ')
+    complete -C"$line" | string replace -r '\t.*' ''
+    echo @@end@@
 end
 )FISH";
 
@@ -69,7 +72,8 @@ for line in "${(@f)COMPLETE_LINES}"; do
   CURRENT=${#words}
   reply=()
   _murmela-cli
-  print -r -- "${(j: :)reply}"
+  (( $#reply )) && print -rl -- "${reply[@]}"
+  print -r -- @@end@@
 done
 )ZSH";
 
@@ -95,12 +99,6 @@ std::string joined(const std::vector<std::string>& words, std::size_t count) {
   return text;
 }
 
-std::set<std::string> split_words(const std::string& line) {
-  std::set<std::string> words;
-  std::istringstream in(line);
-  for (std::string word; in >> word;) words.insert(word);
-  return words;
-}
 
 class Completion : public CliTest, public ::testing::WithParamInterface<Shell> {
  protected:
@@ -120,14 +118,24 @@ class Completion : public CliTest, public ::testing::WithParamInterface<Shell> {
     shell_env["COMPLETION"] =
         GetParam().name == std::string("fish") ? kFishCompletion : kBashCompletion;
     shell_env["COMPLETION_FOLDER"] = kZshFolder;
-    auto arguments = GetParam().arguments;
+    // A completion that hangs fails here with a message, not at ctest's limit.
+    std::vector<std::string> arguments{"--kill-after=5", "120", GetParam().program};
+    arguments.insert(arguments.end(), GetParam().arguments.begin(), GetParam().arguments.end());
     arguments.push_back(GetParam().script);
-    auto result = run_program(GetParam().program, arguments, {shell_env, "", home.path()});
+    auto result = run_program("/usr/bin/timeout", arguments, {shell_env, "", home.path()});
+    EXPECT_NE(result.exit_code, 124) << GetParam().name << " still completed after 120 s";
     EXPECT_EQ(result.exit_code, 0) << result.err;
     EXPECT_EQ(result.err, "");
-    std::vector<std::set<std::string>> candidates;
+    std::vector<std::set<std::string>> candidates(1);
     std::istringstream out(result.out);
-    for (std::string line; std::getline(out, line);) candidates.push_back(split_words(line));
+    for (std::string line; std::getline(out, line);) {
+      if (line == "@@end@@") {
+        candidates.emplace_back();
+      } else {
+        candidates.back().insert(line);
+      }
+    }
+    candidates.pop_back();
     EXPECT_EQ(candidates.size(), lines.size()) << result.out;
     candidates.resize(lines.size());
     return candidates;
@@ -208,6 +216,48 @@ TEST_P(Completion, OffersNothingOfTheAppWhenItIsNotRunningAndNeverStartsIt) {
   EXPECT_EQ(candidates[0], std::set<std::string>{"latest"});
   EXPECT_EQ(candidates[1], std::set<std::string>{});
   EXPECT_FALSE(fs::exists(socket_path())) << "completing started the app";
+}
+
+// Words from the app are data: whatever they hold, completing runs nothing
+// and offers each word as it is, leaving out only what a shell word on a
+// line cannot carry (a line feed, a tab).
+TEST_P(Completion, OffersTheAppsWordsLiterallyAndRunsNothing) {
+  const std::string ran = home / "ran";
+  const std::vector<std::string> hostile = {
+      "$(touch${IFS}" + ran + "-dollar)", "`touch " + ran + "-backtick`", "a;touch " + ran + "-semi",
+      "${HOME}", "~root", "*", "two words", "quote\"and\\back", "-n", "Gr\u00fc\u00dfe"};
+  std::string meetings = "[", settings = "{";
+  for (const auto& word : hostile) {
+    const std::string quoted = nlohmann::json(word).dump();
+    meetings += R"({"id":)" + quoted + "},";
+    settings += quoted + ":1,";
+  }
+  FakeApp app(socket_path());
+  app.on_ok("list_meetings", meetings + R"({"id":"line\nfeed"},{"id":"tab\there"},{"id":7}])");
+  app.on_ok("get_state", R"({"settings":)" + settings + R"("line\nfeed":1}})");
+
+  const auto candidates = complete_all({"murmela-cli meetings show ", "murmela-cli settings get ",
+                                        "murmela-cli settings set "});
+  std::set<std::string> words(hostile.begin(), hostile.end());
+  std::set<std::string> pairs;
+  for (const auto& word : hostile) pairs.insert(word + "=");
+  words.insert("latest");
+  EXPECT_EQ(candidates[0], words);
+  words.erase("latest");
+  EXPECT_EQ(candidates[1], words);
+  EXPECT_EQ(candidates[2], pairs);
+  for (const char* suffix : {"-dollar", "-backtick", "-semi"}) {
+    EXPECT_FALSE(fs::exists(ran + suffix)) << "completing ran " << suffix;
+  }
+}
+
+// An app that takes the connection but never answers (busy, or stuck) costs
+// the completion about a second, and it offers nothing of the app.
+TEST_P(Completion, GivesUpOnAnAppThatNeverAnswers) {
+  SilentListener app(socket_path());
+  const auto candidates = complete_all({"murmela-cli meetings show ", "murmela-cli settings get "});
+  EXPECT_EQ(candidates[0], std::set<std::string>{"latest"});
+  EXPECT_EQ(candidates[1], std::set<std::string>{});
 }
 
 TEST_P(Completion, OffersFilesWhereAFileGoes) {

@@ -13,18 +13,35 @@
 
 namespace testing_support {
 
-FakeApp::FakeApp(std::string socket_path) : socket_path_(std::move(socket_path)) {
-  std::filesystem::create_directories(std::filesystem::path(socket_path_).parent_path());
-  ::unlink(socket_path_.c_str());
-  listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+namespace {
+
+int listen_at(const std::string& socket_path) {
+  std::filesystem::create_directories(std::filesystem::path(socket_path).parent_path());
+  ::unlink(socket_path.c_str());
+  const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, socket_path_.c_str(), sizeof address.sun_path - 1);
-  if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(listener_, 16) != 0) {
-    throw std::runtime_error("fake app cannot listen on " + socket_path_);
+  std::strncpy(address.sun_path, socket_path.c_str(), sizeof address.sun_path - 1);
+  if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(listener, 16) != 0) {
+    throw std::runtime_error("fake app cannot listen on " + socket_path);
   }
+  return listener;
+}
+
+}  // namespace
+
+FakeApp::FakeApp(std::string socket_path)
+    : socket_path_(std::move(socket_path)), listener_(listen_at(socket_path_)) {
   thread_ = std::thread([this] { serve(); });
+}
+
+SilentListener::SilentListener(std::string socket_path)
+    : socket_path_(std::move(socket_path)), listener_(listen_at(socket_path_)) {}
+
+SilentListener::~SilentListener() {
+  ::close(listener_);
+  ::unlink(socket_path_.c_str());
 }
 
 FakeApp::~FakeApp() {

@@ -59,4 +59,18 @@ class FakeApp {
   std::thread thread_;
 };
 
+// An app that is there but never answers: the system takes each connection
+// into the listener's queue, and nothing ever reads the request or replies.
+class SilentListener {
+ public:
+  explicit SilentListener(std::string socket_path);
+  ~SilentListener();
+  SilentListener(const SilentListener&) = delete;
+  SilentListener& operator=(const SilentListener&) = delete;
+
+ private:
+  std::string socket_path_;
+  int listener_;
+};
+
 }  // namespace testing_support

@@ -1,0 +1,67 @@
+#include "cli/completion_words.hpp"
+
+#include <chrono>
+
+#include "common/utf8.hpp"
+
+namespace murmela {
+
+namespace {
+
+// Long enough for a busy app on a loaded machine, short enough that a
+// key press never feels stuck.
+constexpr std::chrono::milliseconds kBudget{1000};
+
+constexpr std::string_view kUsage = "Use `__complete ids|keys`.";
+
+// A string's decoded text, or nothing when it holds a lone surrogate escape,
+// which no UTF-8 text can carry.
+std::optional<std::string> exact_text(JsonView value) {
+  if (!value.is_string()) return std::nullopt;
+  bool exact = true;
+  walk_json_string(value.string_source(), [](std::string_view) {},
+                   [&](std::uint32_t code) { exact = exact && (code < 0xD800 || code > 0xDFFF); });
+  if (!exact) return std::nullopt;
+  return value.string();
+}
+
+void offer(const Context& ctx, const std::optional<std::string>& word) {
+  if (!word || !is_offerable_word(*word)) return;
+  ctx.out.write(*word);
+  ctx.out.write("\n");
+}
+
+}  // namespace
+
+bool is_offerable_word(std::string_view word) {
+  if (word.empty() || !is_valid_utf8(word)) return false;
+  for (const char c : word) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == '\x7f') return false;
+  }
+  return true;
+}
+
+Done run_completion_words(const Context& ctx, std::span<const std::string> words) {
+  const bool ids = words.size() == 1 && words[0] == "ids";
+  const bool keys = words.size() == 1 && words[0] == "keys";
+  if (!ids && !keys) return fail(CliError::usage(std::string(kUsage)));
+
+  auto reply = ctx.app.call_within(ids ? "list_meetings" : "get_state", Json::object(), kBudget);
+  if (!reply) return fail(reply.error());
+  const JsonView root = reply->root();
+  if (ids && root.is_array()) {
+    for (const JsonView meeting : root.children()) {
+      if (!meeting.is_object()) continue;
+      if (auto id = meeting.find("id")) offer(ctx, exact_text(*id));
+    }
+  }
+  if (keys && root.is_object()) {
+    if (auto settings = root.find("settings"); settings && settings->is_object()) {
+      const auto members = settings->children();
+      for (std::size_t i = 0; i < members.size(); i += 2) offer(ctx, exact_text(members[i]));
+    }
+  }
+  return {};
+}
+
+}  // namespace murmela
