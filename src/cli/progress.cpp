@@ -25,16 +25,25 @@ namespace {
 // Back to the start of the line, and everything on it gone.
 constexpr std::string_view kEraseLine = "\r\033[K";
 
+// The signals that end the CLI while the line is shown: each first takes the
+// line away, so that the shell's prompt does not land on it.
+constexpr std::array kEndingSignals{SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
 // What the interrupt handler prints: set before the handler is installed and
 // only read by it, since a handler may call nothing but write().
 std::array<char, 512> interrupted_text{};
 std::size_t interrupted_size = 0;
 
-void on_interrupt(int) {
-  [[maybe_unused]] auto written = ::write(STDERR_FILENO, interrupted_text.data(), interrupted_size);
-  // Ending the way an interrupt always ends the CLI keeps what the shell sees.
-  std::signal(SIGINT, SIG_DFL);
-  std::raise(SIGINT);
+void on_ending_signal(int signal) {
+  // Only an interrupt is the user stopping the wait, which deserves the
+  // words on how to follow the job; the others just leave a clean line.
+  const std::string_view text = signal == SIGINT
+                                    ? std::string_view(interrupted_text.data(), interrupted_size)
+                                    : kEraseLine;
+  [[maybe_unused]] auto written = ::write(STDERR_FILENO, text.data(), text.size());
+  // Ending by the same signal keeps what the shell sees.
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
 }
 
 // The line is a courtesy: a terminal that refuses it changes nothing else.
@@ -50,19 +59,21 @@ class TerminalProgress final : public Progress {
     interrupted_size = std::min(text.size(), interrupted_text.size());
     std::memcpy(interrupted_text.data(), text.data(), interrupted_size);
     struct sigaction action {};
-    action.sa_handler = on_interrupt;
+    action.sa_handler = on_ending_signal;
     sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, &previous_action_);
+    for (std::size_t i = 0; i < kEndingSignals.size(); ++i) {
+      ::sigaction(kEndingSignals[i], &action, &previous_actions_[i]);
+    }
 
     status_ = status;
     start_ = Clock::now();
     stopping_ = false;
-    // The drawing thread never takes the interrupt: the handler runs on the
+    // The drawing thread never takes these signals: the handler runs on the
     // thread that waits for the app.
-    sigset_t interrupt, previous_mask;
-    sigemptyset(&interrupt);
-    sigaddset(&interrupt, SIGINT);
-    ::pthread_sigmask(SIG_BLOCK, &interrupt, &previous_mask);
+    sigset_t ending, previous_mask;
+    sigemptyset(&ending);
+    for (const int signal : kEndingSignals) sigaddset(&ending, signal);
+    ::pthread_sigmask(SIG_BLOCK, &ending, &previous_mask);
     drawer_ = std::thread([this] { draw_until_stopped(); });
     ::pthread_sigmask(SIG_SETMASK, &previous_mask, nullptr);
   }
@@ -83,7 +94,9 @@ class TerminalProgress final : public Progress {
     }
     wake_.notify_one();
     drawer_.join();
-    ::sigaction(SIGINT, &previous_action_, nullptr);
+    for (std::size_t i = 0; i < kEndingSignals.size(); ++i) {
+      ::sigaction(kEndingSignals[i], &previous_actions_[i], nullptr);
+    }
     draw(kEraseLine);
   }
 
@@ -112,7 +125,7 @@ class TerminalProgress final : public Progress {
   std::string status_;
   Clock::time_point start_;
   bool stopping_ = false;
-  struct sigaction previous_action_ {};
+  std::array<struct sigaction, kEndingSignals.size()> previous_actions_{};
 };
 
 }  // namespace

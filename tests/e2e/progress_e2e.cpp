@@ -79,6 +79,22 @@ TEST_F(Progress, WaitShowsTheAppsStatusAndAnInterruptTellsHowToFollowTheJob) {
   EXPECT_EQ(cli_json({"meetings", "show", id})["status"], "transcribing");
 }
 
+// Ended by anything but an interrupt, the CLI takes the line away and says
+// nothing more, then ends by that signal as it would without the line.
+TEST_F(Progress, OtherEndingSignalsEraseTheLineToo) {
+  const std::string id = first_meeting();
+  cli_json({"meetings", "transcribe", id, "--detach"});
+  for (const int signal : {SIGTERM, SIGHUP, SIGQUIT}) {
+    auto run = at_terminal({"meetings", "wait", id});
+    ASSERT_TRUE(run->wait_for_terminal("transcribing 0:0")) << strsignal(signal);
+    run->send(signal);
+    const auto ended = run->finish();
+    EXPECT_EQ(ended.signal, signal);
+    EXPECT_TRUE(ended.terminal.ends_with("\r\x1b[K")) << strsignal(signal) << ": " << ended.terminal;
+    EXPECT_EQ(left_on_screen(ended.terminal), "") << strsignal(signal);
+  }
+}
+
 // An app that takes requests and never answers: the CLI waits as long as
 // the test wants, whatever the command.
 class SilentApp : public CliTest {

@@ -92,7 +92,7 @@ bool TerminalRun::running() {
   return false;
 }
 
-void TerminalRun::interrupt() const { ::kill(pid_, SIGINT); }
+void TerminalRun::send(int signal) const { ::kill(pid_, signal); }
 
 TerminalRun::Ended TerminalRun::finish() {
   while (read_some(-1)) {

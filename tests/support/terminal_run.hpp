@@ -1,5 +1,7 @@
 #pragma once
 
+#include <csignal>
+
 #include <map>
 #include <string>
 #include <string_view>
@@ -28,7 +30,8 @@ class TerminalRun {
   void read_ready() { read_some(0); }
 
   bool running();
-  void interrupt() const;
+  void interrupt() const { send(SIGINT); }
+  void send(int signal) const;
 
   struct Ended {
     int exit_code = -1;  // -1 when ended by a signal
