@@ -6,9 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-for tool in flite sox soxi; do
-  command -v "$tool" >/dev/null || { echo "$tool is missing: apt-get install flite sox" >&2; exit 1; }
-done
+scripts/setup.sh  # flite among the rest
 cmake --preset release >/dev/null
 cmake --build --preset release --target murmela-cli murmela-stand-in >/dev/null
 cli=$PWD/build/release/murmela-cli
@@ -16,17 +14,16 @@ work=$(mktemp -d)
 export XDG_DATA_HOME=$work/data MURMELA_STAND_IN_STEP_MS=0
 trap '"$cli" quit --no-launch >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
 
-# About a minute of speech: a paragraph, said again until it is long enough.
-flite -voice slt -o "$work/part.wav" -t "Thanks for joining. The quarterly budget review moves \
-to Friday morning, and we need the first drop before January. Please send the summary to the \
-whole team today, and keep the scope as agreed."
-parts=()
-for _ in $(seq 1 5); do parts+=("$work/part.wav"); done
-sox "${parts[@]}" "$work/minute.wav"
-seconds=$(soxi -D "$work/minute.wav")
+# About a minute of speech: a paragraph, said five times over.
+paragraph="Thanks for joining. The quarterly budget review moves to Friday morning, and we \
+need the first drop before January. Please send the summary to the whole team today, and keep \
+the scope as agreed. "
+flite -voice slt -o "$work/minute.wav" -t "$paragraph$paragraph$paragraph$paragraph$paragraph"
 
 "$cli" ping >/dev/null  # starts the stand-in
-id=$("$cli" meetings import "$work/minute.wav" | sed -n 's/^  "id": "\(.*\)",$/\1/p')
+imported=$("$cli" meetings import "$work/minute.wav")
+id=$(sed -n 's/^  "id": "\(.*\)",$/\1/p' <<<"$imported")
+seconds=$(sed -n 's/^  "durationSeconds": \([0-9.]*\),$/\1/p' <<<"$imported")
 "$cli" meetings wait "$id" >/dev/null
 # A blocking transcribe: the stand-in answers within 20 ms of the end.
 for run in $(seq 1 "${1:-3}"); do

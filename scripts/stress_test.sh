@@ -16,7 +16,7 @@ trap 'kill "$load" 2>/dev/null; wait "$load" 2>/dev/null || true' EXIT
 
 for preset in ${PRESETS:-release sanitize}; do
   echo "== $preset, $repeats times under load"
-  cmake --preset "$preset" >/dev/null
+  cmake --preset "$preset" -DMURMELA_TESTS=ON >/dev/null
   cmake --build --preset "$preset" >/dev/null
   start=$(date +%s)
   ctest --preset "$preset" -j "$(nproc)" --repeat "until-fail:$repeats" --output-on-failure >"build/$preset/stress.log" 2>&1 ||

@@ -12,7 +12,7 @@ before=$(tree_state)
 scripts/setup.sh
 for preset in release sanitize; do
   echo "== $preset"
-  cmake --preset "$preset" >/dev/null
+  cmake --preset "$preset" -DMURMELA_TESTS=ON >/dev/null
   cmake --build --preset "$preset"
   ctest --preset "$preset" -j "$(nproc)"
 done

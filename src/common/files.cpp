@@ -49,7 +49,11 @@ std::expected<void, int> append_whole(const std::string& path, std::string_view 
   } while (wrote < 0 && errno == EINTR);
   if (wrote != static_cast<ssize_t>(bytes.size())) {
     const int error = wrote < 0 ? errno : ENOSPC;
-    if (wrote > 0) (void)::ftruncate(file.get(), before.st_size);
+    // Taking a partial line back is best effort: the write's error is what
+    // the caller must hear.
+    if (wrote > 0) {
+      [[maybe_unused]] const int ignored = ::ftruncate(file.get(), before.st_size);
+    }
     return std::unexpected(error);
   }
   if (::fsync(file.get()) != 0) return std::unexpected(errno);

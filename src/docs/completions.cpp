@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <ranges>
 #include <string_view>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "cli/command_lines.hpp"
 #include "cli/invocation.hpp"
 #include "common/version.hpp"
+#include "docs/man_page.hpp"
 
 namespace murmela {
 
@@ -25,7 +27,51 @@ struct Tables {
   std::map<std::string, std::string> arguments;
   std::map<std::string, std::string> options;
   std::map<std::string, std::string> option_values;  // key "meetings export --format"
+  // What zsh and fish show beside a word: key "meetings show" for a command
+  // word, "--title" for an option.
+  std::map<std::string, std::string> descriptions;
 };
+
+// What the help's placeholders stand for.
+std::string placeholder_text(const OptionSpec& option) {
+  static const std::map<std::string, std::string, std::less<>> kPlaceholders = {
+      {"T", "text"}, {"M", "model"}, {"S", "seconds"}, {"N", "number"}, {"F", "file"}};
+  if (auto found = kPlaceholders.find(option.placeholder); found != kPlaceholders.end()) {
+    return found->second;
+  }
+  if (option.value && option.value->kind == ValueKind::Choice) {
+    return fmt::format("one of {}", fmt::join(option.value->choices, ", "));
+  }
+  return option.placeholder;
+}
+
+// A flag's words from the manual page up to the first stop, which is all a
+// menu line holds.
+std::string flag_summary(std::string_view flag) {
+  std::string_view text = flag_text(flag);
+  for (const std::string_view stop : {". ", "; ", ": "}) text = text.substr(0, text.find(stop));
+  if (text.ends_with('.')) text.remove_suffix(1);
+  return std::string(text);
+}
+
+// A word that only leads to more words (`meetings`, `record`) is shown by
+// those words.
+void describe_families(Tables& tables) {
+  constexpr std::size_t kWidth = 60;
+  for (const auto& [key, words] : tables.next_words) {
+    if (key.empty() || tables.descriptions.contains(key)) continue;
+    std::string text;
+    for (const auto& word : std::views::split(std::string_view(words), ' ')) {
+      std::string_view next(word.begin(), word.end());
+      if (text.size() + next.size() + 2 > kWidth) {
+        text += ", ...";
+        break;
+      }
+      text += text.empty() ? std::string(next) : fmt::format(", {}", next);
+    }
+    tables.descriptions[key] = text;
+  }
+}
 
 std::string spelled(const ValueSpec& value) {
   switch (value.kind) {
@@ -73,19 +119,42 @@ Tables tables_of(const std::vector<CommandLine>& commands) {
     for (const OptionSpec& option : command.options) {
       names.push_back("--" + option.name);
       if (option.value) tables.option_values[key + " --" + option.name] = spelled(*option.value);
+      tables.descriptions["--" + option.name] =
+          option.value ? placeholder_text(option) : flag_summary("--" + option.name);
     }
     if (!names.empty()) tables.options[key] = fmt::format("{}", fmt::join(names, " "));
+    const std::string& text = command.summary.empty() ? command.usage : command.summary;
+    if (!text.empty()) tables.descriptions[key] = text;
   }
+  for (const std::string_view flag : {"--no-launch", "--help"}) {
+    tables.descriptions[std::string(flag)] = flag_summary(flag);
+  }
+  describe_families(tables);
   return tables;
 }
 
-// Keys and words hold only letters, digits, '-', '=', ',', '@', '.' and
-// spaces, so single quotes are all the quoting they need.
+// Text in single quotes for sh (a quote inside ends, escapes and reopens).
+std::string sh_quoted(std::string_view text) {
+  std::string quoted = "'";
+  for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// Text in single quotes for fish, where \\ and \' are the escapes.
+std::string fish_quoted(std::string_view text) {
+  std::string quoted = "'";
+  for (const char c : text) {
+    if (c == '\\' || c == '\'') quoted += '\\';
+    quoted += c;
+  }
+  return quoted + "'";
+}
+
 template <typename Entries>
 std::string case_function(std::string_view name, const Entries& entries) {
   std::string text = fmt::format("{}() {{\n  case $1 in\n", name);
   for (const auto& [key, words] : entries)
-    text += fmt::format("    '{}') echo '{}' ;;\n", key, words);
+    text += fmt::format("    {}) echo {} ;;\n", sh_quoted(key), sh_quoted(words));
   return text + "  esac\n}\n";
 }
 
@@ -93,7 +162,8 @@ template <typename Entries>
 std::string fish_function(std::string_view name, const Entries& entries) {
   std::string text = fmt::format("function {}\n    switch \"$argv[1]\"\n", name);
   for (const auto& [key, words] : entries) {
-    text += fmt::format("        case '{}'\n            echo '{}'\n", key, words);
+    text += fmt::format("        case {}\n            echo {}\n", fish_quoted(key),
+                        fish_quoted(words));
   }
   return text + "    end\nend\n";
 }
@@ -112,7 +182,8 @@ std::string posix_tables(std::string_view prefix) {
   return case_function(fmt::format("{}_next_words", prefix), t.next_words) +
          case_function(fmt::format("{}_arguments", prefix), t.arguments) +
          case_function(fmt::format("{}_options", prefix), t.options) +
-         case_function(fmt::format("{}_option_value", prefix), t.option_values);
+         case_function(fmt::format("{}_option_value", prefix), t.option_values) +
+         case_function(fmt::format("{}_description", prefix), t.descriptions);
 }
 
 // {0}: the shell; {1}: the version.
@@ -240,6 +311,19 @@ _murmela_cli_main() {
       local -a keys
       keys=("${(@f)$(_murmela_cli_values "${words[1]}" @key)}")
       compadd -S = -- "${(@)keys:#}" ;;
+    '='*)  # our own words: each with its summary from the help text
+      local -a candidates described
+      local candidate text
+      candidates=("${(@f)$(_murmela_cli_values "${words[1]}" "$wanted")}")
+      candidates=("${(@)candidates:#}")
+      for candidate in "${candidates[@]}"; do
+        case $candidate in
+          -*) text=$(_murmela_cli_description "$candidate") ;;
+          *) text=$(_murmela_cli_description "${_murmela_cli_key:+$_murmela_cli_key }$candidate") ;;
+        esac
+        described+=("$candidate${text:+  -- $text}")
+      done
+      compadd -l -d described -- "${candidates[@]}" ;;
     *)
       local -a candidates
       candidates=("${(@f)$(_murmela_cli_values "${words[1]}" "$wanted")}")
@@ -323,6 +407,21 @@ function __murmela_cli_complete
         case '' @text
         case @file
             __fish_complete_path $current
+        case '=*'
+            # Our own words, each with its summary from the help text.
+            for candidate in (__murmela_cli_values $tokens[1] $wanted)
+                set -l text
+                if string match -q -- '-*' $candidate
+                    set text (__murmela_cli_description $candidate)
+                else
+                    set text (__murmela_cli_description (string trim -- "$key $candidate"))
+                end
+                if test -n "$text"
+                    printf '%s\t%s\n' $candidate $text
+                else
+                    echo $candidate
+                end
+            end
         case '*'
             __murmela_cli_values $tokens[1] $wanted
     end
@@ -356,6 +455,7 @@ std::string fish_completion() {
          fish_function("__murmela_cli_arguments", t.arguments) +
          fish_function("__murmela_cli_options", t.options) +
          fish_function("__murmela_cli_option_value", t.option_values) +
+         fish_function("__murmela_cli_description", t.descriptions) +
          with_flags(kFishDriver, " ");
 }
 

@@ -5,9 +5,11 @@
 namespace murmela {
 
 // Shell completions for murmela-cli, made from the commands the help text
-// documents: command words, arguments, options and their values. Meeting
-// IDs and setting keys come from the running app, asked with --no-launch so
-// that completing never starts it; when it is not running nothing is offered.
+// documents: command words, arguments, options and their values; zsh and
+// fish show each word's summary from the help text beside it. Meeting IDs
+// and setting keys come from the running app through `__complete`, which
+// never starts it and waits about a second at most; when it is not running
+// nothing of it is offered.
 std::string bash_completion();
 std::string zsh_completion();
 std::string fish_completion();

@@ -1,5 +1,6 @@
 #include "docs/man_page.hpp"
 
+#include <algorithm>
 #include <set>
 #include <string_view>
 
@@ -29,6 +30,15 @@ std::string roff(std::string_view text) {
   }
   if (out.starts_with('.') || out.starts_with('\'')) out.insert(0, "\\&");
   return out;
+}
+
+// Lets a narrow terminal break a long run after each of `after` (a path
+// after '/', alternatives after '|'): roff never hyphenates these.
+std::string breakable(std::string text, char after) {
+  for (std::size_t at = text.find(after); at != std::string::npos; at = text.find(after, at + 3)) {
+    text.insert(at + 1, "\\:");
+  }
+  return text;
 }
 
 std::string_view trimmed_end(std::string_view text) {
@@ -74,6 +84,17 @@ std::expected<void, std::string> check_every_flag_described() {
   return {};
 }
 
+}  // namespace
+
+std::string_view flag_text(std::string_view argument) {
+  for (const auto& flag : kFlagTexts) {
+    if (std::ranges::find(flag.arguments, argument) != flag.arguments.end()) return flag.text;
+  }
+  return {};
+}
+
+namespace {
+
 void append_commands(std::string& page) {
   page += ".SH COMMANDS\n.nh\n";
   std::string section, syntax;
@@ -88,7 +109,9 @@ void append_commands(std::string& page) {
     const std::string_view words =
         trimmed_end(std::string_view(syntax).substr(0, syntax.size() - command.usage.size()));
     page += fmt::format(".TP\n\\fB{}\\fR", roff(words));
-    if (!command.usage.empty()) page += fmt::format(" \\fI{}\\fR", roff(command.usage));
+    if (!command.usage.empty()) {
+      page += fmt::format(" \\fI{}\\fR", breakable(roff(command.usage), '|'));
+    }
     page += command.summary.empty() ? "\n\\&\n" : fmt::format("\n{}\n", roff(command.summary));
   }
 }
@@ -122,7 +145,8 @@ Codex's configuration (\fI~/.codex/config.toml\fR without CODEX_HOME): the table
 )";
   for (const JsonTarget& target : json_targets("~")) {
     page += fmt::format(".TP\n.I {}\n{}'s configuration: the member murmela of {}.\n",
-                        roff(target.file), roff(target.target), roff(target.servers_key));
+                        breakable(roff(target.file), '/'), roff(target.target),
+                        roff(target.servers_key));
   }
 }
 
@@ -202,7 +226,20 @@ The status line of long jobs is drawn only on a terminal whose TERM is set and n
 .BR dumb .
 )";
   append_files(page);
-  page += R"(.SH SEE ALSO
+  page += R"(.SH EXAMPLES
+.EX
+murmela\-cli help
+murmela\-cli guide
+murmela\-cli status
+murmela\-cli settings set language=de meetingSpeakerLabels=false
+murmela\-cli meetings list
+murmela\-cli meetings transcribe latest \-\-detach
+murmela\-cli meetings wait latest
+murmela\-cli meetings export latest call.md
+murmela\-cli invoke get_meeting \(aq{"id":"..."}\(aq
+murmela\-cli agents install
+.EE
+.SH SEE ALSO
 .B murmela\-cli guide
 prints how coding agents should use Murmela through the CLI.
 )";

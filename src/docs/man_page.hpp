@@ -2,6 +2,7 @@
 
 #include <expected>
 #include <string>
+#include <string_view>
 
 namespace murmela {
 
@@ -9,5 +10,9 @@ namespace murmela {
 // description when the program holds something the page cannot describe (a
 // flag the page has no words for).
 std::expected<std::string, std::string> man_page();
+
+// The page's words on a flag (`--cleaned`, `-h`); empty for one it does not
+// describe.
+std::string_view flag_text(std::string_view argument);
 
 }  // namespace murmela

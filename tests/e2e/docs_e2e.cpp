@@ -44,7 +44,11 @@ done
 const std::string kFishDriver = R"FISH(
 source $COMPLETION
 for line in (string split \n -- $COMPLETE_LINES)
-    complete -C"$line" | string replace -r '\t.*' ''
+    if set -q DESCRIPTIONS
+        complete -C"$line"
+    else
+        complete -C"$line" | string replace -r '\t.*' ''
+    end
     echo @@end@@
 end
 )FISH";
@@ -56,14 +60,22 @@ fpath=("$COMPLETION_FOLDER" $fpath)
 autoload -Uz compinit && compinit -u -D
 [[ $_comps[murmela-cli] == _murmela-cli ]] || { print -u2 "not registered"; exit 1; }
 compadd() {
-  local suffix=
+  local suffix= descriptions=
   while [[ $1 == -* && $1 != -- ]]; do
-    [[ $1 == -S ]] && { suffix=$2; shift; }
+    case $1 in
+      -S) suffix=$2; shift ;;
+      -d) descriptions=$2; shift ;;
+    esac
     shift
   done
   [[ $1 == -- ]] && shift
-  local c
-  for c in "$@"; do [[ $c == ${words[CURRENT]}* ]] && reply+=("$c$suffix"); done
+  local c i=0
+  for c in "$@"; do
+    (( i++ ))
+    [[ $c == ${words[CURRENT]}* ]] || continue
+    reply+=("$c$suffix")
+    [[ -n $descriptions ]] && described[$c$suffix]=${${(P)descriptions}[i]#*  -- }
+  done
 }
 _files() { reply+=("<files>"); }
 for line in "${(@f)COMPLETE_LINES}"; do
@@ -71,8 +83,16 @@ for line in "${(@f)COMPLETE_LINES}"; do
   [[ $line == *' ' ]] && words+=('')
   CURRENT=${#words}
   reply=()
+  typeset -A described=()
   _murmela-cli
-  (( $#reply )) && print -rl -- "${reply[@]}"
+  local r
+  for r in "${reply[@]}"; do
+    if [[ -n $DESCRIPTIONS && -n ${described[$r]} && ${described[$r]} != $r ]]; then
+      print -r -- "$r"$'\t'"${described[$r]}"
+    else
+      print -r -- "$r"
+    fi
+  done
   print -r -- @@end@@
 done
 )ZSH";
@@ -109,7 +129,10 @@ class Completion : public CliTest, public ::testing::WithParamInterface<Shell> {
   }
 
   // The candidates for each line, the cursor at its end.
-  std::vector<std::set<std::string>> complete_all(const std::vector<std::string>& lines) {
+  // With `described`, zsh and fish give each candidate as "word\tsummary"
+  // where they show a summary beside it.
+  std::vector<std::set<std::string>> complete_all(const std::vector<std::string>& lines,
+                                                  bool described = false) {
     std::string text;
     for (const auto& line : lines) text += line + "\n";
     text.pop_back();
@@ -118,6 +141,7 @@ class Completion : public CliTest, public ::testing::WithParamInterface<Shell> {
     shell_env["COMPLETION"] =
         GetParam().name == std::string("fish") ? kFishCompletion : kBashCompletion;
     shell_env["COMPLETION_FOLDER"] = kZshFolder;
+    if (described) shell_env["DESCRIPTIONS"] = "1";
     // A completion that hangs fails here with a message, not at ctest's limit.
     std::vector<std::string> arguments{"--kill-after=5", "120", GetParam().program};
     arguments.insert(arguments.end(), GetParam().arguments.begin(), GetParam().arguments.end());
@@ -269,6 +293,22 @@ TEST_P(Completion, OffersFilesWhereAFileGoes) {
   }
 }
 
+// zsh and fish show the help's summary beside each command and option, as
+// gh and kubectl do; bash has no place for one.
+TEST_P(Completion, ShowsTheHelpsSummaryBesideEachWord) {
+  if (GetParam().name == std::string("bash")) GTEST_SKIP() << "bash shows no descriptions";
+  const auto candidates = complete_all(
+      {"murmela-cli meetings sh", "murmela-cli meetings transcript abc --", "murmela-cli dic",
+       "murmela-cli meetings export abc x.md --"},
+      true);
+  EXPECT_TRUE(candidates[0].contains("show\tFull record as JSON")) << *candidates[0].begin();
+  EXPECT_TRUE(candidates[1].contains("--cleaned\tUse the cleaned transcript (meetings transcript, "
+                                     "meetings export)"));
+  EXPECT_TRUE(candidates[1].contains("--no-launch\tNever start Murmela"));
+  EXPECT_TRUE(candidates[2].contains("dictation\tstart, stop, cancel, history, copy-last"));
+  EXPECT_TRUE(candidates[3].contains("--format\tone of md, txt, html, pdf, wav"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Shells, Completion, ::testing::ValuesIn(kShells),
                          [](const auto& shell) { return std::string(shell.param.name); });
 
@@ -276,11 +316,23 @@ INSTANTIATE_TEST_SUITE_P(Shells, Completion, ::testing::ValuesIn(kShells),
 // variable and file.
 TEST(ManPage, RendersWithoutWarningsAndListsWhatItMust) {
   if (!fs::exists("/usr/bin/groff")) GTEST_SKIP() << "groff is not installed";
-  auto lint = run_program("/usr/bin/groff", {"-man", "-ww", "-z", kManPage}, {{}, "", ""});
-  EXPECT_EQ(lint.exit_code, 0);
-  EXPECT_EQ(lint.err, "");
+  // Also set narrow and at the common width of a terminal, where a long
+  // usage or path must still break.
+  for (const std::vector<std::string> width :
+       {std::vector<std::string>{}, {"-Tutf8", "-rLL=60n"}, {"-Tutf8", "-rLL=80n"}}) {
+    std::vector<std::string> arguments{"-man", "-ww", "-z"};
+    arguments.insert(arguments.end(), width.begin(), width.end());
+    arguments.push_back(kManPage);
+    auto lint = run_program("/usr/bin/groff", arguments, {{}, "", ""});
+    EXPECT_EQ(lint.exit_code, 0);
+    EXPECT_EQ(lint.err, "") << (width.empty() ? "" : width[1]);
+  }
 
-  const std::string page = read_file_text(kManPage);
+  // The break points a narrow terminal may use are not part of the text.
+  std::string page = read_file_text(kManPage);
+  for (auto at = page.find("\\:"); at != std::string::npos; at = page.find("\\:", at)) {
+    page.erase(at, 2);
+  }
   auto roff = [](std::string_view text) {
     std::string escaped;
     for (char c : text) escaped += c == '-' ? std::string("\\-") : std::string(1, c);
@@ -295,7 +347,7 @@ TEST(ManPage, RendersWithoutWarningsAndListsWhatItMust) {
         << command.syntax;
   }
   for (const std::string text :
-       {".SH EXIT STATUS", ".B 3", ".B HOME", ".B XDG_DATA_HOME", ".B CODEX_HOME", ".B PATH",
+       {".SH EXIT STATUS", ".SH EXAMPLES", "murmela\\-cli meetings wait latest", ".B 3", ".B HOME", ".B XDG_DATA_HOME", ".B CODEX_HOME", ".B PATH",
         "cli.sock", "agent\\-integration.json", "~/.claude.json", "$CODEX_HOME/config.toml"}) {
     EXPECT_NE(page.find(text), std::string::npos) << text;
   }

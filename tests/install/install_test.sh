@@ -45,6 +45,47 @@ if cmake --build "$build" --target uninstall >"$work/again.txt" 2>&1; then
 fi
 grep -q "Nothing to uninstall" "$work/again.txt" || fail "a second uninstall did not say why"
 
+# Uninstall removes only what is still as installed, and only inside the
+# prefix: an edited file stays (and uninstall says so), and a folder that has
+# become a link to one outside leads to files that are not ours, even where
+# they are byte for byte what was installed.
+prefix=$work/edited
+cmake --install "$build" --prefix "$prefix" >/dev/null
+echo "my own line" >> "$prefix/share/man/man1/murmela-cli.1"
+outside=$work/outside
+mkdir -p "$outside/fish/vendor_completions.d" "$outside/zsh-empty"
+cp "$prefix/share/fish/vendor_completions.d/murmela-cli.fish" "$outside/fish/vendor_completions.d/"
+rm -r "$prefix/share/fish" "$prefix/share/zsh/site-functions"
+ln -s "$outside/fish" "$prefix/share/fish"
+ln -s "$outside/zsh-empty" "$prefix/share/zsh/site-functions"
+outside_before=$(listing "$outside")
+cmake --build "$build" --target uninstall >"$work/uninstall.txt" 2>&1 || fail "uninstall failed:
+$(cat "$work/uninstall.txt")"
+[ "$(listing "$outside")" = "$outside_before" ] || fail "uninstall changed files outside the prefix"
+grep -q "my own line" "$prefix/share/man/man1/murmela-cli.1" || fail "uninstall removed an edited file"
+grep -q "has changed since it was installed" "$work/uninstall.txt" || fail "uninstall did not say it kept the edited file"
+[ -L "$prefix/share/fish" ] && [ -L "$prefix/share/zsh/site-functions" ] || fail "uninstall removed a link"
+[ ! -e "$prefix/bin/murmela-cli" ] || fail "uninstall kept an unchanged file"
+
+# A prefix whose bytes the record cannot hold is refused before anything is
+# written, so no install is ever left that uninstall cannot take back.
+for name in 'semi;colon' 'line
+feed'; do
+  if cmake --install "$build" --prefix "$work/$name" >"$work/refused.txt" 2>&1; then
+    fail "an install to a prefix holding ${name//$'\n'/\\n} went ahead"
+  fi
+  grep -q "cannot be recorded for uninstall" "$work/refused.txt" || fail "the refusal did not say why:
+$(cat "$work/refused.txt")"
+  [ ! -e "$work/$name" ] && [ ! -e "$work/semi" ] && [ ! -e "$work/line" ] || fail "a refused install wrote files"
+done
+
+# Building the CLI alone (as scripts/demo.sh does) makes its page and
+# completions too, so an install right after it finds everything.
+if command -v ninja >/dev/null && [ -f "$build/build.ninja" ]; then
+  ninja -C "$build" -t commands murmela-cli | grep -q "murmela-docs" ||
+    fail "building murmela-cli does not make the manual page and completions"
+fi
+
 # The package: the same files under /usr, the manual page compressed and the
 # zsh completion where Debian's zsh looks, the copyright file and changelog.
 (cd "$build" && cpack -G DEB -B "$work/package" >/dev/null)
