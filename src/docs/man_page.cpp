@@ -96,7 +96,9 @@ std::string_view flag_text(std::string_view argument) {
 namespace {
 
 void append_commands(std::string& page) {
-  page += ".SH COMMANDS\n.nh\n";
+  // Usages are long runs of few spaces: set flush left, so that a narrow
+  // terminal never has to stretch a line's spaces to fill it.
+  page += ".SH COMMANDS\n.nh\n.ad l\n";
   std::string section, syntax;
   for (const CommandLine& command : documented_commands()) {
     if (command.section != section) {
@@ -191,7 +193,8 @@ leaves the job running in the app and says how to follow or stop it.
     page += fmt::format(".TP\n.B {}\n{}\n", roff(flag.flags), roff(flag.text));
   }
   append_commands(page);
-  page += R"(.SH EXIT STATUS
+  page += R"(.ad
+.SH EXIT STATUS
 .TP
 .B 0
 Success.

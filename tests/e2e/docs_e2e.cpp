@@ -74,7 +74,7 @@ compadd() {
     (( i++ ))
     [[ $c == ${words[CURRENT]}* ]] || continue
     reply+=("$c$suffix")
-    [[ -n $descriptions ]] && described[$c$suffix]=${${(P)descriptions}[i]#*  -- }
+    [[ -n $descriptions ]] && shown[$c$suffix]=${${(P)descriptions}[i]#*  -- }
   done
 }
 _files() { reply+=("<files>"); }
@@ -83,12 +83,11 @@ for line in "${(@f)COMPLETE_LINES}"; do
   [[ $line == *' ' ]] && words+=('')
   CURRENT=${#words}
   reply=()
-  typeset -A described=()
+  typeset -A shown=()
   _murmela-cli
-  local r
   for r in "${reply[@]}"; do
-    if [[ -n $DESCRIPTIONS && -n ${described[$r]} && ${described[$r]} != $r ]]; then
-      print -r -- "$r"$'\t'"${described[$r]}"
+    if [[ -n $DESCRIPTIONS && -n ${shown[$r]} && ${shown[$r]} != $r ]]; then
+      print -r -- "$r"$'\t'"${shown[$r]}"
     else
       print -r -- "$r"
     fi
@@ -318,7 +317,7 @@ TEST(ManPage, RendersWithoutWarningsAndListsWhatItMust) {
   if (!fs::exists("/usr/bin/groff")) GTEST_SKIP() << "groff is not installed";
   // Also set narrow and at the common width of a terminal, where a long
   // usage or path must still break.
-  for (const std::vector<std::string> width :
+  for (const std::vector<std::string>& width :
        {std::vector<std::string>{}, {"-Tutf8", "-rLL=60n"}, {"-Tutf8", "-rLL=80n"}}) {
     std::vector<std::string> arguments{"-man", "-ww", "-z"};
     arguments.insert(arguments.end(), width.begin(), width.end());

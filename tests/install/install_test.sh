@@ -74,7 +74,8 @@ feed'; do
   if cmake --install "$build" --prefix "$work/$name" >"$work/refused.txt" 2>&1; then
     fail "an install to a prefix holding ${name//$'\n'/\\n} went ahead"
   fi
-  grep -q "cannot be recorded for uninstall" "$work/refused.txt" || fail "the refusal did not say why:
+  # CMake wraps its error messages: read them as one line.
+  tr -s ' \n' ' ' <"$work/refused.txt" | grep -q "cannot be recorded for uninstall" || fail "the refusal did not say why:
 $(cat "$work/refused.txt")"
   [ ! -e "$work/$name" ] && [ ! -e "$work/semi" ] && [ ! -e "$work/line" ] || fail "a refused install wrote files"
 done
