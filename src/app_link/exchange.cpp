@@ -30,7 +30,7 @@ std::unexpected<ExchangeError> failed(std::string message) {
   return std::unexpected(ExchangeError{ExchangeError::Kind::Failed, std::move(message)});
 }
 
-constexpr std::string_view kTimedOutText = "no reply in time";
+constexpr std::string_view kTimedOutText = "the time allowed ran out";
 
 // Bounds the socket's next blocking calls by what is left until the
 // deadline; false once it has passed.
@@ -132,7 +132,7 @@ Outcome send_request(const std::string& path, std::string_view command, const Js
   if (fd < 0) return unreachable(system_error_text(-fd));
   FileDescriptor socket(fd);
   // A listener whose queue is full keeps a connect waiting: that counts too.
-  if (!limit_to(socket, deadline)) return failed(std::string(kTimedOutText));
+  if (!limit_to(socket, deadline)) return failed("Murmela did not reply in time.");
   if (auto connected = connect_to(socket, path); !connected) return unreachable(connected.error());
 
   const bool in_time = limit_to(socket, deadline);
@@ -141,6 +141,7 @@ Outcome send_request(const std::string& path, std::string_view command, const Js
   if (!sent) return failed(fmt::format("Cannot send the request to Murmela: {}", sent.error()));
   auto line = read_line(socket, deadline);
   socket.close();
+  if (!line && line.error() == kTimedOutText) return failed("Murmela did not reply in time.");
   if (!line) return failed(fmt::format("Murmela closed the connection: {}", line.error()));
   return interpret(*std::move(line));
 }
