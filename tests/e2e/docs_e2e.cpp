@@ -308,6 +308,34 @@ TEST_P(Completion, ShowsTheHelpsSummaryBesideEachWord) {
   EXPECT_TRUE(candidates[3].contains("--format\tone of md, txt, html, pdf, wav"));
 }
 
+// What the completions ask the CLI for: the app's words one per line, with
+// the app never started and never waited on for long.
+class CompletionWords : public CliTest {};
+
+TEST_F(CompletionWords, PrintsTheAppsWordsOnePerLineAndGivesUpOnASilentApp) {
+  {
+    FakeApp app(socket_path());
+    app.on_ok("list_meetings", R"([{"id":"a b"},{"id":"x\ny"},{"title":"no id"},{"id":"c"}])");
+    const auto listed = run({"__complete", "ids"});
+    EXPECT_EQ(listed.exit_code, 0) << listed.err;
+    EXPECT_EQ(listed.out, "a b\nc\n");
+    EXPECT_EQ(app.requests(),
+              std::vector<std::string>{
+                  R"({"version":1,"command":"list_meetings","args":{},"detach":false})"
+                  "\n"});
+  }
+  {
+    SilentListener app(socket_path());
+    const auto silent = run({"__complete", "keys"});
+    EXPECT_EQ(silent.exit_code, 1);
+    EXPECT_EQ(silent.out, "");
+    EXPECT_EQ(silent.err, "error: Murmela did not reply in time.\n");
+  }
+  const auto stopped = run({"__complete", "ids"});
+  EXPECT_EQ(stopped.exit_code, 3);
+  EXPECT_FALSE(fs::exists(socket_path())) << "asking for words started the app";
+}
+
 INSTANTIATE_TEST_SUITE_P(Shells, Completion, ::testing::ValuesIn(kShells),
                          [](const auto& shell) { return std::string(shell.param.name); });
 
