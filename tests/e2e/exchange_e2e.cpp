@@ -59,6 +59,32 @@ TEST_F(Exchange, InvokeAndSettingsRefuseWhatIsNotOneJsonDocument) {
       << app.requests().back();
 }
 
+// Half a surrogate pair stands for no character, and U+FFFD in its place
+// would be another value: invoke refuses it before anything is sent, and
+// settings set keeps the word as text.
+TEST_F(Exchange, LoneSurrogatesAreNeverChangedIntoAnotherCharacter) {
+  FakeApp app(socket_path());
+  app.on_ok("get_state", R"({"settings":{"k":"x"}})");
+  for (const std::string text : {R"("\ud800")", R"({"a":["\udfff"]})", R"({"\ud83d":1})"}) {
+    auto refused = run({"invoke", "x", text});
+    EXPECT_EQ(refused.exit_code, 2) << text;
+    EXPECT_TRUE(refused.err.starts_with(
+        "error: Arguments must be a JSON object: lone surrogate in a \\u escape at line 1, "))
+        << refused.err;
+  }
+  EXPECT_TRUE(app.requests().empty());
+
+  EXPECT_EQ(run({"invoke", "x", R"({"s":"\ud83d\ude00"})"}).exit_code, 0);
+  EXPECT_EQ(app.requests().back(),
+            "{\"version\":1,\"command\":\"x\",\"args\":{\"s\":\"\xF0\x9F\x98\x80\"},"
+            "\"detach\":false}\n");
+  auto set = run({"settings", "set", R"(k="\ud800")"});
+  EXPECT_EQ(set.exit_code, 0) << set.err;
+  EXPECT_EQ(app.requests().back(),
+            R"({"version":1,"command":"save_settings","args":{"settings":{"k":"\"\\ud800\""}},)"
+            "\"detach\":false}\n");
+}
+
 struct ReplyCase {
   const char* name;
   FakeReply reply;
@@ -134,7 +160,8 @@ TEST_F(Exchange, ReplyLargerThanTheCapIsCutAndUnreadable) {
 TEST_F(Exchange, LostOutputIsAFailure) {
   FakeApp app(socket_path());
   app.on_ok("list_meetings", "[" + std::string(100000, '1') + "]");
-  auto full = run_program("/bin/sh", {"-c", "\"$0\" meetings list > /dev/full", cli}, {env, "", home.path()});
+  auto full = run_program("/bin/sh", {"-c", "\"$0\" meetings list > /dev/full", cli},
+                          {env, "", home.path()});
   EXPECT_EQ(full.exit_code, 1);
   EXPECT_EQ(full.err, "error: Cannot write the output: No space left on device (os error 28)\n");
   auto closed = run_program("/bin/sh", {"-c", "\"$0\" meetings list | head -c 1 >/dev/null", cli},
