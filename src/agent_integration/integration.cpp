@@ -75,10 +75,8 @@ class IntegrationLock {
 void remove_leftovers(const AgentEnvironment& environment) {
   remove_stale_temporaries(join_path(environment.data_folder, kMarkerName));
   remove_stale_temporaries(codex_config_path(environment));
-  if (const auto& home = environment.home) {
-    remove_stale_temporaries(join_path(*home, ".zprofile"));
-    for (const auto& target : json_targets(*home)) remove_stale_temporaries(target.file);
-  }
+  if (const auto& home = environment.home) remove_stale_temporaries(join_path(*home, ".zprofile"));
+  for (const auto& target : json_targets(environment)) remove_stale_temporaries(target.file);
 }
 
 // A developer's build, not an installed CLI: Cargo's target/debug|release,
@@ -114,7 +112,8 @@ Reports run_integration(IntegrationMode mode, const AgentEnvironment& environmen
     };
     add(update_claude_code(mode, environment));
     add(update_codex(mode, environment));
-    for (const auto& target : json_targets(*home)) add(update_json_target(mode, target, cli_path));
+    for (const auto& target : json_targets(environment))
+      add(update_json_target(mode, target, cli_path));
   }
   if (mode != IntegrationMode::Status) write_marker(mode, cli_path, data_folder);
   return reports;
