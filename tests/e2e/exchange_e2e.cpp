@@ -85,6 +85,26 @@ TEST_F(Exchange, LoneSurrogatesAreNeverChangedIntoAnotherCharacter) {
             "\"detach\":false}\n");
 }
 
+// settings set sends every setting back: one the app gave with a lone
+// surrogate escape would go back changed, so nothing is sent unless the
+// command replaces it.
+TEST_F(Exchange, SettingsSetNeverSendsBackAChangedSetting) {
+  FakeApp app(socket_path());
+  app.on_ok("get_state", R"({"settings":{"k":"x","odd":"a\udc00"}})");
+  auto refused = run({"settings", "set", "k=1"});
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_EQ(refused.err,
+            "error: The setting `odd` holds a lone surrogate escape and cannot be sent back "
+            "unchanged.\n");
+  EXPECT_EQ(app.commands(), std::vector<std::string>{"get_state"});
+
+  auto replaced = run({"settings", "set", "odd=b", "k=1"});
+  EXPECT_EQ(replaced.exit_code, 0) << replaced.err;
+  EXPECT_EQ(app.requests().back(),
+            R"({"version":1,"command":"save_settings","args":{"settings":{"k":1,"odd":"b"}},)"
+            "\"detach\":false}\n");
+}
+
 struct ReplyCase {
   const char* name;
   FakeReply reply;
