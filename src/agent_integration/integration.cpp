@@ -98,7 +98,7 @@ Reports run_integration(IntegrationMode mode, const AgentEnvironment& environmen
     if (lock->held()) remove_leftovers(environment);
   }
   Reports reports{link_cli_on_path(mode, environment)};
-  if (const auto& home = environment.home) {
+  if (environment.home) {
     auto add = [&](std::optional<TargetReport> report) {
       if (report) reports.push_back(*std::move(report));
     };

@@ -264,7 +264,9 @@ TEST_F(AgentsSafety, WhatIsPlantedAtOurFilesIsReplacedNeverFollowed) {
        [&](const std::string& at) {
          write_text(at, "theirs");
          ::chmod(at.c_str(), 0666);
-         if (::geteuid() == 0) EXPECT_EQ(::chown(at.c_str(), 65534, 65534), 0);
+         if (::geteuid() == 0) {
+           EXPECT_EQ(::chown(at.c_str(), 65534, 65534), 0);
+         }
        }},
       {"fifo", [&](const std::string& at) { ::mkfifo(at.c_str(), 0666); }},
   };
