@@ -19,7 +19,10 @@ struct AgentEnvironment {
   std::optional<std::string> home;         // $HOME, when it names a folder
   std::optional<std::string> search_path;  // $PATH
   std::optional<std::string> codex_home;   // $CODEX_HOME
-  std::string current_folder;              // for relative PATH entries; may be empty
+  // Set only to absolute paths, as the products themselves take them.
+  std::optional<std::string> xdg_config_home;  // $XDG_CONFIG_HOME: opencode's, Claude Desktop's
+  std::optional<std::string> gemini_cli_home;  // $GEMINI_CLI_HOME: Gemini CLI's, instead of HOME
+  std::string current_folder;                  // for relative PATH entries; may be empty
 
   static AgentEnvironment of_process(std::string cli_path, std::string data_folder);
 };

@@ -1,13 +1,9 @@
 #include "agent_integration/integration.hpp"
 
 #include <cerrno>
-#include <filesystem>
 #include <optional>
 
-#include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "agent_integration/agent_environment.hpp"
 #include "agent_integration/claude_code_target.hpp"
@@ -24,24 +20,25 @@ namespace murmela {
 
 namespace {
 
-// The app's data folder, created private when it is missing; an existing
-// folder keeps its mode. False when there is none to be had.
+// The app's data folder, created private (with any missing parents) when it
+// is missing, whatever the umask; an existing folder keeps its mode. False
+// when there is none to be had.
 bool make_data_folder(const std::string& data_folder) {
   // Without HOME the folder would be relative, somewhere in the user's
   // current folder: better no marker than a stray one.
   if (!data_folder.starts_with('/')) return false;
-  std::error_code ignored;
-  if (auto parent = parent_folder(data_folder))
-    std::filesystem::create_directories(*parent, ignored);
-  if (::mkdir(data_folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
-  return is_directory(data_folder);
+  return make_private_folders(data_folder).has_value();
 }
 
+// The data folder may be writable by others (the app's to decide), so the
+// marker and the lock are never reached through what may be planted there:
+// the marker replaces whatever is at its path, and the lock is opened only as
+// a file of our own.
 void write_marker(IntegrationMode mode, const std::string& cli_path,
                   const std::string& data_folder) {
   if (!is_valid_utf8(cli_path) || !make_data_folder(data_folder)) return;
-  (void)write_atomically(join_path(data_folder, kMarkerName),
-                         marker_text(cli_path, mode == IntegrationMode::Remove), 0600);
+  (void)replace_private_file(join_path(data_folder, kMarkerName),
+                             marker_text(cli_path, mode == IntegrationMode::Remove));
 }
 
 // Runs that write hold this lock from their first read to their last write,
@@ -51,34 +48,27 @@ class IntegrationLock {
  public:
   explicit IntegrationLock(const std::string& data_folder) {
     if (!make_data_folder(data_folder)) return;
-    fd_ = ::open(join_path(data_folder, kLockName).c_str(),
-                 O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd_ < 0) return;
+    auto file = open_own_file(join_path(data_folder, kLockName));
+    if (!file) return;
+    file_ = *std::move(file);
     int locked;
-    while ((locked = ::flock(fd_, LOCK_EX)) != 0 && errno == EINTR) {
+    while ((locked = ::flock(file_.get(), LOCK_EX)) != 0 && errno == EINTR) {
     }
     held_ = locked == 0;
-  }
-  IntegrationLock(const IntegrationLock&) = delete;
-  IntegrationLock& operator=(const IntegrationLock&) = delete;
-  ~IntegrationLock() {
-    if (fd_ >= 0) ::close(fd_);
   }
   bool held() const { return held_; }
 
  private:
-  int fd_ = -1;
+  FileDescriptor file_;
   bool held_ = false;
 };
 
 // What a killed earlier run may have left beside the files runs write.
 void remove_leftovers(const AgentEnvironment& environment) {
-  remove_stale_temporaries(join_path(environment.data_folder, kMarkerName));
+  remove_stale_temporaries(join_path(environment.data_folder, kMarkerName), AtLink::Replace);
   remove_stale_temporaries(codex_config_path(environment));
-  if (const auto& home = environment.home) {
-    remove_stale_temporaries(join_path(*home, ".zprofile"));
-    for (const auto& target : json_targets(*home)) remove_stale_temporaries(target.file);
-  }
+  if (const auto& home = environment.home) remove_stale_temporaries(join_path(*home, ".zprofile"));
+  for (const auto& target : json_targets(environment)) remove_stale_temporaries(target.file);
 }
 
 // A developer's build, not an installed CLI: Cargo's target/debug|release,
@@ -108,13 +98,14 @@ Reports run_integration(IntegrationMode mode, const AgentEnvironment& environmen
     if (lock->held()) remove_leftovers(environment);
   }
   Reports reports{link_cli_on_path(mode, environment)};
-  if (const auto& home = environment.home) {
+  if (environment.home) {
     auto add = [&](std::optional<TargetReport> report) {
       if (report) reports.push_back(*std::move(report));
     };
     add(update_claude_code(mode, environment));
     add(update_codex(mode, environment));
-    for (const auto& target : json_targets(*home)) add(update_json_target(mode, target, cli_path));
+    for (const auto& target : json_targets(environment))
+      add(update_json_target(mode, target, cli_path));
   }
   if (mode != IntegrationMode::Status) write_marker(mode, cli_path, data_folder);
   return reports;
@@ -124,7 +115,7 @@ std::optional<Reports> ensure_integration(const AgentEnvironment& environment) {
   const std::string& cli_path = environment.cli_path;
   const std::string& data_folder = environment.data_folder;
   if (runs_from_build_folder(cli_path) || !is_regular_file(cli_path)) return std::nullopt;
-  auto text = read_file(join_path(data_folder, kMarkerName));
+  auto text = read_own_file(join_path(data_folder, kMarkerName));
   auto marker = text ? parse_json(*text) : std::unexpected(std::string());
   if (marker) {
     const std::string* cli = string_member(*marker, "cli");

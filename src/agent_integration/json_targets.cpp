@@ -12,6 +12,7 @@
 #include "common/json.hpp"
 #include "common/json_writer.hpp"
 #include "common/paths.hpp"
+#include "common/platform.hpp"
 #include "common/system_error.hpp"
 #include "common/utf8.hpp"
 
@@ -94,19 +95,21 @@ std::string opencode_file(const std::string& folder) {
 
 }  // namespace
 
-std::vector<JsonTarget> json_targets(const std::string& home) {
-  auto in = [&](const char* folder) { return join_path(home, folder); };
-  const std::string opencode = in(".config/opencode");
+std::vector<JsonTarget> json_targets(const AgentEnvironment& environment) {
+  if (!environment.home) return {};
+  const std::string& home = *environment.home;
+  const std::string config = platform::config_folder(home, environment.xdg_config_home);
+  auto target = [](const char* name, const std::string& folder, const char* file) {
+    return JsonTarget{name, folder, join_path(folder, file), "mcpServers", EntryShape::Standard};
+  };
+  const std::string opencode = join_path(config, "opencode");
   return {
-      {"Gemini CLI", in(".gemini"), join_path(in(".gemini"), "settings.json"), "mcpServers",
-       EntryShape::Standard},
-      {"Cursor", in(".cursor"), join_path(in(".cursor"), "mcp.json"), "mcpServers",
-       EntryShape::Standard},
-      {"Windsurf", in(".codeium/windsurf"), join_path(in(".codeium/windsurf"), "mcp_config.json"),
-       "mcpServers", EntryShape::Standard},
-      {"Claude Desktop", in("Library/Application Support/Claude"),
-       join_path(in("Library/Application Support/Claude"), "claude_desktop_config.json"),
-       "mcpServers", EntryShape::Standard},
+      target("Gemini CLI", join_path(environment.gemini_cli_home.value_or(home), ".gemini"),
+             "settings.json"),
+      target("Cursor", join_path(home, ".cursor"), "mcp.json"),
+      target("Windsurf", join_path(home, ".codeium/windsurf"), "mcp_config.json"),
+      target("Claude Desktop", platform::claude_desktop_folder(home, config),
+             "claude_desktop_config.json"),
       {"opencode", opencode, opencode_file(opencode), "mcp", EntryShape::Opencode},
   };
 }

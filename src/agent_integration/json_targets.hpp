@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "agent_integration/agent_environment.hpp"
 #include "agent_integration/report.hpp"
 
 namespace murmela {
@@ -19,8 +20,10 @@ struct JsonTarget {
   EntryShape shape;
 };
 
-// Gemini CLI, Cursor, Windsurf, Claude Desktop and opencode, in report order.
-std::vector<JsonTarget> json_targets(const std::string& home);
+// Gemini CLI, Cursor, Windsurf, Claude Desktop and opencode, in report order,
+// each where the product itself looks in this environment; none without a
+// home folder.
+std::vector<JsonTarget> json_targets(const AgentEnvironment& environment);
 
 // Adds, checks or removes the `murmela` entry; no line when the folder is
 // missing.

@@ -1,5 +1,7 @@
 #include "cli/app_commands.hpp"
 
+#include <algorithm>
+
 #include <fmt/format.h>
 
 #include "common/platform.hpp"
@@ -62,14 +64,42 @@ Result<Json> merged_settings(Json settings, std::span<const std::string> pairs) 
   return settings;
 }
 
+// The settings go back whole, and a member whose text holds a lone surrogate
+// escape would go back with U+FFFD in its place: another value. Nothing is
+// sent unless the command replaces every such member.
+Done check_sent_back_unchanged(JsonView settings, std::span<const std::string> pairs) {
+  auto kept = [](JsonView text) {
+    return read_json(std::string(text.source()), LoneSurrogates::Refused).has_value();
+  };
+  for (std::uint32_t child = settings.index() + 1; child < settings.after_index();) {
+    const JsonView key = settings.at(child);
+    const JsonView value = settings.at(key.after_index());
+    child = value.after_index();
+    if (kept(key) && kept(value)) continue;
+    const std::string name = key.string();
+    const bool replaced = kept(key) && std::ranges::any_of(pairs, [&](const std::string& pair) {
+                            return std::string_view(pair).substr(0, pair.find('=')) == name;
+                          });
+    if (!replaced) {
+      return fail(CliError::failed(fmt::format(
+          "The setting `{}` holds a lone surrogate escape and cannot be sent back unchanged.",
+          name)));
+    }
+  }
+  return {};
+}
+
 Done change_settings(const Context& ctx, std::span<const std::string> pairs) {
-  auto state = app_state(ctx);
-  if (!state) return fail(state.error());
-  Json settings = member_or_null(*state, "settings");
+  auto reply = ctx.app.call("get_state", Json::object(), false, ctx.invocation.no_launch);
+  if (!reply) return fail(reply.error());
+  const auto settings_view = reply->root().find("settings");
+  Json settings = settings_view ? to_json(*settings_view) : Json(nullptr);
   if (!settings.is_object()) return fail(CliError::failed("Murmela returned no settings."));
 
   auto merged = merged_settings(std::move(settings), pairs);
   if (!merged) return fail(merged.error());
+  if (auto unchanged = check_sent_back_unchanged(*settings_view, pairs); !unchanged)
+    return fail(unchanged.error());
   auto saved = call_app(ctx, "save_settings", {{"settings", *merged}}, false);
   if (!saved) return fail(saved.error());
   print_json(ctx.out, member_or_null(*saved, "settings"));

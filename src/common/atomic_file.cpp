@@ -75,14 +75,12 @@ void sync_folder(const std::string& folder) {
 
 }  // namespace
 
-std::expected<void, std::string> write_atomically(const std::string& path, const std::string& text,
-                                                  unsigned new_mode) {
-  const std::string target = final_link_target(path);
-  // A config kept private (it may hold API keys) must stay private.
-  struct stat existing {};
-  const mode_t mode = ::stat(target.c_str(), &existing) == 0
-                          ? (existing.st_mode & 07777)
-                          : (static_cast<mode_t>(new_mode) & ~current_umask());
+namespace {
+
+// Replaces `target` by a complete new file of `mode`; `shown` is the path the
+// caller knows it by, for the message.
+std::expected<void, std::string> replace_file(const std::string& shown, const std::string& target,
+                                              const std::string& text, mode_t mode) {
   auto temporary = write_temporary(target, text, mode);
   if (temporary && ::rename(temporary->c_str(), target.c_str()) != 0) {
     const int error = errno;
@@ -91,13 +89,33 @@ std::expected<void, std::string> write_atomically(const std::string& path, const
   }
   if (!temporary)
     return std::unexpected(
-        fmt::format("Cannot write {}: {}", path, system_error_text(temporary.error())));
+        fmt::format("Cannot write {}: {}", shown, system_error_text(temporary.error())));
   sync_folder(folder_of(target));
   return {};
 }
 
-void remove_stale_temporaries(const std::string& path) {
+}  // namespace
+
+std::expected<void, std::string> write_atomically(const std::string& path, const std::string& text,
+                                                  unsigned new_mode) {
   const std::string target = final_link_target(path);
+  // A config kept private (it may hold API keys) must stay private.
+  struct stat existing {};
+  const mode_t mode = ::stat(target.c_str(), &existing) == 0
+                          ? (existing.st_mode & 07777)
+                          : (static_cast<mode_t>(new_mode) & ~current_umask());
+  return replace_file(path, target, text, mode);
+}
+
+std::expected<void, std::string> replace_private_file(const std::string& path,
+                                                      const std::string& text) {
+  // rename() replaces the entry at `path` itself, whatever it is: a link
+  // planted there is never followed.
+  return replace_file(path, path, text, 0600);
+}
+
+void remove_stale_temporaries(const std::string& path, AtLink at_link) {
+  const std::string target = at_link == AtLink::Follow ? final_link_target(path) : path;
   const std::string folder = folder_of(target);
   const std::string prefix = temporary_prefix(target);
   DIR* dir = ::opendir(folder.c_str());

@@ -17,8 +17,20 @@ namespace murmela {
                                                                 const std::string& text,
                                                                 unsigned new_mode = 0666);
 
-// Removes what a killed writer may have left beside `path`: its temporary
-// files. Only safe while no other writer of `path` can be at work.
-void remove_stale_temporaries(const std::string& path);
+// Replaces a private file of our own whole, like write_atomically, but the
+// entry at `path` itself: a symbolic link or another user's file planted
+// there is replaced, never written through, and the new file is 0600
+// whatever the umask or the mode of what it replaces.
+[[nodiscard]] std::expected<void, std::string> replace_private_file(const std::string& path,
+                                                                    const std::string& text);
+
+// Whether a symbolic link at a path leads to the file meant (another
+// product's configuration) or is only in the way (a file of our own).
+enum class AtLink { Follow, Replace };
+
+// Removes what a killed writer may have left beside `path` (beside its
+// final target, when links are followed): its temporary files. Only safe
+// while no other writer of `path` can be at work.
+void remove_stale_temporaries(const std::string& path, AtLink at_link = AtLink::Follow);
 
 }  // namespace murmela

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "common/descriptor.hpp"
+#include "common/paths.hpp"
 
 namespace murmela {
 
@@ -57,6 +58,61 @@ std::expected<void, int> append_whole(const std::string& path, std::string_view 
     return std::unexpected(error);
   }
   if (::fsync(file.get()) != 0) return std::unexpected(errno);
+  return {};
+}
+
+bool is_own_file(const struct stat& info) {
+  return S_ISREG(info.st_mode) && info.st_uid == ::geteuid() && info.st_nlink == 1;
+}
+
+namespace {
+
+// O_NOFOLLOW: a symbolic link fails to open instead of being followed;
+// O_NONBLOCK: a planted FIFO cannot hold the run up.
+constexpr int kOwnFileFlags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+
+std::expected<FileDescriptor, int> checked_own(FileDescriptor file) {
+  if (!file.valid()) return std::unexpected(errno);
+  struct stat info {};
+  if (::fstat(file.get(), &info) != 0) return std::unexpected(errno);
+  if (!is_own_file(info)) return std::unexpected(EPERM);
+  return file;
+}
+
+}  // namespace
+
+std::expected<std::string, int> read_own_file(const std::string& path) {
+  auto file = checked_own(FileDescriptor(::open(path.c_str(), O_RDONLY | kOwnFileFlags)));
+  if (!file) return std::unexpected(file.error());
+  return read_stream(file->get());
+}
+
+std::expected<FileDescriptor, int> open_own_file(const std::string& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) == 0 && !is_own_file(info) && ::unlink(path.c_str()) != 0)
+    return std::unexpected(errno);
+  auto file =
+      checked_own(FileDescriptor(::open(path.c_str(), O_RDONLY | O_CREAT | kOwnFileFlags, 0600)));
+  if (!file) return std::unexpected(file.error());
+  if (::fstat(file->get(), &info) != 0) return std::unexpected(errno);
+  if ((info.st_mode & 07777) != 0600 && ::fchmod(file->get(), 0600) != 0)
+    return std::unexpected(errno);
+  return file;
+}
+
+std::expected<void, int> make_private_folders(const std::string& path) {
+  if (is_directory(path)) return {};
+  if (auto parent = parent_folder(path); parent && !parent->empty()) {
+    if (auto made = make_private_folders(*parent); !made) return made;
+  }
+  // mkdir's mode passes through the umask, and a chmod after it would act on
+  // whatever sits at the path by then: the umask is set for the one call
+  // instead (the callers run no other thread while they make folders).
+  const mode_t umask_before = ::umask(077);
+  const int made = ::mkdir(path.c_str(), 0700);
+  const int error = errno;
+  ::umask(umask_before);
+  if (made != 0 && !(error == EEXIST && is_directory(path))) return std::unexpected(error);
   return {};
 }
 

@@ -4,6 +4,10 @@
 #include <string>
 #include <string_view>
 
+#include <sys/stat.h>
+
+#include "common/descriptor.hpp"
+
 namespace murmela {
 
 // The whole contents of a file or stream; the error is an errno value.
@@ -19,5 +23,27 @@ namespace murmela {
 // left as it was; the error is an errno.
 [[nodiscard]] std::expected<void, int> append_whole(const std::string& path,
                                                     std::string_view bytes);
+
+// Files of our own in a folder that others may be able to write to (a data
+// folder left world-writable): a link or another user's file planted at
+// their path must never be read or written through.
+
+// Whether `info` (of lstat or fstat) is a file of our own: a regular file of
+// the effective user, with no second name (a hard link) and no link followed.
+bool is_own_file(const struct stat& info);
+
+// Reads a file of our own; anything else at `path` gives ELOOP (a symbolic
+// link) or EPERM, and is never followed, nor opened if it is a link.
+[[nodiscard]] std::expected<std::string, int> read_own_file(const std::string& path);
+
+// Opens a file of our own for reading (enough to lock it), made 0600
+// whatever the umask or its mode was: created when missing, and whatever else
+// sits at `path` removed first. The error is an errno (EPERM when something
+// not ours is back at `path` by the time it is opened).
+[[nodiscard]] std::expected<FileDescriptor, int> open_own_file(const std::string& path);
+
+// Creates `path` and its missing parents, each new folder 0700 whatever the
+// umask; folders that exist keep their mode. The error is an errno.
+[[nodiscard]] std::expected<void, int> make_private_folders(const std::string& path);
 
 }  // namespace murmela

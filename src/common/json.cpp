@@ -84,7 +84,7 @@ Json to_json(JsonView root) {
 }
 
 std::expected<Json, std::string> parse_json(std::string_view text) {
-  auto document = read_json(std::string(text));
+  auto document = read_json(std::string(text), LoneSurrogates::Refused);
   if (!document) return std::unexpected(std::move(document.error()));
   return to_json(document->root());
 }

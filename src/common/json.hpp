@@ -16,7 +16,9 @@ namespace murmela {
 using Json = nlohmann::json;
 
 // Parses exactly one JSON document with the strict reader. The error is the
-// reader's description of the fault, with its line and column.
+// reader's description of the fault, with its line and column. A lone
+// surrogate escape is refused: a Json string holds UTF-8 text, which has no
+// form for it, and changing it into another character would change the value.
 [[nodiscard]] std::expected<Json, std::string> parse_json(std::string_view text);
 
 // A document's value as a Json value. Integers beyond 64 bits become

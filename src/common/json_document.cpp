@@ -23,6 +23,20 @@ int hex_value(char c) {
   return -1;
 }
 
+std::uint32_t read_hex4(std::string_view text) {
+  std::uint32_t value = 0;
+  for (char c : text.substr(0, 4)) value = value * 16 + static_cast<std::uint32_t>(hex_value(c));
+  return value;
+}
+
+bool is_hex4(std::string_view text) {
+  return text.size() >= 4 && hex_value(text[0]) >= 0 && hex_value(text[1]) >= 0 &&
+         hex_value(text[2]) >= 0 && hex_value(text[3]) >= 0;
+}
+
+bool is_high_surrogate(std::uint32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool is_low_surrogate(std::uint32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
 // Bytes a string scan can pass over: all but control characters, the
 // quotation mark and the backslash (the text is known to be UTF-8).
 constexpr std::array<bool, 256> kPlainStringByte = [] {
@@ -46,7 +60,8 @@ bool has_special_byte(std::uint64_t word) {
 // containers, so the depth of the input never reaches the call stack.
 class Reader {
  public:
-  explicit Reader(std::string_view text) : text_(text) {}
+  Reader(std::string_view text, LoneSurrogates lone_surrogates)
+      : text_(text), lone_surrogates_(lone_surrogates) {}
 
   std::expected<std::vector<JsonNode>, std::string> read() {
     if (text_.size() >= std::numeric_limits<std::uint32_t>::max()) {
@@ -271,8 +286,17 @@ class Reader {
           return set_error("invalid \\u escape");
         }
       }
+      const std::size_t backslash = pos_ - 1;
+      const std::uint32_t unit = read_hex4(text_.substr(pos_ + 1));
       pos_ += 5;
-      return true;
+      if (lone_surrogates_ == LoneSurrogates::Kept || unit < 0xD800 || unit > 0xDFFF) return true;
+      if (is_high_surrogate(unit) && text_.substr(pos_, 2) == "\\u" &&
+          is_hex4(text_.substr(pos_ + 2)) && is_low_surrogate(read_hex4(text_.substr(pos_ + 2)))) {
+        pos_ += 6;
+        return true;
+      }
+      pos_ = backslash;
+      return set_error("lone surrogate in a \\u escape");
     }
     switch (c) {
       case '"':
@@ -291,17 +315,12 @@ class Reader {
   }
 
   std::string_view text_;
+  LoneSurrogates lone_surrogates_;
   std::size_t pos_ = 0;
   std::vector<JsonNode> nodes_;
   std::vector<std::uint32_t> open_;  // indexes of the containers not yet closed
   std::string error_;
 };
-
-std::uint32_t read_hex4(std::string_view text) {
-  std::uint32_t value = 0;
-  for (char c : text.substr(0, 4)) value = value * 16 + static_cast<std::uint32_t>(hex_value(c));
-  return value;
-}
 
 }  // namespace
 
@@ -383,8 +402,9 @@ JsonDocument JsonDocument::rooted_at(JsonView value) && {
   return std::move(*this);
 }
 
-std::expected<JsonDocument, std::string> read_json(std::string text) {
-  auto nodes = Reader(text).read();
+std::expected<JsonDocument, std::string> read_json(std::string text,
+                                                   LoneSurrogates lone_surrogates) {
+  auto nodes = Reader(text, lone_surrogates).read();
   if (!nodes) return std::unexpected(std::move(nodes.error()));
   auto data = std::make_unique<JsonDocument::Data>();
   data->text = std::move(text);

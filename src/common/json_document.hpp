@@ -15,6 +15,11 @@ namespace murmela {
 // comes near it, and it bounds every walk over a document.
 inline constexpr std::size_t kMaxJsonDepth = 1000;
 
+// A \u escape of half a surrogate pair stands for no character. RFC 8259
+// lets a reader accept it: documents that are only passed on (the app's
+// replies) keep it as written; text that must become characters refuses it.
+enum class LoneSurrogates { Kept, Refused };
+
 enum class JsonKind { Null, Boolean, Number, String, Array, Object };
 
 // Where one value stands in a document's text. Containers also know where
@@ -78,7 +83,7 @@ class JsonDocument {
   const std::string& text() const { return data_->text; }
 
  private:
-  friend std::expected<JsonDocument, std::string> read_json(std::string text);
+  friend std::expected<JsonDocument, std::string> read_json(std::string text, LoneSurrogates);
   struct Data {
     std::string text;
     std::vector<JsonNode> nodes;
@@ -93,7 +98,8 @@ class JsonDocument {
 // range, valid UTF-8, only space, tab, line feed and carriage return around
 // it, nesting up to kMaxJsonDepth. The error describes the fault with its
 // line and column.
-[[nodiscard]] std::expected<JsonDocument, std::string> read_json(std::string text);
+[[nodiscard]] std::expected<JsonDocument, std::string> read_json(
+    std::string text, LoneSurrogates lone_surrogates = LoneSurrogates::Kept);
 
 // The decoded form of a string's source text (between the quotes), which the
 // reader has accepted; a lone surrogate escape becomes U+FFFD.
@@ -121,8 +127,9 @@ void walk_json_string(std::string_view source, Plain plain, Escape escape) {
     plain(source.substr(i, backslash - i));
     const char letter = source[backslash + 1];
     i = backslash + 2;
-    escape(letter == 'u' ? read_unicode_escape(source, i)
-                         : static_cast<std::uint32_t>(static_cast<unsigned char>(escaped_character(letter))));
+    escape(letter == 'u'
+               ? read_unicode_escape(source, i)
+               : static_cast<std::uint32_t>(static_cast<unsigned char>(escaped_character(letter))));
   }
 }
 

@@ -43,6 +43,16 @@ std::string app_data_folder() {
                    "Murmela");
 }
 
+// The macOS products keep their folders where they always have, whatever
+// XDG_CONFIG_HOME says.
+std::string config_folder(const std::string& home, const std::optional<std::string>&) {
+  return join_path(home, ".config");
+}
+
+std::string claude_desktop_folder(const std::string& home, const std::string&) {
+  return join_path(home, "Library/Application Support/Claude");
+}
+
 std::size_t max_socket_path_bytes() { return sizeof(sockaddr_un::sun_path) - 1; }
 
 int open_stream_socket() {
@@ -90,6 +100,15 @@ std::string app_data_folder() {
   auto xdg = env_value("XDG_DATA_HOME");
   if (xdg && xdg->starts_with('/')) return join_path(*xdg, "Murmela");
   return join_path(join_path(env_value("HOME").value_or(""), ".local/share"), "Murmela");
+}
+
+std::string config_folder(const std::string& home,
+                          const std::optional<std::string>& xdg_config_home) {
+  return xdg_config_home ? *xdg_config_home : join_path(home, ".config");
+}
+
+std::string claude_desktop_folder(const std::string&, const std::string& config_folder) {
+  return join_path(config_folder, "Claude");
 }
 
 std::size_t max_socket_path_bytes() { return sizeof(sockaddr_un::sun_path) - 1; }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <expected>
+#include <optional>
 #include <string>
 
 namespace murmela::platform {
@@ -15,6 +16,15 @@ namespace murmela::platform {
 
 // The per-user folder the app keeps its data in, from the environment.
 std::string app_data_folder();
+
+// The folder that per-user configuration folders go in, for the products
+// that follow the XDG rules where the system does: `xdg_config_home` (the
+// variable's value, when it is an absolute path) or else `home`/.config.
+std::string config_folder(const std::string& home,
+                          const std::optional<std::string>& xdg_config_home);
+
+// The folder Claude Desktop keeps claude_desktop_config.json in.
+std::string claude_desktop_folder(const std::string& home, const std::string& config_folder);
 
 // The longest socket path that fits `sun_path` with its terminating NUL.
 std::size_t max_socket_path_bytes();

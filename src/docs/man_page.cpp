@@ -118,6 +118,11 @@ void append_commands(std::string& page) {
   }
 }
 
+// The NAME of a path that starts "$NAME/".
+std::string_view leading_variable(std::string_view path) {
+  return path.substr(1, path.find('/') - 1);
+}
+
 void append_files(std::string& page) {
   page += R"(.SH FILES
 .TP
@@ -145,10 +150,24 @@ Claude Code's configuration, changed only through the claude command (claude mcp
 .I $CODEX_HOME/config.toml
 Codex's configuration (\fI~/.codex/config.toml\fR without CODEX_HOME): the table [mcp_servers.murmela].
 )";
-  for (const JsonTarget& target : json_targets("~")) {
-    page += fmt::format(".TP\n.I {}\n{}'s configuration: the member murmela of {}.\n",
+  // Each file where its product looks: where a variable moves it, under the
+  // variable's name, with where it is when the variable is unset.
+  const AgentEnvironment unset{.home = "~"};
+  AgentEnvironment named = unset;
+  named.xdg_config_home = "$XDG_CONFIG_HOME";
+  named.gemini_cli_home = "$GEMINI_CLI_HOME";
+  const auto usual = json_targets(unset);
+  const auto moved = json_targets(named);
+  for (std::size_t i = 0; i < moved.size(); ++i) {
+    const JsonTarget& target = moved[i];
+    page += fmt::format(".TP\n.I {}\n{}'s configuration: the member murmela of {}",
                         breakable(roff(target.file), '/'), roff(target.target),
                         roff(target.servers_key));
+    if (target.file != usual[i].file) {
+      page += fmt::format(" (\\fI{}\\fR without {})", breakable(roff(usual[i].file), '/'),
+                          leading_variable(target.file));
+    }
+    page += ".\n";
   }
 }
 
@@ -211,11 +230,26 @@ Murmela is not running and could not be started (or \fB\-\-no\-launch\fR was giv
 .SH ENVIRONMENT
 .TP
 .B HOME
-The user's home folder: the data folder and every agent configuration are found from it.
+The user's home folder: the data folder and every agent configuration are found from it,
+unless a variable below moves them.
 .TP
 .B XDG_DATA_HOME
 When an absolute path, the folder that holds the app's data folder
 .IR Murmela .
+.TP
+.B XDG_CONFIG_HOME
+When an absolute path, the folder that holds the folders of opencode
+.RI ( opencode )
+and Claude Desktop
+.RI ( Claude );
+otherwise
+.I ~/.config
+holds them.
+.TP
+.B GEMINI_CLI_HOME
+When an absolute path, the folder that holds Gemini CLI's
+.I .gemini
+folder instead of the home folder.
 .TP
 .B CODEX_HOME
 Codex's folder, when set; otherwise

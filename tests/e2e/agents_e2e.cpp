@@ -251,10 +251,73 @@ TEST_F(Agents, OpencodeEntryShapeAndItsJsoncFile) {
   EXPECT_EQ(line_of(run_agents("install"), "opencode")["state"], "skipped");
 }
 
+// XDG_CONFIG_HOME moves opencode's and Claude Desktop's folders, and
+// GEMINI_CLI_HOME Gemini CLI's, but only when absolute: every line names the
+// file the product reads, and the one it does not read stays as it was.
+TEST_F(Agents, EachFileIsTheOneItsProductReads) {
+  struct Case {
+    const char* name;
+    std::optional<std::string> xdg_config_home, gemini_cli_home;
+    bool moved;
+  };
+  const std::vector<Case> cases = {
+      {"unset", std::nullopt, std::nullopt, false},
+      {"absolute", home / "xdg", home / "gem", true},
+      {"empty", "", "", false},
+      {"relative", "xdg", "gem", false},  // the run's folder is HOME: a trap if taken
+  };
+  struct Files {
+    std::string target, usual, moved;
+  };
+  const std::vector<Files> files = {
+      {"Gemini CLI", ".gemini/settings.json", "gem/.gemini/settings.json"},
+      {"Claude Desktop", ".config/Claude/claude_desktop_config.json",
+       "xdg/Claude/claude_desktop_config.json"},
+      {"opencode", ".config/opencode/opencode.json", "xdg/opencode/opencode.json"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    env.erase("XDG_CONFIG_HOME");
+    env.erase("GEMINI_CLI_HOME");
+    if (c.xdg_config_home) env["XDG_CONFIG_HOME"] = *c.xdg_config_home;
+    if (c.gemini_cli_home) env["GEMINI_CLI_HOME"] = *c.gemini_cli_home;
+    for (const auto& f : files) {
+      home.write(f.usual, "{\"usual\": 1}");
+      home.write(f.moved, "{\"moved\": 1}");
+    }
+    for (const auto& [mode, state] :
+         std::vector<std::pair<std::string, std::string>>{{"status", "absent"},
+                                                          {"install", "added"},
+                                                          {"status", "present"},
+                                                          {"remove", "removed"}}) {
+      const auto report = run_agents(mode);
+      for (const auto& f : files) {
+        const std::string& read = c.moved ? f.moved : f.usual;
+        const std::string& unread = c.moved ? f.usual : f.moved;
+        EXPECT_EQ(line_of(report, f.target),
+                  json({{"detail", home / read}, {"state", state}, {"target", f.target}}))
+            << mode;
+        EXPECT_EQ(home.read(unread), c.moved ? "{\"usual\": 1}" : "{\"moved\": 1}") << mode;
+      }
+    }
+  }
+
+  // A product that reads only the moved folder gets no line when that folder
+  // is missing, whatever the folder under HOME holds.
+  env["XDG_CONFIG_HOME"] = home / "elsewhere";
+  env["GEMINI_CLI_HOME"] = home / "elsewhere";
+  for (const auto& f : files) home.write(f.usual, "{\"usual\": 1}");
+  const auto report = run_agents("install");
+  for (const auto& f : files) {
+    EXPECT_EQ(line_of(report, f.target), nullptr) << f.target;
+    EXPECT_EQ(home.read(f.usual), "{\"usual\": 1}");
+  }
+}
+
 TEST_F(Agents, EveryTargetInReportOrder) {
   fake_claude_folder();
-  for (const char* folder : {".codex", ".gemini", ".cursor", ".codeium/windsurf",
-                             "Library/Application Support/Claude", ".config/opencode"}) {
+  for (const char* folder : {".codex", ".gemini", ".cursor", ".codeium/windsurf", ".config/Claude",
+                             ".config/opencode"}) {
     home.mkdir(folder);
   }
   auto report = run_agents("install");

@@ -2,6 +2,7 @@
 // PATH link run through itself, and a umask that would expose its files.
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <thread>
 
@@ -28,6 +29,12 @@ namespace {
 
 void write_text(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
+}
+
+mode_t mode_of(const std::string& path) {
+  struct stat info {};
+  ::stat(path.c_str(), &info);
+  return info.st_mode & 07777;
 }
 
 class AgentsSafety : public AgentsTest {
@@ -209,18 +216,99 @@ TEST_F(AgentsSafety, ThePathLinkRunThroughItselfStays) {
   EXPECT_EQ(run_program(link, {"version"}, {env, "", home.path()}).exit_code, 0);
 }
 
-TEST_F(AgentsSafety, WhatItCreatesInTheDataFolderIsPrivate) {
-  const mode_t old_mask = ::umask(0);
-  auto result = run({"agents", "install"});
-  ::umask(old_mask);
-  ASSERT_EQ(result.exit_code, 0) << result.err;
-  struct stat info {};
-  ::stat(data_folder().c_str(), &info);
-  EXPECT_EQ(info.st_mode & 0777, 0700u);
-  for (const char* name : {"/agent-integration.json", "/agent-integration.lock"}) {
-    ::stat((data_folder() + name).c_str(), &info);
-    EXPECT_EQ(info.st_mode & 0777, 0600u) << name;
+// The data folder and what it holds stay usable by their owner alone,
+// whatever the umask: a later run, without root, must still write them.
+TEST_F(AgentsSafety, WhatItCreatesInTheDataFolderIsPrivateUnderAnyUmask) {
+  for (const mode_t mask : {0000, 0022, 0277, 0777}) {
+    SCOPED_TRACE(mask);
+    fs::remove_all(home / ".local");
+    const mode_t old_mask = ::umask(mask);
+    auto result = run({"agents", "install"});
+    ::umask(old_mask);
+    ASSERT_EQ(result.exit_code, 0) << result.err;
+    for (const char* folder : {".local", ".local/share", ".local/share/Murmela"})
+      EXPECT_EQ(mode_of(home / folder), 0700u) << folder;
+    for (const char* name : {"/agent-integration.json", "/agent-integration.lock"})
+      EXPECT_EQ(mode_of(data_folder() + name), 0600u) << name;
   }
+  // What an earlier run left unwritable is made private and writable again.
+  for (const char* name : {"/agent-integration.json", "/agent-integration.lock"})
+    ::chmod((data_folder() + name).c_str(), 0400);
+  ASSERT_EQ(run({"agents", "remove"}).exit_code, 0);
+  for (const char* name : {"/agent-integration.json", "/agent-integration.lock"})
+    EXPECT_EQ(mode_of(data_folder() + name), 0600u) << name;
+}
+
+// A data folder that others may write to lets them plant a link, a second
+// name of a file of theirs, or a file of their own at our files' paths: the
+// marker and the lock are never read or written through such an entry, which
+// is replaced by a private file of our own.
+TEST_F(AgentsSafety, WhatIsPlantedAtOurFilesIsReplacedNeverFollowed) {
+  const std::string folder = data_folder();
+  fs::create_directories(folder);
+  ::chmod(folder.c_str(), 0777);
+  const std::string theirs = home.mkdir("theirs") + "/file";
+  struct Plant {
+    const char* kind;
+    std::function<void(const std::string& at)> make;
+  };
+  const std::vector<Plant> plants = {
+      {"link", [&](const std::string& at) { fs::create_symlink(theirs, at); }},
+      {"dangling link",
+       [&](const std::string& at) {
+         fs::remove(theirs);
+         fs::create_symlink(theirs, at);
+       }},
+      {"hard link", [&](const std::string& at) { fs::create_hard_link(theirs, at); }},
+      {"another user's file",
+       [&](const std::string& at) {
+         write_text(at, "theirs");
+         ::chmod(at.c_str(), 0666);
+         if (::geteuid() == 0) {
+           EXPECT_EQ(::chown(at.c_str(), 65534, 65534), 0);
+         }
+       }},
+      {"fifo", [&](const std::string& at) { ::mkfifo(at.c_str(), 0666); }},
+  };
+  const std::string marker_text = "{\n  \"cli\": \"" + cli + "\",\n  \"removed\": false\n}";
+  for (const auto& plant : plants) {
+    for (const std::string name : {"agent-integration.json", "agent-integration.lock"}) {
+      SCOPED_TRACE(std::string(plant.kind) + " at " + name);
+      const std::string at = folder + "/" + name;
+      for (const char* ours : {"/agent-integration.json", "/agent-integration.lock"})
+        fs::remove(folder + ours);
+      write_text(theirs, "theirs");
+      ::chmod(theirs.c_str(), 0644);
+      plant.make(at);
+
+      auto result = run({"agents", "install"});
+      EXPECT_EQ(result.exit_code, 0) << result.err;
+      if (fs::exists(theirs)) {
+        EXPECT_EQ(read_file_text(theirs), "theirs");
+        EXPECT_EQ(mode_of(theirs), 0644u);
+      } else {
+        EXPECT_STREQ(plant.kind, "dangling link");
+      }
+      struct stat info {};
+      ASSERT_EQ(::lstat(at.c_str(), &info), 0);
+      EXPECT_TRUE(S_ISREG(info.st_mode));
+      EXPECT_EQ(info.st_uid, ::geteuid());
+      EXPECT_EQ(info.st_nlink, 1u);
+      EXPECT_EQ(info.st_mode & 07777, 0600u);
+      EXPECT_EQ(read_file_text(folder + "/agent-integration.json"), marker_text);
+    }
+  }
+
+  // A planted marker naming this CLI is no proof of an install: ensure
+  // installs, and the marker it leaves is its own.
+  write_text(theirs, marker_text);
+  fs::remove(folder + "/agent-integration.json");
+  fs::create_symlink(theirs, folder + "/agent-integration.json");
+  fs::remove(home / ".cursor/mcp.json");
+  EXPECT_NE(run_agents("ensure"), json::array());
+  EXPECT_TRUE(fs::exists(home / ".cursor/mcp.json"));
+  EXPECT_FALSE(fs::is_symlink(folder + "/agent-integration.json"));
+  EXPECT_EQ(read_file_text(theirs), marker_text);
 }
 
 }  // namespace

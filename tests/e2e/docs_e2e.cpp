@@ -374,12 +374,28 @@ TEST(ManPage, RendersWithoutWarningsAndListsWhatItMust) {
         << command.syntax;
   }
   for (const std::string text :
-       {".SH EXIT STATUS", ".SH EXAMPLES", "murmela\\-cli meetings wait latest", ".B 3", ".B HOME", ".B XDG_DATA_HOME", ".B CODEX_HOME", ".B PATH",
-        "cli.sock", "agent\\-integration.json", "~/.claude.json", "$CODEX_HOME/config.toml"}) {
+       {".SH EXIT STATUS", ".SH EXAMPLES", "murmela\\-cli meetings wait latest", ".B 3", ".B HOME",
+        ".B XDG_DATA_HOME", ".B CODEX_HOME", ".B PATH", "cli.sock", "agent\\-integration.json", "~/.claude.json", "$CODEX_HOME/config.toml"}) {
     EXPECT_NE(page.find(text), std::string::npos) << text;
   }
-  for (const auto& target : murmela::json_targets("~")) {
-    EXPECT_NE(page.find(roff(target.file)), std::string::npos) << target.file;
+  // Every agent file, both where a variable moves it and where it is without.
+  const murmela::AgentEnvironment unset{.home = "~"};
+  murmela::AgentEnvironment named = unset;
+  named.xdg_config_home = "$XDG_CONFIG_HOME";
+  named.gemini_cli_home = "$GEMINI_CLI_HOME";
+  for (const auto& environment : {unset, named}) {
+    for (const auto& target : murmela::json_targets(environment)) {
+      EXPECT_NE(page.find(roff(target.file)), std::string::npos) << target.file;
+    }
+  }
+  for (const std::string text :
+       {".B XDG_CONFIG_HOME", ".B GEMINI_CLI_HOME",
+        ".I $GEMINI_CLI_HOME/.gemini/settings.json\nGemini CLI's configuration: the member murmela "
+        "of mcpServers (\\fI~/.gemini/settings.json\\fR without GEMINI_CLI_HOME).\n",
+        ".I $XDG_CONFIG_HOME/Claude/claude_desktop_config.json\n",
+        "(\\fI~/.config/opencode/opencode.json\\fR without XDG_CONFIG_HOME)",
+        ".I ~/.cursor/mcp.json\nCursor's configuration: the member murmela of mcpServers.\n"}) {
+    EXPECT_NE(page.find(text), std::string::npos) << text;
   }
 }
 

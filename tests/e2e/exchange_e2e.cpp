@@ -59,6 +59,52 @@ TEST_F(Exchange, InvokeAndSettingsRefuseWhatIsNotOneJsonDocument) {
       << app.requests().back();
 }
 
+// Half a surrogate pair stands for no character, and U+FFFD in its place
+// would be another value: invoke refuses it before anything is sent, and
+// settings set keeps the word as text.
+TEST_F(Exchange, LoneSurrogatesAreNeverChangedIntoAnotherCharacter) {
+  FakeApp app(socket_path());
+  app.on_ok("get_state", R"({"settings":{"k":"x"}})");
+  for (const std::string text : {R"("\ud800")", R"({"a":["\udfff"]})", R"({"\ud83d":1})"}) {
+    auto refused = run({"invoke", "x", text});
+    EXPECT_EQ(refused.exit_code, 2) << text;
+    EXPECT_TRUE(refused.err.starts_with(
+        "error: Arguments must be a JSON object: lone surrogate in a \\u escape at line 1, "))
+        << refused.err;
+  }
+  EXPECT_TRUE(app.requests().empty());
+
+  EXPECT_EQ(run({"invoke", "x", R"({"s":"\ud83d\ude00"})"}).exit_code, 0);
+  EXPECT_EQ(app.requests().back(),
+            "{\"version\":1,\"command\":\"x\",\"args\":{\"s\":\"\xF0\x9F\x98\x80\"},"
+            "\"detach\":false}\n");
+  auto set = run({"settings", "set", R"(k="\ud800")"});
+  EXPECT_EQ(set.exit_code, 0) << set.err;
+  EXPECT_EQ(app.requests().back(),
+            R"({"version":1,"command":"save_settings","args":{"settings":{"k":"\"\\ud800\""}},)"
+            "\"detach\":false}\n");
+}
+
+// settings set sends every setting back: one the app gave with a lone
+// surrogate escape would go back changed, so nothing is sent unless the
+// command replaces it.
+TEST_F(Exchange, SettingsSetNeverSendsBackAChangedSetting) {
+  FakeApp app(socket_path());
+  app.on_ok("get_state", R"({"settings":{"k":"x","odd":"a\udc00"}})");
+  auto refused = run({"settings", "set", "k=1"});
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_EQ(refused.err,
+            "error: The setting `odd` holds a lone surrogate escape and cannot be sent back "
+            "unchanged.\n");
+  EXPECT_EQ(app.commands(), std::vector<std::string>{"get_state"});
+
+  auto replaced = run({"settings", "set", "odd=b", "k=1"});
+  EXPECT_EQ(replaced.exit_code, 0) << replaced.err;
+  EXPECT_EQ(app.requests().back(),
+            R"({"version":1,"command":"save_settings","args":{"settings":{"k":1,"odd":"b"}},)"
+            "\"detach\":false}\n");
+}
+
 struct ReplyCase {
   const char* name;
   FakeReply reply;
@@ -134,7 +180,8 @@ TEST_F(Exchange, ReplyLargerThanTheCapIsCutAndUnreadable) {
 TEST_F(Exchange, LostOutputIsAFailure) {
   FakeApp app(socket_path());
   app.on_ok("list_meetings", "[" + std::string(100000, '1') + "]");
-  auto full = run_program("/bin/sh", {"-c", "\"$0\" meetings list > /dev/full", cli}, {env, "", home.path()});
+  auto full = run_program("/bin/sh", {"-c", "\"$0\" meetings list > /dev/full", cli},
+                          {env, "", home.path()});
   EXPECT_EQ(full.exit_code, 1);
   EXPECT_EQ(full.err, "error: Cannot write the output: No space left on device (os error 28)\n");
   auto closed = run_program("/bin/sh", {"-c", "\"$0\" meetings list | head -c 1 >/dev/null", cli},

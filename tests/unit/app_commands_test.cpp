@@ -139,7 +139,7 @@ TEST(SettingValue, JsonWhereItParsesTextOtherwise) {
       {"", ""},           {"5x", "5x"},
       {"\"q", "\"q"},     {" 3 ", 3},
       {"null", nullptr},  {"\"quoted\"", "quoted"},
-      {"a=b", "a=b"},
+      {"a=b", "a=b"},     {R"("\ud800")", R"("\ud800")"},
   };
   for (const auto& [text, value] : cases) EXPECT_EQ(setting_value(text), value) << text;
 }
