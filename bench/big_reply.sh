@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # Printing big replies: `murmela-cli invoke` side by side with
-# `socat | jq -S .result` on the same replies from one minimal app, in three
-# shapes (a meeting list, one meeting with many segments, a flat array of
-# small objects) at 1, 4, 16 and 32 MiB; then `ping` against one-shot socat.
-# Prints hyperfine's means and each side's peak memory (/usr/bin/time -v).
-#   SIZES="1 4 16 32" SHAPES="list meeting flat" RUNS=5 bench/big_reply.sh
+# `socat | jq -S .result` on the same replies from one minimal app, in four
+# shapes (a meeting list, one meeting with many segments, meetings with long
+# transcripts full of escapes and non-ASCII text, a flat array of small
+# objects) at 1, 4, 16 and 32 MiB; then `ping` against one-shot socat.
+# Prints hyperfine's means, the CLI's time against jq's and against the
+# socket floor (socat reading the same reply in 1 MiB pieces into
+# /dev/null), and the CLI's peak memory (/usr/bin/time) against jq's and
+# against the reply's size.
+#   SIZES="1 4 16 32" SHAPES="list meeting transcripts flat" RUNS=5 bench/big_reply.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,7 +20,7 @@ cmake --build --preset release --target murmela-cli >/dev/null
 cli=$PWD/build/release/murmela-cli
 
 sizes=${SIZES:-1 4 16 32}
-shapes=${SHAPES:-list meeting flat}
+shapes=${SHAPES:-list meeting transcripts flat}
 work=$(mktemp -d)
 trap 'kill "$server" 2>/dev/null; rm -rf "$work"' EXIT
 replies=()
@@ -32,10 +36,16 @@ sock=$work/Murmela/cli.sock
 request() { printf '{"version":1,"command":"%s","args":{},"detach":false}\n' "$1"; }
 peak_kib() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1; }
 
-printf '%-8s %4s %12s %12s %7s %12s %12s %7s\n' shape MiB "cli ms" "jq ms" ratio "cli KiB" "jq KiB" ratio
+mean_ms() { jq '.results[0].mean * 1000' "$1"; }
+ratio() { jq -n "$1 / $2"; }
+
+printf '%-11s %4s %9s %9s %6s %9s %6s %9s %9s %6s %6s\n' shape MiB "cli ms" "jq ms" "/jq" \
+  "floor ms" "/floor" "cli KiB" "jq KiB" "/jq" "/reply"
 for shape in $shapes; do
   for mib in $sizes; do
     name=bench_${shape}_${mib}
+    reply=$work/${shape}_${mib}.json
+    request "$name" > "$work/$name.req"
     # The CLI must print exactly what jq prints.
     cmp -s <("$cli" invoke "$name" --no-launch) <(request "$name" | socat - "UNIX-CONNECT:$sock" | jq -S .result) ||
       echo "note: $name prints differently from jq (number layout)" >&2
@@ -43,12 +53,18 @@ for shape in $shapes; do
       "$cli invoke $name --no-launch" >/dev/null
     hyperfine --warmup 1 --runs "${RUNS:-5}" --export-json "$work/j.json" \
       "printf '%s\n' '$(request "$name")' | socat - UNIX-CONNECT:$sock | jq -S .result" >/dev/null
-    cli_ms=$(jq '.results[0].mean * 1000' "$work/t.json")
-    jq_ms=$(jq '.results[0].mean * 1000' "$work/j.json")
+    # The floor: the same reply taken from the socket and thrown away.
+    hyperfine -N --warmup 1 --runs "${RUNS:-5}" --export-json "$work/f.json" \
+      "socat -b 1048576 OPEN:$work/$name.req,rdonly!!STDOUT UNIX-CONNECT:$sock" >/dev/null
+    cli_ms=$(mean_ms "$work/t.json")
+    jq_ms=$(mean_ms "$work/j.json")
+    floor_ms=$(mean_ms "$work/f.json")
     cli_kib=$(peak_kib "$cli" invoke "$name" --no-launch)
-    jq_kib=$(peak_kib jq -S .result "$work/${shape}_${mib}.json")
-    printf '%-8s %4s %12.1f %12.1f %7.2f %12s %12s %7.2f\n' "$shape" "$mib" "$cli_ms" "$jq_ms" \
-      "$(jq -n "$cli_ms / $jq_ms")" "$cli_kib" "$jq_kib" "$(jq -n "$cli_kib / $jq_kib")"
+    jq_kib=$(peak_kib jq -S .result "$reply")
+    reply_kib=$(( $(stat -c %s "$reply") / 1024 ))
+    printf '%-11s %4s %9.1f %9.1f %6.2f %9.1f %6.1f %9s %9s %6.2f %6.2f\n' "$shape" "$mib" \
+      "$cli_ms" "$jq_ms" "$(ratio "$cli_ms" "$jq_ms")" "$floor_ms" "$(ratio "$cli_ms" "$floor_ms")" \
+      "$cli_kib" "$jq_kib" "$(ratio "$cli_kib" "$jq_kib")" "$(ratio "$cli_kib" "$reply_kib")"
   done
 done
 
