@@ -1,11 +1,10 @@
 #include "common/json_document.hpp"
 
-#include <array>
-#include <cstring>
 #include <limits>
 
 #include <fmt/format.h>
 
+#include "common/block_scan.hpp"
 #include "common/platform.hpp"
 #include "common/utf8.hpp"
 
@@ -23,36 +22,17 @@ int hex_value(char c) {
   return -1;
 }
 
-// Bytes a string scan can pass over: all but control characters, the
-// quotation mark and the backslash (the text is known to be UTF-8).
-constexpr std::array<bool, 256> kPlainStringByte = [] {
-  std::array<bool, 256> plain{};
-  for (int c = 0x20; c < 0x100; ++c) plain[c] = c != '"' && c != '\\';
-  return plain;
-}();
-
-// Whether any of eight bytes ends a run of plain string bytes: a control
-// character, a quotation mark or a backslash. (A false alarm only sends the
-// scan to the byte-wise loop.)
-bool has_special_byte(std::uint64_t word) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-  constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
-  const auto has_zero = [&](std::uint64_t v) { return (v - kOnes) & ~v & kHigh; };
-  const std::uint64_t below_space = (word - kOnes * 0x20) & ~word & kHigh;
-  return (below_space | has_zero(word ^ (kOnes * '"')) | has_zero(word ^ (kOnes * '\\'))) != 0;
-}
-
 // The reader: one pass over the text with an explicit stack of open
 // containers, so the depth of the input never reaches the call stack.
 class Reader {
  public:
-  explicit Reader(std::string_view text) : text_(text) {}
+  Reader(std::string_view text, BlockScan scan) : text_(text), scan_(scan) {}
 
   std::expected<std::vector<JsonNode>, std::string> read() {
     if (text_.size() >= std::numeric_limits<std::uint32_t>::max()) {
       return std::unexpected(std::string("the text is too large for a JSON document"));
     }
-    if (const std::size_t bad = first_invalid_utf8(text_); bad != std::string_view::npos) {
+    if (const std::size_t bad = first_invalid_utf8(text_, scan_); bad != std::string_view::npos) {
       pos_ = bad;
       return fail("invalid UTF-8");
     }
@@ -241,13 +221,7 @@ class Reader {
     const auto node = add_node(pos_);
     ++pos_;
     for (;;) {
-      std::uint64_t word;
-      while (pos_ + 8 <= text_.size() &&
-             (std::memcpy(&word, text_.data() + pos_, 8), !has_special_byte(word))) {
-        pos_ += 8;
-      }
-      while (pos_ < text_.size() && kPlainStringByte[static_cast<unsigned char>(text_[pos_])])
-        ++pos_;
+      pos_ = find_string_special(text_, pos_, scan_);
       if (pos_ == text_.size()) return set_error("EOF while parsing a string");
       const auto byte = static_cast<unsigned char>(text_[pos_]);
       if (byte == '"') break;
@@ -291,6 +265,7 @@ class Reader {
   }
 
   std::string_view text_;
+  BlockScan scan_;
   std::size_t pos_ = 0;
   std::vector<JsonNode> nodes_;
   std::vector<std::uint32_t> open_;  // indexes of the containers not yet closed
@@ -383,8 +358,8 @@ JsonDocument JsonDocument::rooted_at(JsonView value) && {
   return std::move(*this);
 }
 
-std::expected<JsonDocument, std::string> read_json(std::string text) {
-  auto nodes = Reader(text).read();
+std::expected<JsonDocument, std::string> read_json(std::string text, BlockScan scan) {
+  auto nodes = Reader(text, scan).read();
   if (!nodes) return std::unexpected(std::move(nodes.error()));
   auto data = std::make_unique<JsonDocument::Data>();
   data->text = std::move(text);

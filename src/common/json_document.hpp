@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/block_scan.hpp"
+
 namespace murmela {
 
 // Deeper nesting than this is refused: nothing a person or the app writes
@@ -78,7 +80,7 @@ class JsonDocument {
   const std::string& text() const { return data_->text; }
 
  private:
-  friend std::expected<JsonDocument, std::string> read_json(std::string text);
+  friend std::expected<JsonDocument, std::string> read_json(std::string text, BlockScan scan);
   struct Data {
     std::string text;
     std::vector<JsonNode> nodes;
@@ -92,8 +94,9 @@ class JsonDocument {
 // Reads exactly one JSON document as RFC 8259 defines it: the whole byte
 // range, valid UTF-8, only space, tab, line feed and carriage return around
 // it, nesting up to kMaxJsonDepth. The error describes the fault with its
-// line and column.
-[[nodiscard]] std::expected<JsonDocument, std::string> read_json(std::string text);
+// line and column. Every block scan gives the same verdict.
+[[nodiscard]] std::expected<JsonDocument, std::string> read_json(std::string text,
+                                                                 BlockScan scan = BlockScan::Best);
 
 // The decoded form of a string's source text (between the quotes), which the
 // reader has accepted; a lone surrogate escape becomes U+FFFD.
@@ -121,8 +124,9 @@ void walk_json_string(std::string_view source, Plain plain, Escape escape) {
     plain(source.substr(i, backslash - i));
     const char letter = source[backslash + 1];
     i = backslash + 2;
-    escape(letter == 'u' ? read_unicode_escape(source, i)
-                         : static_cast<std::uint32_t>(static_cast<unsigned char>(escaped_character(letter))));
+    escape(letter == 'u'
+               ? read_unicode_escape(source, i)
+               : static_cast<std::uint32_t>(static_cast<unsigned char>(escaped_character(letter))));
   }
 }
 
