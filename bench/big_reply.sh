@@ -5,14 +5,14 @@
 # transcripts full of escapes and non-ASCII text, a flat array of small
 # objects) at 1, 4, 16 and 32 MiB; then `ping` against one-shot socat.
 # Prints hyperfine's means, the CLI's time against jq's and against the
-# socket floor (socat reading the same reply in 1 MiB pieces into
-# /dev/null), and the CLI's peak memory (/usr/bin/time) against jq's and
+# socket floor (bench/drain_reply.c reading the same reply in 1 MiB pieces
+# into nothing), and the CLI's peak memory (/usr/bin/time) against jq's and
 # against the reply's size.
 #   SIZES="1 4 16 32" SHAPES="list meeting transcripts flat" RUNS=5 bench/big_reply.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-for tool in hyperfine jq socat python3 /usr/bin/time; do
+for tool in hyperfine jq socat python3 cc /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "$tool is missing (apt-get install hyperfine jq socat time)" >&2; exit 1; }
 done
 cmake --preset release >/dev/null
@@ -23,6 +23,7 @@ sizes=${SIZES:-1 4 16 32}
 shapes=${SHAPES:-list meeting transcripts flat}
 work=$(mktemp -d)
 trap 'kill "$server" 2>/dev/null; rm -rf "$work"' EXIT
+cc -O2 -o "$work/drain_reply" bench/drain_reply.c
 replies=()
 for shape in $shapes; do for mib in $sizes; do replies+=("$shape:$mib"); done; done
 
@@ -55,7 +56,7 @@ for shape in $shapes; do
       "printf '%s\n' '$(request "$name")' | socat - UNIX-CONNECT:$sock | jq -S .result" >/dev/null
     # The floor: the same reply taken from the socket and thrown away.
     hyperfine -N --warmup 1 --runs "${RUNS:-5}" --export-json "$work/f.json" \
-      "socat -b 1048576 OPEN:$work/$name.req,rdonly!!STDOUT UNIX-CONNECT:$sock" >/dev/null
+      "$work/drain_reply $sock $work/$name.req" >/dev/null
     cli_ms=$(mean_ms "$work/t.json")
     jq_ms=$(mean_ms "$work/j.json")
     floor_ms=$(mean_ms "$work/f.json")
