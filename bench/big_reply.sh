@@ -8,16 +8,19 @@
 # socket floor (bench/drain_reply.c reading the same reply in 1 MiB pieces
 # into nothing), and the CLI's peak memory (/usr/bin/time) against jq's and
 # against the reply's size.
-#   SIZES="1 4 16 32" SHAPES="list meeting transcripts flat" RUNS=5 bench/big_reply.sh
+#   SIZES="1 4 16 32" SHAPES="list meeting transcripts flat" RUNS=5 [CLI=path] bench/big_reply.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 for tool in hyperfine jq socat python3 cc /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "$tool is missing (apt-get install hyperfine jq socat time)" >&2; exit 1; }
 done
-cmake --preset release >/dev/null
-cmake --build --preset release --target murmela-cli >/dev/null
-cli=$PWD/build/release/murmela-cli
+# CLI=path measures another build (an older one, say) instead of this tree's.
+if [ -z "${CLI:-}" ]; then
+  cmake --preset release >/dev/null
+  cmake --build --preset release --target murmela-cli >/dev/null
+fi
+cli=${CLI:-$PWD/build/release/murmela-cli}
 
 sizes=${SIZES:-1 4 16 32}
 shapes=${SHAPES:-list meeting transcripts flat}
