@@ -8,7 +8,7 @@
 # socket floor (bench/drain_reply.c reading the same reply in 1 MiB pieces
 # into nothing), and the CLI's peak memory (/usr/bin/time) against jq's and
 # against the reply's size.
-#   SIZES="1 4 16 32" SHAPES="list meeting transcripts flat" RUNS=5 [CLI=path] bench/big_reply.sh
+#   SIZES="1 4 16 32" SHAPES="list meeting transcripts flat" RUNS=5 [CLI=path] [BASE_CLI=path] bench/big_reply.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,6 +21,9 @@ if [ -z "${CLI:-}" ]; then
   cmake --build --preset release --target murmela-cli >/dev/null
 fi
 cli=${CLI:-$PWD/build/release/murmela-cli}
+# BASE_CLI=path adds that build's time and memory to each row, for a before
+# and after in one run.
+base=${BASE_CLI:-}
 
 sizes=${SIZES:-1 4 16 32}
 shapes=${SHAPES:-list meeting transcripts flat}
@@ -43,8 +46,10 @@ peak_kib() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1; }
 mean_ms() { jq '.results[0].mean * 1000' "$1"; }
 ratio() { jq -n "$1 / $2"; }
 
-printf '%-11s %4s %9s %9s %6s %9s %6s %9s %9s %6s %6s\n' shape MiB "cli ms" "jq ms" "/jq" \
+printf '%-11s %4s %9s %9s %6s %9s %6s %9s %9s %6s %6s' shape MiB "cli ms" "jq ms" "/jq" \
   "floor ms" "/floor" "cli KiB" "jq KiB" "/jq" "/reply"
+[ -n "$base" ] && printf ' %9s %9s' "base ms" "base KiB"
+echo
 for shape in $shapes; do
   for mib in $sizes; do
     name=bench_${shape}_${mib}
@@ -53,6 +58,10 @@ for shape in $shapes; do
     # The CLI must print exactly what jq prints.
     cmp -s <("$cli" invoke "$name" --no-launch) <(request "$name" | socat - "UNIX-CONNECT:$sock" | jq -S .result) ||
       echo "note: $name prints differently from jq (number layout)" >&2
+    if [ -n "$base" ] && ! cmp -s <("$cli" invoke "$name" --no-launch) <("$base" invoke "$name" --no-launch); then
+      echo "error: $name prints differently from the base build" >&2
+      exit 1
+    fi
     hyperfine -N --warmup 1 --runs "${RUNS:-5}" --export-json "$work/t.json" \
       "$cli invoke $name --no-launch" >/dev/null
     hyperfine --warmup 1 --runs "${RUNS:-5}" --export-json "$work/j.json" \
@@ -66,9 +75,15 @@ for shape in $shapes; do
     cli_kib=$(peak_kib "$cli" invoke "$name" --no-launch)
     jq_kib=$(peak_kib jq -S .result "$reply")
     reply_kib=$(( $(stat -c %s "$reply") / 1024 ))
-    printf '%-11s %4s %9.1f %9.1f %6.2f %9.1f %6.1f %9s %9s %6.2f %6.2f\n' "$shape" "$mib" \
+    printf '%-11s %4s %9.1f %9.1f %6.2f %9.1f %6.1f %9s %9s %6.2f %6.2f' "$shape" "$mib" \
       "$cli_ms" "$jq_ms" "$(ratio "$cli_ms" "$jq_ms")" "$floor_ms" "$(ratio "$cli_ms" "$floor_ms")" \
       "$cli_kib" "$jq_kib" "$(ratio "$cli_kib" "$jq_kib")" "$(ratio "$cli_kib" "$reply_kib")"
+    if [ -n "$base" ]; then
+      hyperfine -N --warmup 1 --runs "${RUNS:-5}" --export-json "$work/b.json" \
+        "$base invoke $name --no-launch" >/dev/null
+      printf ' %9.1f %9s' "$(mean_ms "$work/b.json")" "$(peak_kib "$base" invoke "$name" --no-launch)"
+    fi
+    echo
   done
 done
 
