@@ -142,58 +142,37 @@ constexpr std::uint8_t kOverlong4 = 1 << 6;  // F0 80..8F
 constexpr std::uint8_t kTwoContinuations = 1 << 7;
 constexpr std::uint8_t kCarry = kTooShort | kTooLong | kTwoContinuations;
 
-// Prefixed by the first byte's high nibble.
-constexpr std::uint8_t kFirstHigh[16] = {kTooLong,
-                                         kTooLong,
-                                         kTooLong,
-                                         kTooLong,
-                                         kTooLong,
-                                         kTooLong,
-                                         kTooLong,
-                                         kTooLong,
-                                         kTwoContinuations,
-                                         kTwoContinuations,
-                                         kTwoContinuations,
-                                         kTwoContinuations,
-                                         kTooShort | kOverlong2,
-                                         kTooShort,
-                                         kTooShort | kOverlong3 | kSurrogate,
-                                         kTooShort | kTooLarge | kTooLarge1000 | kOverlong4};
+// clang-format off
+// By the first byte's high nibble.
+constexpr std::uint8_t kFirstHigh[16] = {
+    kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong,  // ASCII
+    kTwoContinuations, kTwoContinuations, kTwoContinuations, kTwoContinuations,      // 10xx
+    kTooShort | kOverlong2,                                                          // C0-CF
+    kTooShort,                                                                       // D0-DF
+    kTooShort | kOverlong3 | kSurrogate,                                             // E0-EF
+    kTooShort | kTooLarge | kTooLarge1000 | kOverlong4};                             // F0-FF
 // By the first byte's low nibble.
-constexpr std::uint8_t kFirstLow[16] = {kCarry | kOverlong3 | kOverlong2 | kOverlong4,
-                                        kCarry | kOverlong2,
-                                        kCarry,
-                                        kCarry,
-                                        kCarry | kTooLarge,
-                                        kCarry | kTooLarge | kTooLarge1000,
-                                        kCarry | kTooLarge | kTooLarge1000,
-                                        kCarry | kTooLarge | kTooLarge1000,
-                                        kCarry | kTooLarge | kTooLarge1000,
-                                        kCarry | kTooLarge | kTooLarge1000,
-                                        kCarry | kTooLarge | kTooLarge1000,
-                                        kCarry | kTooLarge | kTooLarge1000,
-                                        kCarry | kTooLarge | kTooLarge1000,
-                                        kCarry | kTooLarge | kTooLarge1000 | kSurrogate,
-                                        kCarry | kTooLarge | kTooLarge1000,
-                                        kCarry | kTooLarge | kTooLarge1000};
+constexpr std::uint8_t kFirstLow[16] = {
+    kCarry | kOverlong3 | kOverlong2 | kOverlong4,      // x0
+    kCarry | kOverlong2,                                // x1
+    kCarry, kCarry,                                     // x2, x3
+    kCarry | kTooLarge,                                 // x4
+    kCarry | kTooLarge | kTooLarge1000,                 // x5
+    kCarry | kTooLarge | kTooLarge1000, kCarry | kTooLarge | kTooLarge1000,
+    kCarry | kTooLarge | kTooLarge1000, kCarry | kTooLarge | kTooLarge1000,
+    kCarry | kTooLarge | kTooLarge1000, kCarry | kTooLarge | kTooLarge1000,
+    kCarry | kTooLarge | kTooLarge1000,                 // xC
+    kCarry | kTooLarge | kTooLarge1000 | kSurrogate,    // xD
+    kCarry | kTooLarge | kTooLarge1000, kCarry | kTooLarge | kTooLarge1000};
 // By the second byte's high nibble.
 constexpr std::uint8_t kSecondHigh[16] = {
-    kTooShort,
-    kTooShort,
-    kTooShort,
-    kTooShort,
-    kTooShort,
-    kTooShort,
-    kTooShort,
-    kTooShort,
-    kTooLong | kOverlong2 | kTwoContinuations | kOverlong3 | kTooLarge1000 | kOverlong4,
-    kTooLong | kOverlong2 | kTwoContinuations | kOverlong3 | kTooLarge,
-    kTooLong | kOverlong2 | kTwoContinuations | kSurrogate | kTooLarge,
-    kTooLong | kOverlong2 | kTwoContinuations | kSurrogate | kTooLarge,
-    kTooShort,
-    kTooShort,
-    kTooShort,
-    kTooShort};
+    kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort,
+    kTooLong | kOverlong2 | kTwoContinuations | kOverlong3 | kTooLarge1000 | kOverlong4,  // 80-8F
+    kTooLong | kOverlong2 | kTwoContinuations | kOverlong3 | kTooLarge,                   // 90-9F
+    kTooLong | kOverlong2 | kTwoContinuations | kSurrogate | kTooLarge,                   // A0-AF
+    kTooLong | kOverlong2 | kTwoContinuations | kSurrogate | kTooLarge,                   // B0-BF
+    kTooShort, kTooShort, kTooShort, kTooShort};
+// clang-format on
 
 MURMELA_AVX2 __m256i table(const std::uint8_t (&entries)[16]) {
   return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(entries)));
