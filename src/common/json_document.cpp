@@ -220,6 +220,7 @@ class Reader {
   bool string() {
     const auto node = add_node(pos_);
     ++pos_;
+    bool as_written = true;
     for (;;) {
       pos_ = find_string_special(text_, pos_, scan_);
       if (pos_ == text_.size()) return set_error("EOF while parsing a string");
@@ -227,10 +228,14 @@ class Reader {
       if (byte == '"') break;
       if (byte != '\\')
         return set_error("control character (\\u0000-\\u001F) found while parsing a string");
+      const std::size_t backslash = pos_;
       if (!escape()) return false;
+      const char letter = text_[backslash + 1];
+      if (letter == 'u' || letter == '/') as_written = false;
     }
     ++pos_;
     finish_node(node);
+    if (as_written) nodes_[node].after |= kPrintsAsWritten;
     return true;
   }
 
@@ -331,7 +336,7 @@ bool JsonView::is_integer() const {
 
 std::vector<JsonView> JsonView::children() const {
   std::vector<JsonView> found;
-  for (std::uint32_t child = index_ + 1; child < after_index(); child = nodes_[child].after) {
+  for (std::uint32_t child = index_ + 1; child < after_index(); child = at(child).after_index()) {
     found.push_back(at(child));
   }
   return found;

@@ -24,8 +24,14 @@ enum class JsonKind { Null, Boolean, Number, String, Array, Object };
 struct JsonNode {
   std::uint32_t start;  // offset of the value's first byte
   std::uint32_t end;    // offset one past its last byte
-  std::uint32_t after;  // index one past the value's last descendant
+  std::uint32_t after;  // index one past the value's last descendant, and the flag below
 };
+
+// Set in `after` of a string whose escapes are all in the form the printer
+// writes (none is \u or \/), so that it prints exactly as written. (There
+// are fewer nodes than 2^31: each takes at least two bytes of text but the
+// last.)
+inline constexpr std::uint32_t kPrintsAsWritten = 1u << 31;
 
 // One value inside a JsonDocument: a cheap handle, valid while the document
 // lives. Scalars keep their exact source text, so nothing is lost between
@@ -55,7 +61,9 @@ class JsonView {
   // index() + 1, each followed by the one at its after_index(), up to the
   // container's own after_index().
   std::uint32_t index() const { return index_; }
-  std::uint32_t after_index() const { return nodes_[index_].after; }
+  std::uint32_t after_index() const { return nodes_[index_].after & ~kPrintsAsWritten; }
+  // A string that prints exactly as written (see kPrintsAsWritten).
+  bool prints_as_written() const { return (nodes_[index_].after & kPrintsAsWritten) != 0; }
   JsonView at(std::uint32_t index) const { return {nodes_, text_, index}; }
 
   // An object's member `key` (the last one when it is repeated).

@@ -88,6 +88,31 @@ bool in_output_layout(std::string_view source) {
   return zeros <= 4 && fraction.size() - zeros <= 15;
 }
 
+// A string's accepted source with its escapes in the minimal form. Its only
+// special bytes are backslashes, and most escapes are minimal already
+// (\" \\ \b \f \n \r \t), so the source goes out in runs up to the next
+// solidus or \u escape, which are written anew: a lone surrogate, which has
+// no UTF-8 form, keeps its escape (in lower case), so nothing is lost.
+void append_rewritten(std::string& out, std::string_view source, BlockScan scan) {
+  std::size_t run = 0;
+  for (std::size_t i = 0; (i = find_string_special(source, i, scan)) < source.size();) {
+    const char letter = source[i + 1];
+    if (letter != 'u' && letter != '/') {
+      i += 2;
+      continue;
+    }
+    out.append(source.substr(run, i - run));
+    i += 2;
+    if (letter == '/') {
+      out.push_back('/');
+    } else {
+      append_code_point(out, read_unicode_escape(source, i));
+    }
+    run = i;
+  }
+  out.append(source.substr(run));
+}
+
 // Text assembled here and handed to the output in large pieces.
 class Sink {
  public:
@@ -157,32 +182,16 @@ class Layout {
     sink_.maybe_flush();
   }
 
-  // A string as the strict reader accepted it, between its quotes. Its only
-  // special bytes are backslashes, and most escapes are in the minimal form
-  // already (\" \\ \b \f \n \r \t), so the source goes out in runs as long
-  // as the next solidus or \u escape, which are written anew: a lone
-  // surrogate, which has no UTF-8 form, keeps its escape (in lower case),
-  // so nothing is lost.
-  void string_source(std::string_view source) {
+  // A string as the strict reader accepted it, between its quotes. One
+  // whose escapes are all in the minimal form already goes out whole.
+  void string_source(std::string_view source, bool as_written) {
     std::string& out = sink_.buffer();
     out.push_back('"');
-    std::size_t run = 0;
-    for (std::size_t i = 0; (i = find_string_special(source, i, style_.scan)) < source.size();) {
-      const char letter = source[i + 1];
-      if (letter != 'u' && letter != '/') {
-        i += 2;
-        continue;
-      }
-      out.append(source.substr(run, i - run));
-      i += 2;
-      if (letter == '/') {
-        out.push_back('/');
-      } else {
-        append_code_point(out, read_unicode_escape(source, i));
-      }
-      run = i;
+    if (as_written) {
+      out.append(source);
+    } else {
+      append_rewritten(out, source, style_.scan);
     }
-    out.append(source.substr(run));
     out.push_back('"');
     sink_.maybe_flush();
   }
@@ -232,7 +241,7 @@ class ViewWriter {
         }
         const Member member = members_[frame.next++];
         layout_.next_item(first);
-        layout_.string_source(member.key_source);
+        layout_.string_source(member.key_source, member.key_as_written);
         layout_.after_key();
         value(member.value);
       } else {
@@ -252,6 +261,7 @@ class ViewWriter {
   struct Member {
     std::string_view key;         // decoded, for ordering
     std::string_view key_source;  // as written
+    bool key_as_written;
     JsonView value;
   };
   struct Frame {
@@ -267,7 +277,7 @@ class ViewWriter {
   void value(JsonView view) {
     switch (view.kind()) {
       case JsonKind::String:
-        return layout_.string_source(view.string_source());
+        return layout_.string_source(view.string_source(), view.prints_as_written());
       case JsonKind::Number:
         return layout_.number_source(view.source());
       case JsonKind::Null:
@@ -303,7 +313,7 @@ class ViewWriter {
       std::string_view key = name.string_source();
       const std::string_view key_source = key;
       if (key.find('\\') != std::string_view::npos) key = decoded_.emplace_back(name.string());
-      members_.push_back({key, key_source, value});
+      members_.push_back({key, key_source, name.prints_as_written(), value});
       child = value.after_index();
     }
     const auto first = members_.begin() + static_cast<std::ptrdiff_t>(begin);

@@ -209,6 +209,7 @@ TEST(JsonWriter, DecimalsPrintAsTheirDoubles) {
 TEST(JsonWriter, StringsAreWrittenWithTheMinimalEscapes) {
   const std::pair<const char*, const char*> cases[] = {
       {R"("\/\"\\")", R"("/\"\\")"},
+      {R"("a\"\\\b\f\n\r\tz")", R"("a\"\\\b\f\n\r\tz")"},  // minimal already
       {R"("\u00e4\u00E4")", "\"\xC3\xA4\xC3\xA4\""},
       {R"("\u001F\u0000\b\f\n\r\t")", R"("\u001f\u0000\b\f\n\r\t")"},
       {R"("\u0008\u000a")", R"("\b\n")"},
