@@ -1,6 +1,5 @@
 #include "common/json_document.hpp"
 
-#include <limits>
 
 #include <fmt/format.h>
 
@@ -29,7 +28,8 @@ class Reader {
   Reader(std::string_view text, BlockScan scan) : text_(text), scan_(scan) {}
 
   std::expected<std::vector<JsonNode>, std::string> read() {
-    if (text_.size() >= std::numeric_limits<std::uint32_t>::max()) {
+    // Offsets and node indexes are 32 bits, the top bit of an index a flag.
+    if (text_.size() >= kPrintsAsWritten) {
       return std::unexpected(std::string("the text is too large for a JSON document"));
     }
     if (const std::size_t bad = first_invalid_utf8(text_, scan_); bad != std::string_view::npos) {

@@ -28,9 +28,8 @@ struct JsonNode {
 };
 
 // Set in `after` of a string whose escapes are all in the form the printer
-// writes (none is \u or \/), so that it prints exactly as written. (There
-// are fewer nodes than 2^31: each takes at least two bytes of text but the
-// last.)
+// writes (none is \u or \/), so that it prints exactly as written. Texts are
+// shorter than 2 GiB, so no index reaches this bit.
 inline constexpr std::uint32_t kPrintsAsWritten = 1u << 31;
 
 // One value inside a JsonDocument: a cheap handle, valid while the document
