@@ -1,6 +1,5 @@
 #include "common/json_document.hpp"
 
-
 #include <fmt/format.h>
 
 #include "common/block_scan.hpp"
