@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """A minimal app for benchmarks: generates replies shaped like a meeting
-library and answers every request on cli.sock with the reply its command
-names (`bench_<shape>_<MiB>`), or `{"ok":true,"result":"pong"}`.
+library (one of them heavy on escapes and non-ASCII text) and answers every
+request on cli.sock with the reply its command names (`bench_<shape>_<MiB>`), or `{"ok":true,"result":"pong"}`.
 
 usage: reply_server.py DATA_FOLDER SHAPE:MIB...   (prints "ready" once listening)
 """
@@ -34,6 +34,22 @@ def meeting(rng, i, segments):
             "segments": segs}
 
 
+# Transcript lines as people say them and apps store them: quotes, backslashes
+# and tabs to escape, accents, Cyrillic, CJK and emoji in long UTF-8 runs.
+LINES = ("We \"agreed\" on the C:\\shared\\plan\tfor Q3 — Grüße aus Köln, à bientôt",
+         "Привет всем, давайте начнём с бюджета\tи сроков ✓",
+         "会议记录：下周一前完成评审。「確認」してください 🎙️",
+         "Next steps 🚀: ship v2, ping Zoë & Jürgen, review the café's \"menu\" 👍",
+         "Résumé of the naïve façade déjà vu, Ελληνικά κείμενα, 😀😃😄")
+
+
+def transcript_meeting(rng, i):
+    lines = [f"[{j // 60:02d}:{j % 60:02d}] Speaker {j % 3}: {rng.choice(LINES)}" for j in range(40)]
+    return {"id": f"{i:08x}-6b1f-4c2e-9a7d-{i:012x}", "title": f"Planning «{i}» 📅",
+            "status": "ready", "createdAt": "2026-12-01T10:00:00Z", "durationSeconds": 2400.0,
+            "transcript": "\n".join(lines), "notes": "# Notes\n- " + "\n- ".join(rng.sample(LINES, 3))}
+
+
 def fill(target, make):
     items, size, i = [], 2, 0
     while True:
@@ -54,6 +70,8 @@ def result_of(shape, mib):
         whole = meeting(rng, 0, 0)
         whole["segments"] = fill(target - 2000, lambda j: segment(rng, j))
         return whole
+    if shape == "transcripts":
+        return fill(target, lambda i: transcript_meeting(rng, i))
     if shape == "flat":
         return fill(target, lambda i: {"id": i, "name": f"n{i}", "v": i * 0.25, "ok": i % 2 == 0})
     raise SystemExit(f"unknown shape {shape}")

@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-command -v clang++-16 >/dev/null || { echo "clang 16 is missing: apt-get install clang-16 libclang-rt-16-dev" >&2; exit 1; }
+scripts/setup.sh fuzz
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz --target json_fuzz
 

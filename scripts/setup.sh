@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing need; does nothing
-# when they are all present already.
+# when they are all present already. `setup.sh fuzz` also installs what
+# scripts/fuzz.sh builds with (clang 16 and its libFuzzer and sanitizers).
 set -euo pipefail
 
 packages=(g++ cmake ninja-build nlohmann-json3-dev libfmt-dev libgtest-dev
@@ -14,6 +15,7 @@ packages=(g++ cmake ninja-build nlohmann-json3-dev libfmt-dev libgtest-dev
           flite
           # the tests of the completions, the manual page and the package
           bash-completion zsh fish groff-base lintian)
+[ "${1:-}" = fuzz ] && packages+=(clang-16 libclang-rt-16-dev)
 
 missing=()
 for p in "${packages[@]}"; do

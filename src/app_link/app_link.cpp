@@ -34,8 +34,8 @@ Result<JsonDocument> SocketAppLink::call(std::string_view command, const Json& a
 
 Result<JsonDocument> SocketAppLink::call_within(std::string_view command, const Json& args,
                                                 std::chrono::milliseconds budget) {
-  auto reply = send_request(socket_path(), command, args, false,
-                            std::chrono::steady_clock::now() + budget);
+  auto reply =
+      send_request(socket_path(), command, args, false, std::chrono::steady_clock::now() + budget);
   if (reply) return *std::move(reply);
   return fail(exchange_failure(reply.error()));
 }

@@ -27,8 +27,7 @@ class AppLink {
   // A question that must not hold its asker up (a shell completing a word):
   // the app is never started, and the answer comes within `budget` or not at
   // all. Links without a clock answer as `call` does.
-  [[nodiscard]] virtual Result<JsonDocument> call_within(std::string_view command,
-                                                         const Json& args,
+  [[nodiscard]] virtual Result<JsonDocument> call_within(std::string_view command, const Json& args,
                                                          std::chrono::milliseconds) {
     return call(command, args, false, true);
   }

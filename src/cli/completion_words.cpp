@@ -19,8 +19,9 @@ constexpr std::string_view kUsage = "Use `__complete ids|keys`.";
 std::optional<std::string> exact_text(JsonView value) {
   if (!value.is_string()) return std::nullopt;
   bool exact = true;
-  walk_json_string(value.string_source(), [](std::string_view) {},
-                   [&](std::uint32_t code) { exact = exact && (code < 0xD800 || code > 0xDFFF); });
+  walk_json_string(
+      value.string_source(), [](std::string_view) {},
+      [&](std::uint32_t code) { exact = exact && (code < 0xD800 || code > 0xDFFF); });
   if (!exact) return std::nullopt;
   return value.string();
 }

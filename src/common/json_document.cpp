@@ -1,11 +1,8 @@
 #include "common/json_document.hpp"
 
-#include <array>
-#include <cstring>
-#include <limits>
-
 #include <fmt/format.h>
 
+#include "common/block_scan.hpp"
 #include "common/platform.hpp"
 #include "common/utf8.hpp"
 
@@ -37,37 +34,19 @@ bool is_hex4(std::string_view text) {
 bool is_high_surrogate(std::uint32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool is_low_surrogate(std::uint32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
-// Bytes a string scan can pass over: all but control characters, the
-// quotation mark and the backslash (the text is known to be UTF-8).
-constexpr std::array<bool, 256> kPlainStringByte = [] {
-  std::array<bool, 256> plain{};
-  for (int c = 0x20; c < 0x100; ++c) plain[c] = c != '"' && c != '\\';
-  return plain;
-}();
-
-// Whether any of eight bytes ends a run of plain string bytes: a control
-// character, a quotation mark or a backslash. (A false alarm only sends the
-// scan to the byte-wise loop.)
-bool has_special_byte(std::uint64_t word) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-  constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
-  const auto has_zero = [&](std::uint64_t v) { return (v - kOnes) & ~v & kHigh; };
-  const std::uint64_t below_space = (word - kOnes * 0x20) & ~word & kHigh;
-  return (below_space | has_zero(word ^ (kOnes * '"')) | has_zero(word ^ (kOnes * '\\'))) != 0;
-}
-
 // The reader: one pass over the text with an explicit stack of open
 // containers, so the depth of the input never reaches the call stack.
 class Reader {
  public:
-  Reader(std::string_view text, LoneSurrogates lone_surrogates)
-      : text_(text), lone_surrogates_(lone_surrogates) {}
+  Reader(std::string_view text, LoneSurrogates lone_surrogates, BlockScan scan)
+      : text_(text), lone_surrogates_(lone_surrogates), scan_(scan) {}
 
   std::expected<std::vector<JsonNode>, std::string> read() {
-    if (text_.size() >= std::numeric_limits<std::uint32_t>::max()) {
+    // Offsets and node indexes are 32 bits, the top bit of an index a flag.
+    if (text_.size() >= kPrintsAsWritten) {
       return std::unexpected(std::string("the text is too large for a JSON document"));
     }
-    if (const std::size_t bad = first_invalid_utf8(text_); bad != std::string_view::npos) {
+    if (const std::size_t bad = first_invalid_utf8(text_, scan_); bad != std::string_view::npos) {
       pos_ = bad;
       return fail("invalid UTF-8");
     }
@@ -255,23 +234,22 @@ class Reader {
   bool string() {
     const auto node = add_node(pos_);
     ++pos_;
+    bool as_written = true;
     for (;;) {
-      std::uint64_t word;
-      while (pos_ + 8 <= text_.size() &&
-             (std::memcpy(&word, text_.data() + pos_, 8), !has_special_byte(word))) {
-        pos_ += 8;
-      }
-      while (pos_ < text_.size() && kPlainStringByte[static_cast<unsigned char>(text_[pos_])])
-        ++pos_;
+      pos_ = find_string_special(text_, pos_, scan_);
       if (pos_ == text_.size()) return set_error("EOF while parsing a string");
       const auto byte = static_cast<unsigned char>(text_[pos_]);
       if (byte == '"') break;
       if (byte != '\\')
         return set_error("control character (\\u0000-\\u001F) found while parsing a string");
+      const std::size_t backslash = pos_;
       if (!escape()) return false;
+      const char letter = text_[backslash + 1];
+      if (letter == 'u' || letter == '/') as_written = false;
     }
     ++pos_;
     finish_node(node);
+    if (as_written) nodes_[node].after |= kPrintsAsWritten;
     return true;
   }
 
@@ -316,6 +294,7 @@ class Reader {
 
   std::string_view text_;
   LoneSurrogates lone_surrogates_;
+  BlockScan scan_;
   std::size_t pos_ = 0;
   std::vector<JsonNode> nodes_;
   std::vector<std::uint32_t> open_;  // indexes of the containers not yet closed
@@ -375,7 +354,7 @@ bool JsonView::is_integer() const {
 
 std::vector<JsonView> JsonView::children() const {
   std::vector<JsonView> found;
-  for (std::uint32_t child = index_ + 1; child < after_index(); child = nodes_[child].after) {
+  for (std::uint32_t child = index_ + 1; child < after_index(); child = at(child).after_index()) {
     found.push_back(at(child));
   }
   return found;
@@ -402,9 +381,9 @@ JsonDocument JsonDocument::rooted_at(JsonView value) && {
   return std::move(*this);
 }
 
-std::expected<JsonDocument, std::string> read_json(std::string text,
-                                                   LoneSurrogates lone_surrogates) {
-  auto nodes = Reader(text, lone_surrogates).read();
+std::expected<JsonDocument, std::string> read_json(std::string text, LoneSurrogates lone_surrogates,
+                                                   BlockScan scan) {
+  auto nodes = Reader(text, lone_surrogates, scan).read();
   if (!nodes) return std::unexpected(std::move(nodes.error()));
   auto data = std::make_unique<JsonDocument::Data>();
   data->text = std::move(text);

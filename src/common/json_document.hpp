@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/block_scan.hpp"
+
 namespace murmela {
 
 // Deeper nesting than this is refused: nothing a person or the app writes
@@ -27,8 +29,13 @@ enum class JsonKind { Null, Boolean, Number, String, Array, Object };
 struct JsonNode {
   std::uint32_t start;  // offset of the value's first byte
   std::uint32_t end;    // offset one past its last byte
-  std::uint32_t after;  // index one past the value's last descendant
+  std::uint32_t after;  // index one past the value's last descendant, and the flag below
 };
+
+// Set in `after` of a string whose escapes are all in the form the printer
+// writes (none is \u or \/), so that it prints exactly as written. Texts are
+// shorter than 2 GiB, so no index reaches this bit.
+inline constexpr std::uint32_t kPrintsAsWritten = 1u << 31;
 
 // One value inside a JsonDocument: a cheap handle, valid while the document
 // lives. Scalars keep their exact source text, so nothing is lost between
@@ -58,7 +65,9 @@ class JsonView {
   // index() + 1, each followed by the one at its after_index(), up to the
   // container's own after_index().
   std::uint32_t index() const { return index_; }
-  std::uint32_t after_index() const { return nodes_[index_].after; }
+  std::uint32_t after_index() const { return nodes_[index_].after & ~kPrintsAsWritten; }
+  // A string that prints exactly as written (see kPrintsAsWritten).
+  bool prints_as_written() const { return (nodes_[index_].after & kPrintsAsWritten) != 0; }
   JsonView at(std::uint32_t index) const { return {nodes_, text_, index}; }
 
   // An object's member `key` (the last one when it is repeated).
@@ -83,7 +92,8 @@ class JsonDocument {
   const std::string& text() const { return data_->text; }
 
  private:
-  friend std::expected<JsonDocument, std::string> read_json(std::string text, LoneSurrogates);
+  friend std::expected<JsonDocument, std::string> read_json(std::string text, LoneSurrogates,
+                                                            BlockScan);
   struct Data {
     std::string text;
     std::vector<JsonNode> nodes;
@@ -97,9 +107,10 @@ class JsonDocument {
 // Reads exactly one JSON document as RFC 8259 defines it: the whole byte
 // range, valid UTF-8, only space, tab, line feed and carriage return around
 // it, nesting up to kMaxJsonDepth. The error describes the fault with its
-// line and column.
+// line and column. Every block scan gives the same verdict.
 [[nodiscard]] std::expected<JsonDocument, std::string> read_json(
-    std::string text, LoneSurrogates lone_surrogates = LoneSurrogates::Kept);
+    std::string text, LoneSurrogates lone_surrogates = LoneSurrogates::Kept,
+    BlockScan scan = BlockScan::Best);
 
 // The decoded form of a string's source text (between the quotes), which the
 // reader has accepted; a lone surrogate escape becomes U+FFFD.

@@ -49,6 +49,70 @@ void append_escaped_char(std::string& out, unsigned char c) {
 
 bool needs_escape(char c) { return c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20; }
 
+// The code point of a \u escape in the minimal form.
+void append_code_point(std::string& out, std::uint32_t code_point) {
+  if (code_point >= 0xD800 && code_point <= 0xDFFF) {
+    out += "\\u";
+    for (int shift = 12; shift >= 0; shift -= 4)
+      out.push_back(kHexDigits[(code_point >> shift) & 0xF]);
+  } else if (code_point >= 0x80) {
+    append_utf8(out, code_point);
+  } else if (needs_escape(static_cast<char>(code_point))) {
+    append_escaped_char(out, static_cast<unsigned char>(code_point));
+  } else {
+    out.push_back(static_cast<char>(code_point));
+  }
+}
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Whether a number as written (and accepted by the reader) is already in the
+// output layout, so that it needs no round trip through a double: plain
+// decimal with a fraction and at most 15 significant digits (no shorter
+// decimal reads back to the same double, since every decimal of up to 15
+// digits reads back to a double of its own), no trailing zero but in ".0",
+// and within the range the layout writes without an exponent. Most numbers
+// apps send are written so.
+bool in_output_layout(std::string_view source) {
+  if (source.starts_with('-')) source.remove_prefix(1);
+  const std::size_t point = source.find('.');
+  if (point == std::string_view::npos) return false;
+  const std::string_view whole = source.substr(0, point);
+  const std::string_view fraction = source.substr(point + 1);
+  if (fraction.empty() || !std::all_of(fraction.begin(), fraction.end(), is_digit))
+    return false;  // an exponent
+  if (fraction == "0") return whole.size() <= 15;
+  if (fraction.back() == '0') return false;
+  if (whole != "0") return whole.size() + fraction.size() <= 15;
+  const std::size_t zeros = fraction.find_first_not_of('0');
+  return zeros <= 4 && fraction.size() - zeros <= 15;
+}
+
+// A string's accepted source with its escapes in the minimal form. Its only
+// special bytes are backslashes, and most escapes are minimal already
+// (\" \\ \b \f \n \r \t), so the source goes out in runs up to the next
+// solidus or \u escape, which are written anew: a lone surrogate, which has
+// no UTF-8 form, keeps its escape (in lower case), so nothing is lost.
+void append_rewritten(std::string& out, std::string_view source, BlockScan scan) {
+  std::size_t run = 0;
+  for (std::size_t i = 0; (i = find_string_special(source, i, scan)) < source.size();) {
+    const char letter = source[i + 1];
+    if (letter != 'u' && letter != '/') {
+      i += 2;
+      continue;
+    }
+    out.append(source.substr(run, i - run));
+    i += 2;
+    if (letter == '/') {
+      out.push_back('/');
+    } else {
+      append_code_point(out, read_unicode_escape(source, i));
+    }
+    run = i;
+  }
+  out.append(source.substr(run));
+}
+
 // Text assembled here and handed to the output in large pieces.
 class Sink {
  public:
@@ -102,13 +166,13 @@ class Layout {
     sink_.maybe_flush();
   }
 
-  // Decoded UTF-8 text.
+  // Decoded UTF-8 text: the runs between characters that need escaping
+  // go out whole.
   void string(std::string_view text) {
     std::string& out = sink_.buffer();
     out.push_back('"');
     std::size_t run = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      if (!needs_escape(text[i])) continue;
+    for (std::size_t i = 0; (i = find_string_special(text, i, style_.scan)) < text.size(); ++i) {
       out.append(text.substr(run, i - run));
       append_escaped_char(out, static_cast<unsigned char>(text[i]));
       run = i + 1;
@@ -118,28 +182,16 @@ class Layout {
     sink_.maybe_flush();
   }
 
-  // A string as the strict reader accepted it, between its quotes: its
-  // escapes are written anew in the minimal form. A lone surrogate, which
-  // has no UTF-8 form, keeps its escape, so nothing is lost.
-  void string_source(std::string_view source) {
+  // A string as the strict reader accepted it, between its quotes. One
+  // whose escapes are all in the minimal form already goes out whole.
+  void string_source(std::string_view source, bool as_written) {
     std::string& out = sink_.buffer();
     out.push_back('"');
-    walk_json_string(
-        source, [&](std::string_view run) { out.append(run); },
-        [&](std::uint32_t code_point) {
-          if (code_point >= 0xD800 && code_point <= 0xDFFF) {
-            out += "\\u";
-            for (int shift = 12; shift >= 0; shift -= 4) {
-              out.push_back(kHexDigits[(code_point >> shift) & 0xF]);
-            }
-          } else if (code_point >= 0x80) {
-            append_utf8(out, code_point);
-          } else if (needs_escape(static_cast<char>(code_point))) {
-            append_escaped_char(out, static_cast<unsigned char>(code_point));
-          } else {
-            out.push_back(static_cast<char>(code_point));
-          }
-        });
+    if (as_written) {
+      out.append(source);
+    } else {
+      append_rewritten(out, source, style_.scan);
+    }
     out.push_back('"');
     sink_.maybe_flush();
   }
@@ -150,6 +202,7 @@ class Layout {
       // An integer of any size prints as written; only "-0" has another form.
       return raw(source == "-0" ? std::string_view("0") : source);
     }
+    if (in_output_layout(source)) return raw(source);
     double value = 0;
     const auto parsed = std::from_chars(source.data(), source.data() + source.size(), value);
     if (parsed.ec != std::errc() || !std::isfinite(value)) return raw(source);
@@ -188,7 +241,7 @@ class ViewWriter {
         }
         const Member member = members_[frame.next++];
         layout_.next_item(first);
-        layout_.string_source(member.key_source);
+        layout_.string_source(member.key_source, member.key_as_written);
         layout_.after_key();
         value(member.value);
       } else {
@@ -208,6 +261,7 @@ class ViewWriter {
   struct Member {
     std::string_view key;         // decoded, for ordering
     std::string_view key_source;  // as written
+    bool key_as_written;
     JsonView value;
   };
   struct Frame {
@@ -223,7 +277,7 @@ class ViewWriter {
   void value(JsonView view) {
     switch (view.kind()) {
       case JsonKind::String:
-        return layout_.string_source(view.string_source());
+        return layout_.string_source(view.string_source(), view.prints_as_written());
       case JsonKind::Number:
         return layout_.number_source(view.source());
       case JsonKind::Null:
@@ -259,7 +313,7 @@ class ViewWriter {
       std::string_view key = name.string_source();
       const std::string_view key_source = key;
       if (key.find('\\') != std::string_view::npos) key = decoded_.emplace_back(name.string());
-      members_.push_back({key, key_source, value});
+      members_.push_back({key, key_source, name.prints_as_written(), value});
       child = value.after_index();
     }
     const auto first = members_.begin() + static_cast<std::ptrdiff_t>(begin);

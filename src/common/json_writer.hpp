@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/block_scan.hpp"
 #include "common/json.hpp"
 #include "common/json_document.hpp"
 #include "common/output.hpp"
@@ -15,6 +16,8 @@ struct JsonStyle {
   // Numbers as their source text instead of the output layout, for values
   // that must come back exactly as they were sent (a JSON-RPC id).
   bool numbers_as_written = false;
+  // How strings are searched for what needs escaping (tests try each).
+  BlockScan scan = BlockScan::Best;
 };
 
 inline constexpr JsonStyle kPrettyJson{.pretty = true};

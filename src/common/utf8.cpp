@@ -1,12 +1,8 @@
 #include "common/utf8.hpp"
 
-#include <cstring>
-
 namespace murmela {
 
 namespace {
-
-constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
 
 // Length of the valid UTF-8 sequence at `pos`, or, when it is invalid, the
 // negated length of its longest valid prefix (at least one byte) so that a
@@ -48,13 +44,12 @@ bool is_valid_utf8(std::string_view bytes) {
   return first_invalid_utf8(bytes) == std::string_view::npos;
 }
 
-std::size_t first_invalid_utf8(std::string_view bytes) {
+std::size_t first_invalid_utf8(std::string_view bytes, BlockScan scan) {
   for (std::size_t pos = 0; pos < bytes.size();) {
-    // Runs of ASCII, the bulk of most text, eight bytes at a time.
-    std::uint64_t word;
-    while (pos + 8 <= bytes.size() &&
-           (std::memcpy(&word, bytes.data() + pos, 8), (word & kHighBits) == 0))
-      pos += 8;
+    // Blocks at a time as far as the scan vouches for them, then one
+    // character by hand: the exact place of a fault, and what the block
+    // scan leaves (the end, and all but ASCII runs on the simpler scans).
+    pos += valid_utf8_prefix(bytes.substr(pos), scan);
     if (pos == bytes.size()) break;
     const long length = sequence_length(bytes, pos);
     if (length < 0) return pos;

@@ -5,12 +5,14 @@
 #include <string>
 #include <string_view>
 
+#include "common/block_scan.hpp"
+
 namespace murmela {
 
 bool is_valid_utf8(std::string_view bytes);
 
 // Where the first byte that is not part of valid UTF-8 stands, or npos.
-std::size_t first_invalid_utf8(std::string_view bytes);
+std::size_t first_invalid_utf8(std::string_view bytes, BlockScan scan = BlockScan::Best);
 
 // The length of the valid UTF-8 sequence at `pos` (1 for ASCII), or 0 when
 // the bytes there are not one.

@@ -162,8 +162,8 @@ template <typename Entries>
 std::string fish_function(std::string_view name, const Entries& entries) {
   std::string text = fmt::format("function {}\n    switch \"$argv[1]\"\n", name);
   for (const auto& [key, words] : entries) {
-    text += fmt::format("        case {}\n            echo {}\n", fish_quoted(key),
-                        fish_quoted(words));
+    text +=
+        fmt::format("        case {}\n            echo {}\n", fish_quoted(key), fish_quoted(words));
   }
   return text + "    end\nend\n";
 }
@@ -455,8 +455,7 @@ std::string fish_completion() {
          fish_function("__murmela_cli_arguments", t.arguments) +
          fish_function("__murmela_cli_options", t.options) +
          fish_function("__murmela_cli_option_value", t.option_values) +
-         fish_function("__murmela_cli_description", t.descriptions) +
-         with_flags(kFishDriver, " ");
+         fish_function("__murmela_cli_description", t.descriptions) + with_flags(kFishDriver, " ");
 }
 
 }  // namespace murmela

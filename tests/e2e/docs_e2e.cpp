@@ -118,7 +118,6 @@ std::string joined(const std::vector<std::string>& words, std::size_t count) {
   return text;
 }
 
-
 class Completion : public CliTest, public ::testing::WithParamInterface<Shell> {
  protected:
   void SetUp() override {
@@ -246,9 +245,16 @@ TEST_P(Completion, OffersNothingOfTheAppWhenItIsNotRunningAndNeverStartsIt) {
 // line cannot carry (a line feed, a tab).
 TEST_P(Completion, OffersTheAppsWordsLiterallyAndRunsNothing) {
   const std::string ran = home / "ran";
-  const std::vector<std::string> hostile = {
-      "$(touch${IFS}" + ran + "-dollar)", "`touch " + ran + "-backtick`", "a;touch " + ran + "-semi",
-      "${HOME}", "~root", "*", "two words", "quote\"and\\back", "-n", "Gr\u00fc\u00dfe"};
+  const std::vector<std::string> hostile = {"$(touch${IFS}" + ran + "-dollar)",
+                                            "`touch " + ran + "-backtick`",
+                                            "a;touch " + ran + "-semi",
+                                            "${HOME}",
+                                            "~root",
+                                            "*",
+                                            "two words",
+                                            "quote\"and\\back",
+                                            "-n",
+                                            "Gr\u00fc\u00dfe"};
   std::string meetings = "[", settings = "{";
   for (const auto& word : hostile) {
     const std::string quoted = nlohmann::json(word).dump();
@@ -259,8 +265,8 @@ TEST_P(Completion, OffersTheAppsWordsLiterallyAndRunsNothing) {
   app.on_ok("list_meetings", meetings + R"({"id":"line\nfeed"},{"id":"tab\there"},{"id":7}])");
   app.on_ok("get_state", R"({"settings":)" + settings + R"("line\nfeed":1}})");
 
-  const auto candidates = complete_all({"murmela-cli meetings show ", "murmela-cli settings get ",
-                                        "murmela-cli settings set "});
+  const auto candidates = complete_all(
+      {"murmela-cli meetings show ", "murmela-cli settings get ", "murmela-cli settings set "});
   std::set<std::string> words(hostile.begin(), hostile.end());
   std::set<std::string> pairs;
   for (const auto& word : hostile) pairs.insert(word + "=");
@@ -296,13 +302,14 @@ TEST_P(Completion, OffersFilesWhereAFileGoes) {
 // gh and kubectl do; bash has no place for one.
 TEST_P(Completion, ShowsTheHelpsSummaryBesideEachWord) {
   if (GetParam().name == std::string("bash")) GTEST_SKIP() << "bash shows no descriptions";
-  const auto candidates = complete_all(
-      {"murmela-cli meetings sh", "murmela-cli meetings transcript abc --", "murmela-cli dic",
-       "murmela-cli meetings export abc x.md --"},
-      true);
+  const auto candidates =
+      complete_all({"murmela-cli meetings sh", "murmela-cli meetings transcript abc --",
+                    "murmela-cli dic", "murmela-cli meetings export abc x.md --"},
+                   true);
   EXPECT_TRUE(candidates[0].contains("show\tFull record as JSON")) << *candidates[0].begin();
-  EXPECT_TRUE(candidates[1].contains("--cleaned\tUse the cleaned transcript (meetings transcript, "
-                                     "meetings export)"));
+  EXPECT_TRUE(
+      candidates[1].contains("--cleaned\tUse the cleaned transcript (meetings transcript, "
+                             "meetings export)"));
   EXPECT_TRUE(candidates[1].contains("--no-launch\tNever start Murmela"));
   EXPECT_TRUE(candidates[2].contains("dictation\tstart, stop, cancel, history, copy-last"));
   EXPECT_TRUE(candidates[3].contains("--format\tone of md, txt, html, pdf, wav"));
@@ -375,7 +382,8 @@ TEST(ManPage, RendersWithoutWarningsAndListsWhatItMust) {
   }
   for (const std::string text :
        {".SH EXIT STATUS", ".SH EXAMPLES", "murmela\\-cli meetings wait latest", ".B 3", ".B HOME",
-        ".B XDG_DATA_HOME", ".B CODEX_HOME", ".B PATH", "cli.sock", "agent\\-integration.json", "~/.claude.json", "$CODEX_HOME/config.toml"}) {
+        ".B XDG_DATA_HOME", ".B CODEX_HOME", ".B PATH", "cli.sock", "agent\\-integration.json",
+        "~/.claude.json", "$CODEX_HOME/config.toml"}) {
     EXPECT_NE(page.find(text), std::string::npos) << text;
   }
   // Every agent file, both where a variable moves it and where it is without.

@@ -90,7 +90,8 @@ TEST_F(Progress, OtherEndingSignalsEraseTheLineToo) {
     run->send(signal);
     const auto ended = run->finish();
     EXPECT_EQ(ended.signal, signal);
-    EXPECT_TRUE(ended.terminal.ends_with("\r\x1b[K")) << strsignal(signal) << ": " << ended.terminal;
+    EXPECT_TRUE(ended.terminal.ends_with("\r\x1b[K"))
+        << strsignal(signal) << ": " << ended.terminal;
     EXPECT_EQ(left_on_screen(ended.terminal), "") << strsignal(signal);
   }
 }

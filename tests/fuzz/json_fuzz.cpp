@@ -1,7 +1,8 @@
 // libFuzzer target for every reader of outside JSON: the reply envelope, an
 // MCP line and an agent config file, plus the printer on what the strict
-// reader accepts. Each input is tried in all of them; any crash, sanitizer
-// report or broken promise below aborts.
+// reader accepts. Each input is tried in all of them, and the reader and the
+// printer are run with every block scan, which must agree byte for byte; any
+// crash, sanitizer report or broken promise below aborts.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -12,6 +13,7 @@
 #include "cli/mcp.hpp"
 #include "common/json_document.hpp"
 #include "common/json_writer.hpp"
+#include "common/utf8.hpp"
 
 using namespace murmela;
 
@@ -30,6 +32,26 @@ void printer_round_trip(const JsonDocument& document) {
   check(compact_again && pretty_again);
   check(json_text(pretty_again->root(), kCompactJson) == compact);
   check(json_text(compact_again->root(), kCompactJson) == compact);
+}
+
+// The simpler scans give the same verdict, fault and printed text as the
+// fastest one.
+void block_scans_agree(const std::string& text,
+                       const std::expected<JsonDocument, std::string>& document) {
+  for (const BlockScan scan : available_block_scans()) {
+    check(first_invalid_utf8(text, scan) == first_invalid_utf8(text));
+    auto again = read_json(text, LoneSurrogates::Kept, scan);
+    check(again.has_value() == document.has_value());
+    if (!again) {
+      check(again.error() == document.error());
+      continue;
+    }
+    for (const JsonStyle style : {kCompactJson, kPrettyJson}) {
+      JsonStyle with_scan = style;
+      with_scan.scan = scan;
+      check(json_text(again->root(), with_scan) == json_text(document->root(), style));
+    }
+  }
 }
 
 // A config is either left alone, or its members come back byte for byte.
@@ -52,6 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string text(reinterpret_cast<const char*>(data), size);
   auto document = read_json(text);
   if (document) printer_round_trip(*document);
+  block_scans_agree(text, document);
 
   if (auto reply = parse_reply(text)) json_text(reply->result.root(), kPrettyJson);
 

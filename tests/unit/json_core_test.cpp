@@ -1,3 +1,6 @@
+#include <cstdlib>
+#include <random>
+
 #include <gtest/gtest.h>
 
 #include "common/json.hpp"
@@ -83,10 +86,12 @@ TEST(JsonReader, Verdicts) {
       {"100,000 open objects", repeated("{\"a\":", 100000), false},
       {"32 MiB string", quoted(std::string(32 * 1024 * 1024, 'x')), true},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    auto document = read_json(c.text);
-    EXPECT_EQ(document.has_value(), c.accepted) << (document ? "" : document.error());
+  for (const BlockScan scan : available_block_scans()) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.name);
+      auto document = read_json(c.text, LoneSurrogates::Kept, scan);
+      EXPECT_EQ(document.has_value(), c.accepted) << (document ? "" : document.error());
+    }
   }
 }
 
@@ -99,10 +104,37 @@ TEST(JsonReader, FaultsNameTheirLineAndColumn) {
       {nested(1001), "recursion limit exceeded at line 1, column 1001"},
       {"\"abc", "EOF while parsing a string at line 1, column 5"},
   };
-  for (const auto& [text, error] : cases) {
-    auto document = read_json(text);
-    ASSERT_FALSE(document) << text;
-    EXPECT_EQ(document.error(), error);
+  for (const BlockScan scan : available_block_scans()) {
+    for (const auto& [text, error] : cases) {
+      auto document = read_json(text, LoneSurrogates::Kept, scan);
+      ASSERT_FALSE(document) << text;
+      EXPECT_EQ(document.error(), error);
+    }
+  }
+}
+
+// Strings whose escapes, control characters and multi-byte characters fall
+// on every side of the 16- and 32-byte blocks the scans step by.
+TEST(JsonReader, StringsAcrossBlockBoundaries) {
+  for (const BlockScan scan : available_block_scans()) {
+    for (std::size_t at = 0; at <= 70; ++at) {
+      SCOPED_TRACE(at);
+      const std::string before(at, 'x');
+      auto document =
+          read_json("[\"" + before + "\\\"\\n\xC3\xA4\\t\"]", LoneSurrogates::Kept, scan);
+      ASSERT_TRUE(document) << document.error();
+      EXPECT_EQ(document->root().children()[0].string(), before + "\"\n\xC3\xA4\t");
+      auto control = read_json("[\"" + before + "\x01\"]", LoneSurrogates::Kept, scan);
+      ASSERT_FALSE(control);
+      EXPECT_EQ(control.error(),
+                "control character (\\u0000-\\u001F) found while parsing a string at line 1, "
+                "column " +
+                    std::to_string(at + 3));
+      auto open = read_json("\"" + before, LoneSurrogates::Kept, scan);
+      ASSERT_FALSE(open);
+      EXPECT_EQ(open.error(),
+                "EOF while parsing a string at line 1, column " + std::to_string(at + 2));
+    }
   }
 }
 
@@ -144,7 +176,7 @@ TEST(JsonReader, ViewsKeepSourceTextAndFindTheLastRepeatedMember) {
 }
 
 std::string printed(const std::string& text, JsonStyle style = kCompactJson) {
-  auto document = read_json(text);
+  auto document = read_json(text, LoneSurrogates::Kept, style.scan);
   EXPECT_TRUE(document) << text;
   return document ? json_text(document->root(), style) : "";
 }
@@ -178,9 +210,32 @@ TEST(JsonWriter, NumberLayout) {
   EXPECT_EQ(to_compact(Json::array({0.928286, 1e-7, 1e16, -3})), "[0.928286,1e-7,1e16,-3]");
 }
 
+// Decimals of every length and scale print as their double would, whether
+// the printer takes them as written or converts them.
+TEST(JsonWriter, DecimalsPrintAsTheirDoubles) {
+  std::mt19937_64 random(15);
+  for (int round = 0; round < 20000; ++round) {
+    std::string digits = std::to_string(random() | 1ULL << 62);  // starts with no zero
+    digits.resize(1 + random() % 18);
+    const std::size_t zeros = random() % 8;
+    const std::size_t point = random() % (digits.size() + 1);
+    std::string text = random() % 2 ? "-" : "";
+    if (point == 0) {
+      text += "0." + std::string(zeros, '0') + digits;
+    } else {
+      text +=
+          digits.substr(0, point) + "." +
+          (point == digits.size() ? std::string(random() % 2 ? "0" : "00") : digits.substr(point));
+    }
+    SCOPED_TRACE(text);
+    EXPECT_EQ(printed(text), format_double(std::strtod(text.c_str(), nullptr)));
+  }
+}
+
 TEST(JsonWriter, StringsAreWrittenWithTheMinimalEscapes) {
   const std::pair<const char*, const char*> cases[] = {
       {R"("\/\"\\")", R"("/\"\\")"},
+      {R"("a\"\\\b\f\n\r\tz")", R"("a\"\\\b\f\n\r\tz")"},  // minimal already
       {R"("\u00e4\u00E4")", "\"\xC3\xA4\xC3\xA4\""},
       {R"("\u001F\u0000\b\f\n\r\t")", R"("\u001f\u0000\b\f\n\r\t")"},
       {R"("\u0008\u000a")", R"("\b\n")"},
@@ -188,9 +243,30 @@ TEST(JsonWriter, StringsAreWrittenWithTheMinimalEscapes) {
       {R"("\uD800 and \udc00")", R"("\ud800 and \udc00")"},  // no UTF-8 form: kept escaped
       {"\"K\xC3\xA4se\"", "\"K\xC3\xA4se\""},
   };
-  for (const auto& [input, output] : cases) EXPECT_EQ(printed(input), output) << input;
+  for (const BlockScan scan : available_block_scans()) {
+    const JsonStyle style{.pretty = false, .scan = scan};
+    for (const auto& [input, output] : cases) EXPECT_EQ(printed(input, style), output) << input;
+  }
   EXPECT_EQ(to_compact(Json("q\"\\\x01\n/\xC3\xA4")), "\"q\\\"\\\\\\u0001\\n/\xC3\xA4\"");
   EXPECT_EQ(to_compact(Json("bad \xFF byte")), "\"bad \xEF\xBF\xBD byte\"");
+}
+
+TEST(JsonWriter, EscapesAcrossBlockBoundaries) {
+  for (const BlockScan scan : available_block_scans()) {
+    const JsonStyle style{.pretty = false, .scan = scan};
+    for (std::size_t at = 0; at <= 70; ++at) {
+      SCOPED_TRACE(at);
+      const std::string before(at, 'x');
+      EXPECT_EQ(printed("\"" + before + R"(\"\/\u00e4\u0041\ud800\\\t")", style),
+                "\"" + before +
+                    R"(\"/)"
+                    "\xC3\xA4"
+                    R"(A\ud800\\\t")");
+      EXPECT_EQ(printed("\"" + before + R"(\/")", style), "\"" + before + "/\"");
+      // The same text from a value built in memory.
+      EXPECT_EQ(json_text(Json(before + "\"\x01\n"), style), "\"" + before + R"(\"\u0001\n")");
+    }
+  }
 }
 
 TEST(JsonWriter, ObjectsSortByDecodedKeyAndKeepTheLastRepeat) {
