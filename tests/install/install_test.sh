@@ -83,7 +83,9 @@ done
 # Building the CLI alone (as scripts/demo.sh does) makes its page and
 # completions too, so an install right after it finds everything.
 if command -v ninja >/dev/null && [ -f "$build/build.ninja" ]; then
-  ninja -C "$build" -t commands murmela-cli | grep -q "murmela-docs" ||
+  # Read whole first: grep -q would stop early and leave ninja to die of SIGPIPE.
+  commands=$(ninja -C "$build" -t commands murmela-cli)
+  grep -q "murmela-docs" <<<"$commands" ||
     fail "building murmela-cli does not make the manual page and completions"
 fi
 
