@@ -17,7 +17,7 @@ App::App(std::string data_folder, std::string socket_path, Clock::duration job_s
       socket_path_(std::move(socket_path)),
       job_step_(job_step),
       library_path_(std::move(library_path)),
-      settings_(library && library->settings ? *library->settings : demo_settings()),
+      settings_(library ? library->settings : demo_settings()),
       models_(demo_models()) {
   for (auto& meeting : library ? std::move(library->meetings) : demo_meetings()) {
     add_meeting(std::move(meeting));
@@ -167,11 +167,17 @@ Answer App::handle(const std::string& command, const Json& args, bool detach) {
   if (!reader.is_object())
     return refuse(fmt::format("The arguments of `{}` must be a JSON object.", command));
 
-  Lock lock(mutex_);
-  advance_jobs();
-  auto answer = found->handler(*this, Call{reader, detach, lock});
-  if (!only_reads(command)) save_locked();
-  return answer;
+  // A handler that throws (memory running out, a library fault) fails its
+  // own request; the app and every other client go on.
+  try {
+    Lock lock(mutex_);
+    advance_jobs();
+    auto answer = found->handler(*this, Call{reader, detach, lock});
+    if (!only_reads(command)) save_locked();
+    return answer;
+  } catch (const std::exception& error) {
+    return refuse(fmt::format("The stand-in app could not answer `{}`: {}", command, error.what()));
+  }
 }
 
 Json App::state() {

@@ -46,6 +46,7 @@ struct Meeting {
   std::uint64_t sequence = 0;  // start order; higher is more recent
   double duration_seconds = 0;
   std::shared_ptr<const Audio> audio;  // null where there is no real audio
+  std::string audio_file;              // the kept audio's file name, where kept
   Clock::time_point recording_started;
   std::string source;  // both, microphone, system, import, join
   std::optional<std::string> transcription_model;

@@ -1,7 +1,10 @@
 #include <algorithm>
 #include <thread>
 
+#include <fcntl.h>
+
 #include "app.hpp"
+#include "common/descriptor.hpp"
 #include "common/files.hpp"
 #include "common/paths.hpp"
 #include "common/system_error.hpp"
@@ -49,6 +52,11 @@ std::string cleaned(const std::string& transcript) {
     start = end + 1;
   }
   return out;
+}
+
+std::string import_refusal(const std::string& path, const AudioError& error) {
+  if (error.too_long) return fmt::format("Cannot import {}: {}.", path, error.reason);
+  return fmt::format("{} is not an audio file Murmela can read: {}", path, error.reason);
 }
 
 }  // namespace
@@ -173,11 +181,12 @@ Answer App::import_media(const Args& args) {
   if (!path->starts_with('/')) return refuse("Argument `path` must be an absolute path.");
   if (!murmela::is_regular_file(*path))
     return refuse(fmt::format("Cannot import {}: no such file.", *path));
-  auto audio = read_audio(*path);
-  if (!audio) {
-    return refuse(
-        fmt::format("{} is not an audio file Murmela can read: {}", *path, audio.error()));
+  const murmela::FileDescriptor file(::open(path->c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file.valid()) {
+    return refuse(fmt::format("Cannot import {}: {}", *path, murmela::system_error_text(errno)));
   }
+  auto audio = read_audio(file.get());
+  if (!audio) return refuse(import_refusal(*path, audio.error()));
   Meeting meeting;
   meeting.id = new_meeting_id();
   meeting.title = std::string(murmela::file_name(*path).value_or("Imported media"));
@@ -185,6 +194,7 @@ Answer App::import_media(const Args& args) {
   meeting.source = "import";
   meeting.duration_seconds = audio->seconds();
   meeting.audio = std::make_shared<const Audio>(*std::move(audio));
+  meeting.audio_file = new_meeting_id() + ".wav";
   // Replaced by what is heard where the speech model is installed.
   meeting.audio_script = {
       "Speaker 1: The speech model is not installed, so the stand-in app made this text up.",
@@ -199,13 +209,19 @@ Answer App::import_media(const Args& args) {
 std::shared_ptr<BackgroundJob> App::start_recognition(std::shared_ptr<const Audio> audio) {
   auto work = std::make_shared<BackgroundJob>();
   std::thread([this, audio = std::move(audio), work] {
-    auto segments = recognize(*audio, work->cancelled);
-    std::lock_guard lock(mutex_);
-    if (segments) {
-      work->transcript = transcript_of(*segments, audio->channels);
-    } else {
-      work->transcript = std::unexpected(segments.error());
+    std::expected<std::string, std::string> transcript = std::unexpected(std::string());
+    try {
+      auto segments = recognize(*audio, work->cancelled);
+      if (segments) {
+        transcript = transcript_of(*segments, audio->channels);
+      } else {
+        transcript = std::unexpected(segments.error());
+      }
+    } catch (const std::exception& error) {
+      transcript = std::unexpected(fmt::format("The recognition failed: {}", error.what()));
     }
+    std::lock_guard lock(mutex_);
+    work->transcript = std::move(transcript);
     work->finished = true;
   }).detach();
   return work;
@@ -254,6 +270,7 @@ Answer App::join_meetings(const Args& args) {
     first = false;
   }
   joined.id = new_meeting_id();
+  if (joined.audio) joined.audio_file = new_meeting_id() + ".wav";
   joined.title = title->value_or("Joined meeting");
   joined.created_at = iso_time_now();
   joined.source = "join";

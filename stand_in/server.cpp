@@ -3,6 +3,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <system_error>
 #include <thread>
 
 #include <poll.h>
@@ -46,9 +47,18 @@ std::string log_text(std::string_view line) {
   return fmt::format("{}... ({} bytes)", line.substr(0, kShown), line.size());
 }
 
+std::string error_line(const std::string& message) {
+  return murmela::to_compact(Json{{"ok", false}, {"error", message}}) + "\n";
+}
+
 void answer(App& app, int connection, bool verbose) {
   const std::string request = read_request(connection);
-  const std::string reply = reply_line(app, request);
+  std::string reply;
+  try {
+    reply = reply_line(app, request);
+  } catch (const std::exception& error) {
+    reply = error_line(fmt::format("The stand-in app could not answer: {}", error.what()));
+  }
   if (verbose) {
     std::fprintf(stderr, "-> %s\n<- %s\n", log_text(request).c_str(), log_text(reply).c_str());
   }
@@ -56,10 +66,6 @@ void answer(App& app, int connection, bool verbose) {
   (void)murmela::write_all(connection, reply, {.use_send = true, .send_flags = MSG_NOSIGNAL});
   ::close(connection);
   if (app.quit_requested()) g_quit = true;
-}
-
-std::string error_line(const std::string& message) {
-  return murmela::to_compact(Json{{"ok", false}, {"error", message}}) + "\n";
 }
 
 }  // namespace
@@ -91,7 +97,11 @@ int serve(App& app, int listener, bool verbose) {
     if (::poll(&ready, 1, 100) <= 0) continue;
     const int connection = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
     if (connection < 0) continue;
-    std::thread([&app, connection, verbose] { answer(app, connection, verbose); }).detach();
+    try {
+      std::thread([&app, connection, verbose] { answer(app, connection, verbose); }).detach();
+    } catch (const std::system_error&) {
+      ::close(connection);  // no thread to be had: this client is turned away, the rest go on
+    }
   }
   return 0;
 }

@@ -1,3 +1,4 @@
+#include <atomic>
 #include <filesystem>
 #include <thread>
 
@@ -73,6 +74,23 @@ class StandInAlone : public CliTest {
     return result;
   }
   std::vector<std::string> outputs;
+
+  // Runs the stand-in as one that should refuse to start; one that starts
+  // after all is told to quit, so that the test fails rather than waits.
+  RunResult run_refused(const std::vector<std::string>& arguments) {
+    RunResult result;
+    std::atomic<bool> ended{false};
+    std::thread stand_in([&] {
+      result = run_program(kStandInPath, arguments, {env, "", home.path()});
+      ended = true;
+    });
+    for (int i = 0; i < 3000 && !ended; ++i) {
+      if (run({"quit", "--no-launch"}).exit_code == 0) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    stand_in.join();
+    return result;
+  }
 };
 
 TEST_F(StandInAlone, AFixtureLibraryTakesThePlaceOfTheDemoMeetings) {
@@ -104,6 +122,73 @@ TEST_F(StandInAlone, ABrokenLibraryIsRefusedWithItsReason) {
   EXPECT_EQ(refused.exit_code, 1);
   EXPECT_EQ(refused.err,
             "murmela (stand-in): " + (home / "broken.json") + " has no array `meetings`\n");
+}
+
+// Every member of a fixture is checked before the socket is bound: a broken
+// fixture is refused with its reason, and no socket is left for clients.
+TEST_F(StandInAlone, AFixtureIsCheckedBeforeTheSocketIsBound) {
+  struct Case {
+    std::string library;
+    std::string reason;  // after "{path}: "
+  };
+  const std::vector<Case> cases = {
+      {R"({"meetings": [], "settings": []})", "`settings` must be an object"},
+      {R"({"meetings": [], "settings": {"asrModel": 5}})", "setting `asrModel` must be a string"},
+      {R"({"meetings": [], "settings": {"colour": "red"}})", "unknown setting `colour`"},
+      {R"({"meetings": [{"title": "a", "durationSeconds": -5}]})",
+       "meeting 1: `durationSeconds` must be a number from 0 to 10000000"},
+      {R"({"meetings": [{"title": "a", "durationSeconds": "long"}]})",
+       "meeting 1: `durationSeconds` must be a number from 0 to 10000000"},
+      {R"({"meetings": [{"title": "a", "status": "transcribing"}]})",
+       "meeting 1: status \"transcribing\" is not one a meeting rests in (ready, failed or "
+       "cancelled)"},
+      {R"({"meetings": [{"id": "abc", "title": "a"}, {"id": "abc", "title": "b"}]})",
+       "meeting 2: the ID abc is taken by an earlier one"},
+      {R"({"meetings": [{"id": "../../x", "title": "a"}]})",
+       "meeting 1: its ID \"../../x\" is not 1 to 64 letters, digits, '-' or '_' (starting "
+       "with a letter or digit)"},
+      {R"({"meetings": [{"id": "", "title": "a"}]})",
+       "meeting 1: its ID \"\" is not 1 to 64 letters, digits, '-' or '_' (starting with a "
+       "letter or digit)"},
+      {R"({"meetings": [{"title": 5}]})", "meeting 1: `title` must be a string"},
+      {R"({"meetings": [{"title": "a", "speakerLabels": "yes"}]})",
+       "meeting 1: `speakerLabels` must be true or false"},
+      {R"({"meetings": [{"title": "a", "audioScript": ["You: hi", 3]}]})",
+       "meeting 1: `audioScript` must be an array of strings"},
+      {R"({"meetings": [{"id": "abc", "title": "a", "audio": true}]})",
+       "meeting 1: `audioFile` must be a name the stand-in made (32 hex digits and .wav), not "
+       "\"abc.wav\""},
+      {R"({"meetings": [{"title": "a", "audio": true, "audioFile": "../../secret.wav"}]})",
+       "meeting 1: `audioFile` must be a name the stand-in made (32 hex digits and .wav), not "
+       "\"../../secret.wav\""},
+      {R"({"meetings": ["call"]})", "meeting 1: it is not a JSON object"},
+  };
+  for (const auto& c : cases) {
+    const std::string path = home.write("broken.json", c.library);
+    auto refused = run_refused({"--library", path});
+    EXPECT_EQ(refused.exit_code, 1) << c.library;
+    EXPECT_EQ(refused.err, "murmela (stand-in): " + path + ": " + c.reason + "\n") << c.library;
+    EXPECT_FALSE(fs::exists(socket_path())) << c.library;
+  }
+}
+
+// Settings a fixture leaves out are the app's own; jobs that read them work.
+TEST_F(StandInAlone, AFixtureMayGiveSomeSettingsOrNone) {
+  home.write("talk.wav", wav_file_bytes({16000, 1, std::vector<std::int16_t>(1600)}));
+  for (const char* settings : {"{}", R"({"language": "de"})"}) {
+    outputs.clear();
+    home.write("fixture.json",
+               std::string(R"({"meetings": [{"title": "Call"}], "settings": )") + settings + "}");
+    auto ended = run_stand_in({"--library", home / "fixture.json"},
+                              {{"meetings", "import", home / "talk.wav"},
+                               {"settings", "get", "asrModel"},
+                               {"meetings", "record", "start"},
+                               {"meetings", "record", "stop"}});
+    EXPECT_EQ(ended.exit_code, 0) << ended.err;
+    EXPECT_EQ(json::parse(outputs[0])["status"], "importing") << settings;
+    EXPECT_EQ(outputs[1], "\"base\"\n") << settings;
+    EXPECT_EQ(json::parse(outputs[3])["status"], "finalizing") << settings;
+  }
 }
 
 TEST_F(StandInAlone, VerboseLogsTheSocketAndEachRequestAndReply) {
