@@ -1,8 +1,6 @@
 #include <algorithm>
 #include <thread>
 
-#include <fcntl.h>
-
 #include "app.hpp"
 #include "common/descriptor.hpp"
 #include "common/files.hpp"
@@ -10,6 +8,7 @@
 #include "common/system_error.hpp"
 #include "common/text.hpp"
 #include "exports.hpp"
+#include "open_file.hpp"
 #include "recognizer.hpp"
 
 namespace stand_in {
@@ -179,13 +178,19 @@ Answer App::import_media(const Args& args) {
   auto path = args.string("path");
   if (!path) return refuse(path.error());
   if (!path->starts_with('/')) return refuse("Argument `path` must be an absolute path.");
-  if (!murmela::is_regular_file(*path))
-    return refuse(fmt::format("Cannot import {}: no such file.", *path));
-  const murmela::FileDescriptor file(::open(path->c_str(), O_RDONLY | O_CLOEXEC));
-  if (!file.valid()) {
-    return refuse(fmt::format("Cannot import {}: {}", *path, murmela::system_error_text(errno)));
+  auto file = open_to_read(*path);
+  if (!file) {
+    switch (file.error().kind) {
+      case OpenFailure::Kind::Missing:
+        return refuse(fmt::format("Cannot import {}: no such file.", *path));
+      case OpenFailure::Kind::NotRegular:
+        return refuse(fmt::format("{} is not a regular file", *path));
+      case OpenFailure::Kind::System:
+        return refuse(fmt::format("Cannot import {}: {}", *path,
+                                  murmela::system_error_text(file.error().error)));
+    }
   }
-  auto audio = read_audio(file.get());
+  auto audio = read_audio(file->get());
   if (!audio) return refuse(import_refusal(*path, audio.error()));
   Meeting meeting;
   meeting.id = new_meeting_id();
@@ -460,7 +465,14 @@ std::string meeting_wav(const Meeting& meeting) {
 
 Answer write_export(const std::string& path, const std::string& bytes) {
   if (!path.starts_with('/')) return refuse("Argument `path` must be an absolute path.");
-  if (auto written = murmela::write_file(path, bytes); !written) {
+  auto file = open_to_write(path);
+  if (!file && file.error().kind == OpenFailure::Kind::NotRegular)
+    return refuse(fmt::format("{} is not a regular file", path));
+  if (!file) {
+    return refuse(
+        fmt::format("Cannot write {}: {}", path, murmela::system_error_text(file.error().error)));
+  }
+  if (auto written = murmela::write_all(file->get(), bytes); !written) {
     return refuse(
         fmt::format("Cannot write {}: {}", path, murmela::system_error_text(written.error())));
   }

@@ -2,10 +2,12 @@
 #include <filesystem>
 #include <thread>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -231,6 +233,51 @@ TEST_F(StandIn, ExportsWriteFilesThatReadBack) {
   EXPECT_EQ(unwritable.exit_code, 1);
   EXPECT_TRUE(
       unwritable.err.starts_with("error: Cannot write /nonexistent/dir/a.md: No such file"));
+}
+
+// Import and export take regular files only, judged by what was opened: a
+// FIFO, a folder, a device or (to write) a link is refused by name, and the
+// app goes on answering.
+TEST_F(StandIn, ImportAndExportTakeRegularFilesOnly) {
+  const std::string fifo_in = home / "in.fifo";
+  const std::string fifo_out = home / "out.fifo";
+  ASSERT_EQ(::mkfifo(fifo_in.c_str(), 0600), 0);
+  ASSERT_EQ(::mkfifo(fifo_out.c_str(), 0600), 0);
+  // A reader at the other end: an export that took the FIFO would succeed.
+  const int reader = ::open(fifo_out.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  const std::string folder = home.mkdir("folder");
+  home.write("kept.md", "keep me");
+  fs::create_symlink(home / "kept.md", home / "link.md");
+
+  struct Case {
+    std::vector<std::string> command;
+    std::string path;
+  };
+  const std::vector<Case> cases = {
+      {{"meetings", "import"}, fifo_in},
+      {{"meetings", "import"}, folder},
+      {{"meetings", "import"}, "/dev/zero"},
+      {{"meetings", "export", "3f1c"}, fifo_out},
+      {{"meetings", "export", "3f1c"}, folder},
+      {{"meetings", "export", "3f1c"}, "/dev/zero"},
+      {{"meetings", "export", "3f1c"}, home / "link.md"},
+      {{"meetings", "export-audio", "3f1c"}, "/dev/null"},
+  };
+  for (const auto& c : cases) {
+    auto args = c.command;
+    args.push_back(c.path);
+    if (args[1] == "export") args.insert(args.end(), {"--format", "markdown"});
+    args.push_back("--no-launch");
+    auto refused = run(args);
+    EXPECT_EQ(refused.exit_code, 1) << c.path;
+    EXPECT_EQ(refused.err, "error: " + c.path + " is not a regular file\n") << args[1];
+    EXPECT_EQ(cli_json({"ping"})["pong"], true);
+  }
+  ::close(reader);
+  EXPECT_EQ(home.read("kept.md"), "keep me");
+  EXPECT_EQ(run({"meetings", "import", home / "none.wav", "--no-launch"}).err,
+            "error: Cannot import " + (home / "none.wav") + ": no such file.\n");
 }
 
 // The workflow the agent guide teaches, step by step, against the stand-in.
