@@ -29,9 +29,9 @@ namespace {
 // Commands that change nothing kept: no save after them.
 bool only_reads(std::string_view command) {
   for (std::string_view reading :
-       {"ping", "commands", "get_state", "list_meetings", "get_meeting", "get_meeting_speakers",
+       {"ping", "commands", "get_state", "list_meetings", "get_meeting", "meeting_speakers",
         "get_model_library", "get_ai_settings", "get_vocabulary", "get_diagnostics", "get_snapshot",
-        "list_dictations"}) {
+        "list_dictations", "export_meeting", "export_meeting_audio"}) {
     if (command == reading) return true;
   }
   return false;
@@ -115,10 +115,12 @@ const std::vector<App::Command>& App::commands() {
        {"title", "source"},
        [](App& app, Call c) { return app.start_meeting(c.args); }},
       {"stop_meeting", {}, [](App& app, Call) { return app.stop_meeting(); }},
-      {"import_media", {"path"}, [](App& app, Call c) { return app.import_media(c.args); }},
+      {"import_media",
+       {"path"},
+       [](App& app, Call c) { return app.import_media(c.args, c.lock); }},
       {"join_meetings",
        {"ids", "title"},
-       [](App& app, Call c) { return app.join_meetings(c.args); }},
+       [](App& app, Call c) { return app.join_meetings(c.args, c.lock); }},
       {"transcribe_meeting",
        {"id", "model"},
        [](App& app, Call c) { return app.transcribe_meeting(c.args, c.detach, c.lock); }},
@@ -139,10 +141,10 @@ const std::vector<App::Command>& App::commands() {
       {"delete_meeting", {"id"}, [](App& app, Call c) { return app.delete_meeting(c.args); }},
       {"export_meeting",
        {"id", "path", "format", "transcriptVersion"},
-       [](App& app, Call c) { return app.export_meeting(c.args); }},
+       [](App& app, Call c) { return app.export_meeting(c.args, c.lock); }},
       {"export_meeting_audio",
        {"id", "path"},
-       [](App& app, Call c) { return app.export_meeting_audio(c.args); }},
+       [](App& app, Call c) { return app.export_meeting_audio(c.args, c.lock); }},
       // Stand-in only: moves every running job on by one status.
       {"stand_in_step", {}, [](App& app, Call) { return app.step_jobs(); }},
   };
@@ -178,6 +180,17 @@ Answer App::handle(const std::string& command, const Json& args, bool detach) {
   } catch (const std::exception& error) {
     return refuse(fmt::format("The stand-in app could not answer `{}`: {}", command, error.what()));
   }
+}
+
+App::Unlocked::Unlocked(App& app, Lock& lock, std::string what)
+    : app_(app), lock_(lock), what_(std::move(what)) {
+  ++app_.at_work_[what_];
+  lock_.unlock();
+}
+
+App::Unlocked::~Unlocked() {
+  lock_.lock();
+  if (--app_.at_work_[what_] == 0) app_.at_work_.erase(what_);
 }
 
 Json App::state() {
@@ -284,7 +297,8 @@ Json App::diagnostics() {
           {"pid", ::getpid()},
           {"uptimeSeconds",
            std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - started_).count()},
-          {"meetings", meetings_.size()}};
+          {"meetings", meetings_.size()},
+          {"requestsAtWork", at_work_}};
 }
 
 }  // namespace stand_in

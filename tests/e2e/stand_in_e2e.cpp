@@ -280,6 +280,35 @@ TEST_F(StandIn, ImportAndExportTakeRegularFilesOnly) {
             "error: Cannot import " + (home / "none.wav") + ": no such file.\n");
 }
 
+// Slow work (here a PDF of megabytes of notes) runs outside the app's lock:
+// other clients are answered while it runs, as the app itself says.
+TEST_F(StandIn, OtherClientsAreAnsweredWhileAnExportRenders) {
+  std::string notes;
+  for (int i = 0; notes.size() < 4'000'000; ++i) {
+    notes += "Line " + std::to_string(i) + " of the notes, with words to lay across the page.\n";
+  }
+  home.write("notes.txt", notes);
+  cli_json({"meetings", "set-notes", "3f1c", "--file", home / "notes.txt"});
+  std::atomic<bool> exported{false};
+  RunResult export_result;
+  std::thread exporter([&] {
+    export_result = run({"meetings", "export", "3f1c", home / "big.pdf", "--no-launch"});
+    exported = true;
+  });
+  bool answered_meanwhile = false;
+  while (!exported && !answered_meanwhile) {
+    auto diagnostics = cli_json({"diagnostics"});
+    answered_meanwhile =
+        diagnostics.value("/requestsAtWork/export_meeting"_json_pointer, 0) == 1;
+    EXPECT_EQ(cli_json({"meetings", "list"}).size(), 3u);
+  }
+  exporter.join();
+  EXPECT_TRUE(answered_meanwhile);
+  EXPECT_EQ(export_result.exit_code, 0) << export_result.err;
+  EXPECT_TRUE(home.read("big.pdf").starts_with("%PDF-"));
+  EXPECT_EQ(cli_json({"diagnostics"})["requestsAtWork"], json::object());
+}
+
 // The workflow the agent guide teaches, step by step, against the stand-in.
 TEST_F(StandIn, TypicalMeetingWorkflowOfTheGuide) {
   EXPECT_EQ(cli_json({"meetings", "list"}).size(), 3u);
