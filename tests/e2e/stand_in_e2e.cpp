@@ -1,11 +1,15 @@
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <thread>
 
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -307,6 +311,52 @@ TEST_F(StandIn, OtherClientsAreAnsweredWhileAnExportRenders) {
   EXPECT_EQ(export_result.exit_code, 0) << export_result.err;
   EXPECT_TRUE(home.read("big.pdf").starts_with("%PDF-"));
   EXPECT_EQ(cli_json({"diagnostics"})["requestsAtWork"], json::object());
+}
+
+int connect_to(const std::string& path) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// What the peer sends until it closes, giving up after a minute of silence.
+std::string read_to_end(int fd) {
+  timeval patience{60, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+  std::string text;
+  char buffer[4096];
+  for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, got);
+  return text;
+}
+
+// Idle connections cannot use the app up: past a limit a client is told at
+// once, and a request line that never ends is answered after a deadline.
+TEST_F(StandIn, ConnectionsAreBoundedAndARequestLineHasADeadline) {
+  std::vector<int> idle;
+  for (int i = 0; i < 128; ++i) {
+    idle.push_back(connect_to(socket_path()));
+    ASSERT_GE(idle.back(), 0);
+  }
+  auto refused = run({"ping", "--no-launch"});
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_EQ(refused.err,
+            "error: Murmela is busy: 128 connections are open, the most it serves at once. Try "
+            "again shortly.\n");
+
+  const std::string started = R"({"version":1,"command":)";
+  ASSERT_EQ(::write(idle[0], started.data(), started.size()),
+            static_cast<ssize_t>(started.size()));
+  EXPECT_EQ(read_to_end(idle[0]),
+            R"({"error":"The request line did not arrive within 10 s.","ok":false})"
+            "\n");
+  for (int fd : idle) ::close(fd);
+  EXPECT_TRUE(answers_ping());
 }
 
 // The workflow the agent guide teaches, step by step, against the stand-in.
