@@ -41,17 +41,21 @@ bool only_reads(std::string_view command) {
 
 void App::save() {
   Lock lock(mutex_);
-  save_locked();
+  (void)save_locked();
 }
 
-void App::save_locked() {
-  if (library_path_.empty()) return;
+std::expected<void, std::string> App::save_locked() {
+  if (library_path_.empty()) return {};
   advance_jobs();
-  if (auto saved = write_library(library_path_, meetings_, settings_, data_folder_ + "/audio");
-      !saved) {
+  auto saved = write_library(library_path_, meetings_, settings_, data_folder_ + "/audio");
+  if (!saved) {
     std::fprintf(stderr, "murmela (stand-in): cannot keep the library: %s\n",
                  saved.error().c_str());
+    save_error_ = saved.error();
+  } else {
+    save_error_.reset();
   }
+  return saved;
 }
 
 // Every command: its name, the arguments it reads, and its handler. A
@@ -173,9 +177,16 @@ Answer App::handle(const std::string& command, const Json& args, bool detach) {
   // own request; the app and every other client go on.
   try {
     Lock lock(mutex_);
-    advance_jobs();
+    const bool landed = advance_jobs();
     auto answer = found->handler(*this, Call{reader, detach, lock});
-    if (!only_reads(command)) save_locked();
+    // A change, or a job's result that landed meanwhile, is kept before
+    // the client hears of it; a change that could not be kept fails.
+    if (landed || !only_reads(command)) {
+      if (auto saved = save_locked(); !saved && answer) {
+        return refuse(fmt::format("The change was made but could not be kept: {}",
+                                  saved.error()));
+      }
+    }
     return answer;
   } catch (const std::exception& error) {
     return refuse(fmt::format("The stand-in app could not answer `{}`: {}", command, error.what()));
@@ -298,6 +309,8 @@ Json App::diagnostics() {
           {"uptimeSeconds",
            std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - started_).count()},
           {"meetings", meetings_.size()},
+          {"library", library_path_.empty() ? Json() : Json(library_path_)},
+          {"librarySaveError", save_error_ ? Json(*save_error_) : Json()},
           {"requestsAtWork", at_work_}};
 }
 

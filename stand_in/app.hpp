@@ -92,7 +92,9 @@ class App {
   void transcribe(Meeting& meeting, const std::string& model, bool labels,
                   std::optional<std::string> failure = {});
   std::shared_ptr<BackgroundJob> start_recognition(std::shared_ptr<const Audio> audio);
-  void save_locked();
+  // Keeps the library where there is one; a failure is also remembered
+  // for `get_diagnostics` until a save goes through.
+  std::expected<void, std::string> save_locked();
   Answer cancel_meeting(const Args& args);
   Answer save_meeting(const Args& args);
   Answer rename_meeting_speaker(const Args& args);
@@ -105,7 +107,8 @@ class App {
   Answer delete_meeting(const Args& args);
   Answer export_meeting(const Args& args, Lock& lock);
   Answer export_meeting_audio(const Args& args, Lock& lock);
-  void advance_jobs();
+  // Moves every job on; true when one ended (a result to keep).
+  bool advance_jobs();
   Answer step_jobs();
 
   // Everything else.
@@ -126,6 +129,7 @@ class App {
   Clock::time_point started_ = Clock::now();
   std::atomic<bool> quit_requested_{false};
   std::string library_path_;  // empty: nothing is kept
+  std::optional<std::string> save_error_;
 
   Json settings_;
   Json models_;

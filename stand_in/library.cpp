@@ -124,6 +124,12 @@ Check read_figures(const Json& object, Meeting& m) {
     }
     for (const Json& line : *script) m.audio_script.push_back(line.get<std::string>());
   }
+  if (const auto warnings = object.find("recognitionWarnings"); warnings != object.end()) {
+    if (!warnings->is_array() || !std::ranges::all_of(*warnings, &Json::is_string)) {
+      return std::unexpected("`recognitionWarnings` must be an array of strings");
+    }
+    for (const Json& line : *warnings) m.recognition_warnings.push_back(line.get<std::string>());
+  }
   return {};
 }
 
@@ -147,6 +153,17 @@ std::expected<std::optional<std::string>, std::string> audio_file_of(const Json&
                     file));
   }
   return file;
+}
+
+std::expected<std::shared_ptr<const Audio>, std::string> kept_audio(const std::string& path) {
+  const murmela::FileDescriptor fd(
+      ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  struct stat info {};
+  if (!fd.valid() || ::fstat(fd.get(), &info) != 0) return std::unexpected(murmela::system_error_text(errno));
+  if (!S_ISREG(info.st_mode)) return std::unexpected("it is not a regular file");
+  auto audio = read_audio(fd.get());
+  if (!audio) return std::unexpected(audio.error().reason);
+  return std::make_shared<const Audio>(*std::move(audio));
 }
 
 std::expected<Meeting, std::string> meeting_from(const Json& object,
@@ -174,16 +191,17 @@ std::expected<Meeting, std::string> meeting_from(const Json& object,
   auto file = audio_file_of(object, m);
   if (!file) return std::unexpected(file.error());
   if (*file) {
-    const std::string path = murmela::join_path(audio_folder, **file);
-    const murmela::FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-    if (!fd.valid()) {
-      return std::unexpected(
-          fmt::format("its audio {}: {}", path, murmela::system_error_text(errno)));
+    // Audio that cannot be read costs this meeting its audio, and says so;
+    // it never keeps the app, and every other meeting, from starting.
+    auto audio = kept_audio(murmela::join_path(audio_folder, **file));
+    if (audio) {
+      m.audio = *std::move(audio);
+      m.audio_file = **file;
+    } else {
+      m.recognition_warnings.push_back(
+          fmt::format("The audio file {} could not be read ({}); this meeting has no audio.",
+                      **file, audio.error()));
     }
-    auto audio = read_audio(fd.get());
-    if (!audio) return std::unexpected(fmt::format("its audio {}: {}", path, audio.error().reason));
-    m.audio = std::make_shared<const Audio>(*std::move(audio));
-    m.audio_file = **file;
   }
   return m;
 }
@@ -268,6 +286,21 @@ std::expected<Library, std::string> read_library(const std::string& path,
     library.settings = *std::move(settings);
   }
   return library;
+}
+
+void remove_leftovers(const std::string& path, const std::string& audio_folder) {
+  murmela::remove_stale_temporaries(path);
+  std::error_code error;
+  constexpr std::string_view kInfix = ".murmela-tmp-";
+  for (const auto& entry : std::filesystem::directory_iterator(audio_folder, error)) {
+    const std::string name = entry.path().filename().string();
+    const auto infix = name.find(kInfix);
+    if (!name.starts_with('.') || infix == std::string::npos) continue;
+    const std::string target = name.substr(1, infix - 1);
+    if (made_audio_name(target)) {
+      murmela::remove_stale_temporaries(murmela::join_path(audio_folder, target));
+    }
+  }
 }
 
 std::expected<void, std::string> write_library(const std::string& path,

@@ -26,6 +26,10 @@ std::expected<Library, std::string> read_library(const std::string& path,
                                                  const std::string& audio_folder,
                                                  const Json& default_settings);
 
+// Removes what a killed save left: temporary files beside the library and
+// its audio files. Only while no other instance can be saving.
+void remove_leftovers(const std::string& path, const std::string& audio_folder);
+
 // Writes the library atomically, and the audio of meetings whose audio file
 // is not there yet.
 std::expected<void, std::string> write_library(const std::string& path,

@@ -152,6 +152,9 @@ int main(int argc, char** argv) {
   // The library is read before the socket is bound: a library refused
   // leaves no socket behind for clients to find.
   const std::string kept = folder + "/stand-in-library.json";
+  // Under the instance lock, no other stand-in is saving: whatever
+  // temporary files are there were left by one that was killed.
+  stand_in::remove_leftovers(kept, folder + "/audio");
   std::optional<stand_in::Library> library;
   const std::optional<std::string> source = options.library ? options.library
                                             : options.persist && murmela::is_regular_file(kept)

@@ -83,9 +83,11 @@ Answer App::meeting_speakers(const Args& args) {
   return Json{{"id", (*meeting)->id}, {"speakers", speakers}};
 }
 
-void App::advance_jobs() {
+bool App::advance_jobs() {
   const auto now = Clock::now();
-  for (auto& meeting : meetings_) meeting.advance(now);
+  bool landed = false;
+  for (auto& meeting : meetings_) landed = meeting.advance(now) || landed;
+  return landed;
 }
 
 // Every running job moves on by one status.
@@ -240,6 +242,12 @@ std::shared_ptr<BackgroundJob> App::start_recognition(std::shared_ptr<const Audi
     std::lock_guard lock(mutex_);
     work->transcript = std::move(transcript);
     work->finished = true;
+    // The result is kept as it lands, not at the next change.
+    try {
+      if (advance_jobs()) (void)save_locked();
+    } catch (const std::exception&) {
+      // Kept at the next change, whose client then hears of any failure.
+    }
   }).detach();
   return work;
 }

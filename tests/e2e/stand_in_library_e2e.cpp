@@ -2,6 +2,9 @@
 #include <filesystem>
 #include <thread>
 
+#include <signal.h>
+#include <sys/wait.h>
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -47,6 +50,84 @@ TEST_F(StandInPersist, ARestartKeepsImportsEditsAndAudio) {
   EXPECT_EQ(cli_json({"settings", "get", "language"}), "de");
   cli_json({"meetings", "export-audio", id, home / "back.wav"});
   EXPECT_EQ(read_wav(read_file_text(home / "back.wav")).samples, audio.samples);
+}
+
+// A save that fails fails the request that made the change, shows in
+// diagnostics, and the next change that can be kept is.
+TEST_F(StandInPersist, AFailedSaveFailsTheRequestAndShowsInDiagnostics) {
+  const std::string kept = data_folder() + "/stand-in-library.json";
+  fs::remove(kept);
+  fs::create_directory(kept);  // a save cannot replace a folder
+  auto failed = run({"meetings", "rename", "3f1c", "Lost name", "--no-launch"});
+  EXPECT_EQ(failed.exit_code, 1);
+  EXPECT_TRUE(failed.err.starts_with("error: The change was made but could not be kept: Cannot "
+                                     "write " +
+                                     kept + ": "))
+      << failed.err;
+  auto diagnostics = cli_json({"diagnostics"});
+  EXPECT_EQ(diagnostics["library"], kept);
+  EXPECT_TRUE(diagnostics["librarySaveError"].is_string()) << diagnostics;
+
+  fs::remove(kept);
+  cli_json({"meetings", "rename", "3f1c", "Kept name"});
+  EXPECT_TRUE(cli_json({"diagnostics"})["librarySaveError"].is_null());
+  restart();
+  EXPECT_EQ(cli_json({"meetings", "show", "3f1c"})["title"], "Kept name");
+}
+
+// A damaged audio file costs its meeting the audio, with a warning; the app
+// and every other meeting are still there.
+TEST_F(StandInPersist, ADamagedAudioFileLeavesItsMeetingWithoutAudio) {
+  home.write("talk.wav", wav_file_bytes({16000, 1, std::vector<std::int16_t>(16000, 99)}));
+  const std::string id = cli_json({"meetings", "import", home / "talk.wav"})["id"];
+  stepped_json({"meetings", "wait", id});
+  EXPECT_EQ(run({"quit", "--no-launch"}).exit_code, 0);
+  ::waitpid(app, nullptr, 0);
+  const auto library = json::parse(home.read(".local/share/Murmela/stand-in-library.json"));
+  std::string audio_file;
+  for (const auto& meeting : library["meetings"]) {
+    if (meeting["id"] == id) audio_file = meeting["audioFile"];
+  }
+  ASSERT_FALSE(audio_file.empty()) << library;
+  home.write(".local/share/Murmela/audio/" + audio_file, "not audio any more");
+
+  app = start();
+  ASSERT_TRUE(answers_ping());
+  auto meeting = cli_json({"meetings", "show", id});
+  ASSERT_EQ(meeting["recognitionWarnings"].size(), 1u) << meeting;
+  EXPECT_TRUE(meeting["recognitionWarnings"][0].get<std::string>().starts_with(
+      "The audio file " + audio_file + " could not be read ("))
+      << meeting;
+  EXPECT_EQ(cli_json({"meetings", "list"}).size(), 4u);
+}
+
+// With jobs on a clock, a result lands without any request to save it: it
+// is kept as it lands, so a kill right after loses nothing reported. A
+// killed save's temporary files are gone at the next start.
+class StandInPersistTimed : public StandInPersist {
+  const char* step_setting() const override { return "0"; }
+};
+
+TEST_F(StandInPersistTimed, AResultIsKeptAsItLandsAndLeftoversGoAtStart) {
+  home.write("talk.wav", wav_file_bytes({16000, 1, std::vector<std::int16_t>(16000)}));
+  const std::string id = cli_json({"meetings", "import", home / "talk.wav", "--detach"})["id"];
+  const auto waited = cli_json({"meetings", "wait", id});
+  ASSERT_EQ(waited["status"], "ready");
+  const std::string model = cli_json({"meetings", "show", id})["transcriptionModel"];
+  ::kill(app, SIGKILL);
+  ::waitpid(app, nullptr, 0);
+  const std::string library_leftover =
+      home.write(".local/share/Murmela/.stand-in-library.json.murmela-tmp-a1b2c3", "{");
+  const std::string audio_leftover = home.write(
+      ".local/share/Murmela/audio/.0123456789abcdef0123456789abcdef.wav.murmela-tmp-x1y2z3", "R");
+
+  app = start();
+  ASSERT_TRUE(answers_ping());
+  auto meeting = cli_json({"meetings", "show", id});
+  EXPECT_EQ(meeting["status"], "ready");
+  EXPECT_EQ(meeting["transcriptionModel"], model);
+  EXPECT_FALSE(fs::exists(library_leftover));
+  EXPECT_FALSE(fs::exists(audio_leftover));
 }
 
 class StandInAlone : public CliTest {
