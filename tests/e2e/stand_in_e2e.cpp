@@ -359,6 +359,15 @@ TEST_F(StandIn, ConnectionsAreBoundedAndARequestLineHasADeadline) {
   EXPECT_TRUE(answers_ping());
 }
 
+// Without labels a transcript names no speakers, the demo meetings' too.
+TEST_F(StandIn, AnUnlabelledDemoTranscriptHasNoSpeakers) {
+  cli_json({"settings", "set", "meetingSpeakerLabels=false"});
+  for (const char* id : {"8a4b2", "8a4be"}) {
+    stepped_json({"meetings", "transcribe", id});
+    EXPECT_EQ(cli_json({"meetings", "speakers", id})["speakers"], json::array()) << id;
+  }
+}
+
 // The workflow the agent guide teaches, step by step, against the stand-in.
 TEST_F(StandIn, TypicalMeetingWorkflowOfTheGuide) {
   EXPECT_EQ(cli_json({"meetings", "list"}).size(), 3u);
