@@ -17,7 +17,7 @@ App::App(std::string data_folder, std::string socket_path, Clock::duration job_s
       socket_path_(std::move(socket_path)),
       job_step_(job_step),
       library_path_(std::move(library_path)),
-      settings_(library && library->settings ? *library->settings : demo_settings()),
+      settings_(library ? library->settings : demo_settings()),
       models_(demo_models()) {
   for (auto& meeting : library ? std::move(library->meetings) : demo_meetings()) {
     add_meeting(std::move(meeting));
@@ -29,9 +29,9 @@ namespace {
 // Commands that change nothing kept: no save after them.
 bool only_reads(std::string_view command) {
   for (std::string_view reading :
-       {"ping", "commands", "get_state", "list_meetings", "get_meeting", "get_meeting_speakers",
+       {"ping", "commands", "get_state", "list_meetings", "get_meeting", "meeting_speakers",
         "get_model_library", "get_ai_settings", "get_vocabulary", "get_diagnostics", "get_snapshot",
-        "list_dictations"}) {
+        "list_dictations", "export_meeting", "export_meeting_audio"}) {
     if (command == reading) return true;
   }
   return false;
@@ -41,17 +41,21 @@ bool only_reads(std::string_view command) {
 
 void App::save() {
   Lock lock(mutex_);
-  save_locked();
+  (void)save_locked();
 }
 
-void App::save_locked() {
-  if (library_path_.empty()) return;
+std::expected<void, std::string> App::save_locked() {
+  if (library_path_.empty()) return {};
   advance_jobs();
-  if (auto saved = write_library(library_path_, meetings_, settings_, data_folder_ + "/audio");
-      !saved) {
+  auto saved = write_library(library_path_, meetings_, settings_, data_folder_ + "/audio");
+  if (!saved) {
     std::fprintf(stderr, "murmela (stand-in): cannot keep the library: %s\n",
                  saved.error().c_str());
+    save_error_ = saved.error();
+  } else {
+    save_error_.reset();
   }
+  return saved;
 }
 
 // Every command: its name, the arguments it reads, and its handler. A
@@ -115,10 +119,12 @@ const std::vector<App::Command>& App::commands() {
        {"title", "source"},
        [](App& app, Call c) { return app.start_meeting(c.args); }},
       {"stop_meeting", {}, [](App& app, Call) { return app.stop_meeting(); }},
-      {"import_media", {"path"}, [](App& app, Call c) { return app.import_media(c.args); }},
+      {"import_media",
+       {"path"},
+       [](App& app, Call c) { return app.import_media(c.args, c.lock); }},
       {"join_meetings",
        {"ids", "title"},
-       [](App& app, Call c) { return app.join_meetings(c.args); }},
+       [](App& app, Call c) { return app.join_meetings(c.args, c.lock); }},
       {"transcribe_meeting",
        {"id", "model"},
        [](App& app, Call c) { return app.transcribe_meeting(c.args, c.detach, c.lock); }},
@@ -139,10 +145,10 @@ const std::vector<App::Command>& App::commands() {
       {"delete_meeting", {"id"}, [](App& app, Call c) { return app.delete_meeting(c.args); }},
       {"export_meeting",
        {"id", "path", "format", "transcriptVersion"},
-       [](App& app, Call c) { return app.export_meeting(c.args); }},
+       [](App& app, Call c) { return app.export_meeting(c.args, c.lock); }},
       {"export_meeting_audio",
        {"id", "path"},
-       [](App& app, Call c) { return app.export_meeting_audio(c.args); }},
+       [](App& app, Call c) { return app.export_meeting_audio(c.args, c.lock); }},
       // Stand-in only: moves every running job on by one status.
       {"stand_in_step", {}, [](App& app, Call) { return app.step_jobs(); }},
   };
@@ -167,11 +173,35 @@ Answer App::handle(const std::string& command, const Json& args, bool detach) {
   if (!reader.is_object())
     return refuse(fmt::format("The arguments of `{}` must be a JSON object.", command));
 
-  Lock lock(mutex_);
-  advance_jobs();
-  auto answer = found->handler(*this, Call{reader, detach, lock});
-  if (!only_reads(command)) save_locked();
-  return answer;
+  // A handler that throws (memory running out, a library fault) fails its
+  // own request; the app and every other client go on.
+  try {
+    Lock lock(mutex_);
+    const bool landed = advance_jobs();
+    auto answer = found->handler(*this, Call{reader, detach, lock});
+    // A change, or a job's result that landed meanwhile, is kept before
+    // the client hears of it; a change that could not be kept fails.
+    if (landed || !only_reads(command)) {
+      if (auto saved = save_locked(); !saved && answer) {
+        return refuse(fmt::format("The change was made but could not be kept: {}",
+                                  saved.error()));
+      }
+    }
+    return answer;
+  } catch (const std::exception& error) {
+    return refuse(fmt::format("The stand-in app could not answer `{}`: {}", command, error.what()));
+  }
+}
+
+App::Unlocked::Unlocked(App& app, Lock& lock, std::string what)
+    : app_(app), lock_(lock), what_(std::move(what)) {
+  ++app_.at_work_[what_];
+  lock_.unlock();
+}
+
+App::Unlocked::~Unlocked() {
+  lock_.lock();
+  if (--app_.at_work_[what_] == 0) app_.at_work_.erase(what_);
 }
 
 Json App::state() {
@@ -278,7 +308,10 @@ Json App::diagnostics() {
           {"pid", ::getpid()},
           {"uptimeSeconds",
            std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - started_).count()},
-          {"meetings", meetings_.size()}};
+          {"meetings", meetings_.size()},
+          {"library", library_path_.empty() ? Json() : Json(library_path_)},
+          {"librarySaveError", save_error_ ? Json(*save_error_) : Json()},
+          {"requestsAtWork", at_work_}};
 }
 
 }  // namespace stand_in

@@ -61,6 +61,22 @@ class App {
   };
   static const std::vector<Command>& commands();
 
+  // Lets go of the lock while a request works on its own copy of the data
+  // (reading audio, rendering, writing files), and takes it back at the end,
+  // exceptions too. Meanwhile `get_diagnostics` counts the request at work.
+  class Unlocked {
+   public:
+    Unlocked(App& app, Lock& lock, std::string what);
+    ~Unlocked();
+    Unlocked(const Unlocked&) = delete;
+    Unlocked& operator=(const Unlocked&) = delete;
+
+   private:
+    App& app_;
+    Lock& lock_;
+    std::string what_;
+  };
+
   // Meetings.
   std::expected<Meeting*, std::string> find_meeting(const Args& args);
   std::expected<Meeting*, std::string> find_idle_meeting(const Args& args);
@@ -70,13 +86,15 @@ class App {
   Answer meeting_speakers(const Args& args);
   Answer start_meeting(const Args& args);
   Answer stop_meeting();
-  Answer import_media(const Args& args);
-  Answer join_meetings(const Args& args);
+  Answer import_media(const Args& args, Lock& lock);
+  Answer join_meetings(const Args& args, Lock& lock);
   Answer transcribe_meeting(const Args& args, bool detach, Lock& lock);
   void transcribe(Meeting& meeting, const std::string& model, bool labels,
                   std::optional<std::string> failure = {});
   std::shared_ptr<BackgroundJob> start_recognition(std::shared_ptr<const Audio> audio);
-  void save_locked();
+  // Keeps the library where there is one; a failure is also remembered
+  // for `get_diagnostics` until a save goes through.
+  std::expected<void, std::string> save_locked();
   Answer cancel_meeting(const Args& args);
   Answer save_meeting(const Args& args);
   Answer rename_meeting_speaker(const Args& args);
@@ -87,9 +105,10 @@ class App {
   // The ID is a copy: the meeting may be deleted while the lock is released.
   Answer await_job(std::string id, Lock& lock);
   Answer delete_meeting(const Args& args);
-  Answer export_meeting(const Args& args);
-  Answer export_meeting_audio(const Args& args);
-  void advance_jobs();
+  Answer export_meeting(const Args& args, Lock& lock);
+  Answer export_meeting_audio(const Args& args, Lock& lock);
+  // Moves every job on; true when one ended (a result to keep).
+  bool advance_jobs();
   Answer step_jobs();
 
   // Everything else.
@@ -110,6 +129,7 @@ class App {
   Clock::time_point started_ = Clock::now();
   std::atomic<bool> quit_requested_{false};
   std::string library_path_;  // empty: nothing is kept
+  std::optional<std::string> save_error_;
 
   Json settings_;
   Json models_;
@@ -117,6 +137,7 @@ class App {
   std::uint64_t next_sequence_ = 1;
   std::string dictation_state_ = "idle";
   std::vector<Dictation> dictations_;
+  std::map<std::string, int> at_work_;  // requests working outside the lock, by command
 };
 
 // Seeds the library with a few demo meetings.

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 
+#include <fmt/format.h>
 #include <sndfile.h>
 
 namespace stand_in {
@@ -60,18 +61,48 @@ std::vector<std::int16_t> Audio::channel(int index) const {
   return one;
 }
 
-std::expected<Audio, std::string> read_audio(const std::string& path) {
+std::expected<Audio, AudioError> read_audio(int fd) {
   SF_INFO info{};
-  SndFile file(sf_open(path.c_str(), SFM_READ, &info));
-  if (!file) return std::unexpected(sf_strerror(nullptr));
-  if (info.channels < 1 || info.samplerate < 1) return std::unexpected("it holds no audio");
+  SndFile file(sf_open_fd(fd, SFM_READ, &info, SF_FALSE));
+  if (!file) return std::unexpected(AudioError{false, sf_strerror(nullptr)});
+  if (info.channels < 1 || info.samplerate < 1) {
+    return std::unexpected(AudioError{false, "it holds no audio"});
+  }
+  if (info.samplerate > kMaxSampleRate || info.channels > kMaxChannels) {
+    return std::unexpected(AudioError{
+        false, fmt::format("{} channels at {} Hz is more than the stand-in takes ({} channels, "
+                           "{} Hz at most)",
+                           info.channels, info.samplerate, kMaxChannels, kMaxSampleRate)});
+  }
+  const sf_count_t most_frames = sf_count_t{kMaxAudioHours} * 3600 * info.samplerate;
+  const auto too_long = [] {
+    return std::unexpected(AudioError{
+        true, fmt::format("it is longer than {} hours, the most the stand-in takes",
+                          kMaxAudioHours)});
+  };
+  // A header's frame count is only a claim: a few kilobytes may say hours.
+  if (info.frames > most_frames) return too_long();
+
   Audio audio;
   audio.sample_rate = info.samplerate;
   audio.channels = info.channels;
-  audio.samples.resize(static_cast<std::size_t>(info.frames) * info.channels);
-  const sf_count_t read = sf_readf_short(file.get(), audio.samples.data(), info.frames);
-  if (read < 0) return std::unexpected(sf_strerror(file.get()));
-  audio.samples.resize(static_cast<std::size_t>(read) * info.channels);
+  // Read a chunk at a time, so memory grows with what the file really holds.
+  constexpr sf_count_t kChunkFrames = 1 << 16;
+  sf_count_t frames = 0;
+  for (;;) {
+    audio.samples.resize(static_cast<std::size_t>(frames + kChunkFrames) * info.channels);
+    const sf_count_t read =
+        sf_readf_short(file.get(), audio.samples.data() + frames * info.channels, kChunkFrames);
+    if (read < 0) return std::unexpected(AudioError{false, sf_strerror(file.get())});
+    frames += read;
+    if (frames > most_frames) return too_long();
+    if (read < kChunkFrames) break;
+  }
+  if (sf_error(file.get()) != SF_ERR_NO_ERROR) {
+    return std::unexpected(AudioError{false, sf_strerror(file.get())});
+  }
+  audio.samples.resize(static_cast<std::size_t>(frames) * info.channels);
+  audio.samples.shrink_to_fit();
   return audio;
 }
 

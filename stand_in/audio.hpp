@@ -19,9 +19,25 @@ struct Audio {
   std::vector<std::int16_t> channel(int index) const;
 };
 
-// Reads any audio file libsndfile knows (WAV, FLAC, Ogg/Vorbis, ...). The
-// error is the reason, as libsndfile gives it.
-std::expected<Audio, std::string> read_audio(const std::string& path);
+// The longest audio the stand-in takes: what a header claims, or what a
+// file turns out to hold, past this is refused rather than held in memory.
+inline constexpr int kMaxAudioHours = 4;
+// Rates and channel counts past these are no recording anyone made; they
+// would let a short claim in hours still mean gigabytes.
+inline constexpr int kMaxSampleRate = 192000;
+inline constexpr int kMaxChannels = 8;
+
+// Why a file could not be read: not audio at all, or more audio than the
+// stand-in takes. `reason` is a clause ("it is longer than 4 hours").
+struct AudioError {
+  bool too_long = false;
+  std::string reason;
+};
+
+// Reads any audio file libsndfile knows (WAV, FLAC, Ogg/Vorbis, ...) from an
+// open descriptor, which stays the caller's. Memory follows what the file
+// really holds, never what its header claims.
+std::expected<Audio, AudioError> read_audio(int fd);
 
 // The audio as a 16-bit PCM WAV file.
 std::expected<std::string, std::string> wav_bytes(const Audio& audio);

@@ -43,7 +43,7 @@ std::vector<Meeting> demo_meetings() {
            false, ""),
       demo("8a4be91f0c2d4b7a9e8f7a6b5c4d3e2f", "Client call, part 2", "2026-12-08T14:20:00Z", 720,
            "both",
-           {"Other speakers: One more thing: the budget review moves to Friday.",
+           {"Other speakers: One more thing, the budget review moves to Friday.",
             "You: Noted. I will send the summary today."},
            false, ""),
   };

@@ -1,32 +1,67 @@
 #include "library.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
+#include <set>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fmt/format.h>
 
 #include "common/atomic_file.hpp"
+#include "common/descriptor.hpp"
 #include "common/files.hpp"
 #include "common/paths.hpp"
+#include "common/system_error.hpp"
 #include "common/text.hpp"
 
 namespace stand_in {
 
 namespace {
 
-std::string audio_path(const std::string& folder, const std::string& id) {
-  return murmela::join_path(folder, id + ".wav");
+// A kept library or fixture is read whole; one past this is refused rather
+// than parsed into memory many times its size.
+constexpr std::size_t kMaxLibraryBytes = 256u << 20;
+constexpr double kMaxDurationSeconds = 1e7;
+constexpr std::size_t kMaxIdLength = 64;
+
+using Check = std::expected<void, std::string>;
+
+// An ID is also a command-line word and was once a file name: letters,
+// digits, '-' and '_', starting with a letter or digit.
+bool safe_id(std::string_view id) {
+  const auto plain = [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+  };
+  return !id.empty() && id.size() <= kMaxIdLength && plain(id.front()) &&
+         std::ranges::all_of(id, [&](char c) { return plain(c) || c == '-' || c == '_'; });
 }
 
-std::string text_member(const Json& object, std::string_view key, std::string fallback = {}) {
-  const std::string* text = murmela::string_member(object, key);
-  return text ? *text : fallback;
+// The name of a meeting's audio file, as the stand-in makes it: 32 hex digits.
+bool made_audio_name(std::string_view name) {
+  return name.size() == 36 && name.ends_with(".wav") &&
+         std::ranges::all_of(name.substr(0, 32),
+                             [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+// A text member: absent (nullopt), or a string; null too where `nullable`.
+std::expected<std::optional<std::string>, std::string> text_field(const Json& object,
+                                                                  const char* key,
+                                                                  bool nullable = false) {
+  const auto found = object.find(key);
+  if (found == object.end() || (nullable && found->is_null())) return std::nullopt;
+  if (!found->is_string()) {
+    return std::unexpected(
+        fmt::format("`{}` must be a string{}", key, nullable ? " or null" : ""));
+  }
+  return found->get<std::string>();
 }
 
 // The record the app answers with, plus what only the stand-in knows: the
-// audio script and whether there is audio. The figures derived from the rest
+// audio script and the audio file. The figures derived from the rest
 // (speaker count, completeness) come along and are ignored when read back.
 Json stored(const Meeting& m) {
   Json record = m.to_json();
@@ -34,44 +69,178 @@ Json stored(const Meeting& m) {
   if (m.busy()) record["status"] = m.settled_status;
   record["audioScript"] = m.audio_script;
   record["audio"] = m.audio != nullptr;
+  if (m.audio) record["audioFile"] = m.audio_file;
   return record;
+}
+
+// The end states a kept meeting can be in; a job never survives a restart.
+bool end_status(std::string_view status) {
+  return status == "ready" || status == "failed" || status == "cancelled";
+}
+
+Check read_texts(const Json& object, Meeting& m) {
+  struct Text {
+    const char* key;
+    std::string* into;
+  };
+  for (const Text& text : {Text{"id", &m.id}, Text{"title", &m.title},
+                           Text{"createdAt", &m.created_at}, Text{"source", &m.source},
+                           Text{"transcript", &m.transcript}, Text{"notes", &m.notes},
+                           Text{"status", &m.settled_status}}) {
+    auto value = text_field(object, text.key);
+    if (!value) return std::unexpected(value.error());
+    if (*value) *text.into = **value;
+  }
+  struct Optional {
+    const char* key;
+    std::optional<std::string>* into;
+  };
+  for (const Optional& text :
+       {Optional{"transcriptionModel", &m.transcription_model},
+        Optional{"cleanedTranscript", &m.cleaned_transcript}, Optional{"error", &m.error}}) {
+    auto value = text_field(object, text.key, true);
+    if (!value) return std::unexpected(value.error());
+    *text.into = *value;
+  }
+  return {};
+}
+
+Check read_figures(const Json& object, Meeting& m) {
+  if (const auto labels = object.find("speakerLabels"); labels != object.end()) {
+    if (!labels->is_boolean()) return std::unexpected("`speakerLabels` must be true or false");
+    m.speaker_labels = labels->get<bool>();
+  }
+  if (const auto seconds = object.find("durationSeconds"); seconds != object.end()) {
+    const double value = seconds->is_number() ? seconds->get<double>() : -1;
+    if (!(value >= 0 && value <= kMaxDurationSeconds)) {
+      return std::unexpected(
+          fmt::format("`durationSeconds` must be a number from 0 to {}", kMaxDurationSeconds));
+    }
+    m.duration_seconds = value;
+  }
+  if (const auto script = object.find("audioScript"); script != object.end()) {
+    if (!script->is_array() || !std::ranges::all_of(*script, &Json::is_string)) {
+      return std::unexpected("`audioScript` must be an array of strings");
+    }
+    for (const Json& line : *script) m.audio_script.push_back(line.get<std::string>());
+  }
+  if (const auto warnings = object.find("recognitionWarnings"); warnings != object.end()) {
+    if (!warnings->is_array() || !std::ranges::all_of(*warnings, &Json::is_string)) {
+      return std::unexpected("`recognitionWarnings` must be an array of strings");
+    }
+    for (const Json& line : *warnings) m.recognition_warnings.push_back(line.get<std::string>());
+  }
+  return {};
+}
+
+// Where the meeting's audio is kept, when it has any: a name the stand-in
+// made, never one built from the ID as it stands. Libraries kept before
+// audio files had names of their own named them by the (then always
+// stand-in made) ID.
+std::expected<std::optional<std::string>, std::string> audio_file_of(const Json& object,
+                                                                     const Meeting& m) {
+  const auto has_audio = object.find("audio");
+  if (has_audio == object.end()) return std::nullopt;
+  if (!has_audio->is_boolean()) return std::unexpected("`audio` must be true or false");
+  if (!has_audio->get<bool>()) return std::nullopt;
+  auto name = text_field(object, "audioFile");
+  if (!name) return std::unexpected(name.error());
+  const std::string file = name->value_or(m.id + ".wav");
+  if (!made_audio_name(file)) {
+    return std::unexpected(
+        fmt::format("`audioFile` must be a name the stand-in made (32 hex digits and .wav), "
+                    "not \"{}\"",
+                    file));
+  }
+  return file;
+}
+
+std::expected<std::shared_ptr<const Audio>, std::string> kept_audio(const std::string& path) {
+  const murmela::FileDescriptor fd(
+      ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  struct stat info {};
+  if (!fd.valid() || ::fstat(fd.get(), &info) != 0) return std::unexpected(murmela::system_error_text(errno));
+  if (!S_ISREG(info.st_mode)) return std::unexpected("it is not a regular file");
+  auto audio = read_audio(fd.get());
+  if (!audio) return std::unexpected(audio.error().reason);
+  return std::make_shared<const Audio>(*std::move(audio));
 }
 
 std::expected<Meeting, std::string> meeting_from(const Json& object,
                                                  const std::string& audio_folder) {
-  if (!object.is_object()) return std::unexpected("a meeting is not a JSON object");
+  if (!object.is_object()) return std::unexpected("it is not a JSON object");
   Meeting m;
-  m.id = text_member(object, "id", new_meeting_id());
-  m.title = text_member(object, "title", "Meeting");
-  m.created_at = text_member(object, "createdAt", iso_time_now());
-  m.source = text_member(object, "source", "import");
-  m.transcript = text_member(object, "transcript");
-  m.notes = text_member(object, "notes");
-  m.settled_status = text_member(object, "status", "ready");
-  if (const auto* model = murmela::string_member(object, "transcriptionModel")) {
-    m.transcription_model = *model;
+  m.title = "Meeting";
+  m.source = "import";
+  if (auto texts = read_texts(object, m); !texts) return std::unexpected(texts.error());
+  if (auto figures = read_figures(object, m); !figures) return std::unexpected(figures.error());
+  if (m.id.empty() && !object.contains("id")) m.id = new_meeting_id();
+  if (!safe_id(m.id)) {
+    return std::unexpected(fmt::format(
+        "its ID \"{}\" is not 1 to {} letters, digits, '-' or '_' (starting with a letter or "
+        "digit)",
+        m.id, kMaxIdLength));
   }
-  if (const auto* cleaned = murmela::string_member(object, "cleanedTranscript")) {
-    m.cleaned_transcript = *cleaned;
+  if (!end_status(m.settled_status)) {
+    return std::unexpected(fmt::format(
+        "status \"{}\" is not one a meeting rests in (ready, failed or cancelled)",
+        m.settled_status));
   }
-  if (const auto* error = murmela::string_member(object, "error")) m.error = *error;
-  const Json labels = murmela::member_or_null(object, "speakerLabels");
-  m.speaker_labels = !labels.is_boolean() || labels.get<bool>();
-  const Json seconds = murmela::member_or_null(object, "durationSeconds");
-  if (seconds.is_number()) m.duration_seconds = seconds.get<double>();
-  const Json script = murmela::member_or_null(object, "audioScript");
-  if (script.is_array()) {
-    for (const Json& line : script) {
-      if (line.is_string()) m.audio_script.push_back(line.get<std::string>());
+  if (m.created_at.empty()) m.created_at = iso_time_now();
+  if (m.audio_script.empty()) m.audio_script = murmela::split_lines(m.transcript);
+  auto file = audio_file_of(object, m);
+  if (!file) return std::unexpected(file.error());
+  if (*file) {
+    // Audio that cannot be read costs this meeting its audio, and says so;
+    // it never keeps the app, and every other meeting, from starting.
+    auto audio = kept_audio(murmela::join_path(audio_folder, **file));
+    if (audio) {
+      m.audio = *std::move(audio);
+      m.audio_file = **file;
+    } else {
+      m.recognition_warnings.push_back(
+          fmt::format("The audio file {} could not be read ({}); this meeting has no audio.",
+                      **file, audio.error()));
     }
   }
-  if (m.audio_script.empty()) m.audio_script = murmela::split_lines(m.transcript);
-  if (murmela::member_or_null(object, "audio") == true) {
-    auto audio = read_audio(audio_path(audio_folder, m.id));
-    if (!audio) return std::unexpected(fmt::format("the audio of {}: {}", m.id, audio.error()));
-    m.audio = std::make_shared<const Audio>(*std::move(audio));
-  }
   return m;
+}
+
+// Settings as the app has them: every one the app knows, of its type; a
+// fixture may give a few and take the app's own for the rest.
+std::expected<Json, std::string> settings_from(const Json& given, const Json& defaults) {
+  if (!given.is_object()) return std::unexpected("`settings` must be an object");
+  Json settings = defaults;
+  for (const auto& [key, value] : given.items()) {
+    const auto known = defaults.find(key);
+    if (known == defaults.end()) return std::unexpected(fmt::format("unknown setting `{}`", key));
+    const bool same_type = known->type() == value.type() ||
+                           (known->is_number() && value.is_number());
+    if (!same_type) {
+      return std::unexpected(fmt::format("setting `{}` must be a {}", key, known->type_name()));
+    }
+    settings[key] = value;
+  }
+  return settings;
+}
+
+std::expected<std::string, std::string> library_text(const std::string& path) {
+  const murmela::FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  struct stat info {};
+  if (!fd.valid() || ::fstat(fd.get(), &info) != 0) {
+    return std::unexpected(
+        fmt::format("cannot read {}: {}", path, murmela::system_error_text(errno)));
+  }
+  if (!S_ISREG(info.st_mode)) return std::unexpected(fmt::format("{} is not a regular file", path));
+  if (static_cast<std::uintmax_t>(info.st_size) > kMaxLibraryBytes) {
+    return std::unexpected(fmt::format("{} is larger than {} MiB", path, kMaxLibraryBytes >> 20));
+  }
+  auto text = murmela::read_stream(fd.get());
+  if (!text) {
+    return std::unexpected(
+        fmt::format("cannot read {}: {}", path, murmela::system_error_text(text.error())));
+  }
+  return *std::move(text);
 }
 
 // The audio files of meetings that are gone from the library.
@@ -80,7 +249,7 @@ void remove_deleted_audio(const std::string& folder, const std::list<Meeting>& m
   for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
     const auto name = entry.path().filename().string();
     const bool kept = std::ranges::any_of(
-        meetings, [&](const Meeting& m) { return m.audio && name == m.id + ".wav"; });
+        meetings, [&](const Meeting& m) { return m.audio && name == m.audio_file; });
     if (!kept && name.ends_with(".wav")) std::filesystem::remove(entry.path(), error);
   }
 }
@@ -88,23 +257,50 @@ void remove_deleted_audio(const std::string& folder, const std::list<Meeting>& m
 }  // namespace
 
 std::expected<Library, std::string> read_library(const std::string& path,
-                                                 const std::string& audio_folder) {
-  auto text = murmela::read_file(path);
-  if (!text) return std::unexpected(fmt::format("cannot read {}", path));
+                                                 const std::string& audio_folder,
+                                                 const Json& default_settings) {
+  auto text = library_text(path);
+  if (!text) return std::unexpected(text.error());
   auto json = murmela::parse_json(*text);
   if (!json) return std::unexpected(fmt::format("{} is not JSON: {}", path, json.error()));
   const Json meetings = murmela::member_or_null(*json, "meetings");
   if (!meetings.is_array()) return std::unexpected(path + " has no array `meetings`");
   Library library;
-  for (const Json& object : meetings) {
-    auto meeting = meeting_from(object, audio_folder);
-    if (!meeting) return std::unexpected(fmt::format("{}: {}", path, meeting.error()));
+  std::set<std::string> ids;
+  for (std::size_t i = 0; i < meetings.size(); ++i) {
+    auto meeting = meeting_from(meetings[i], audio_folder);
+    if (!meeting) {
+      return std::unexpected(fmt::format("{}: meeting {}: {}", path, i + 1, meeting.error()));
+    }
+    if (!ids.insert(meeting->id).second) {
+      return std::unexpected(
+          fmt::format("{}: meeting {}: the ID {} is taken by an earlier one", path, i + 1,
+                      meeting->id));
+    }
     library.meetings.push_back(*std::move(meeting));
   }
-  if (const Json settings = murmela::member_or_null(*json, "settings"); settings.is_object()) {
-    library.settings = settings;
+  library.settings = default_settings;
+  if (json->contains("settings")) {
+    auto settings = settings_from(json->at("settings"), default_settings);
+    if (!settings) return std::unexpected(fmt::format("{}: {}", path, settings.error()));
+    library.settings = *std::move(settings);
   }
   return library;
+}
+
+void remove_leftovers(const std::string& path, const std::string& audio_folder) {
+  murmela::remove_stale_temporaries(path);
+  std::error_code error;
+  constexpr std::string_view kInfix = ".murmela-tmp-";
+  for (const auto& entry : std::filesystem::directory_iterator(audio_folder, error)) {
+    const std::string name = entry.path().filename().string();
+    const auto infix = name.find(kInfix);
+    if (!name.starts_with('.') || infix == std::string::npos) continue;
+    const std::string target = name.substr(1, infix - 1);
+    if (made_audio_name(target)) {
+      murmela::remove_stale_temporaries(murmela::join_path(audio_folder, target));
+    }
+  }
 }
 
 std::expected<void, std::string> write_library(const std::string& path,
@@ -117,7 +313,7 @@ std::expected<void, std::string> write_library(const std::string& path,
   Json stored_meetings = Json::array();
   for (const Meeting* m : order) {
     stored_meetings.push_back(stored(*m));
-    const std::string audio_file = audio_path(audio_folder, m->id);
+    const std::string audio_file = murmela::join_path(audio_folder, m->audio_file);
     if (!m->audio || murmela::is_regular_file(audio_file)) continue;
     ::mkdir(audio_folder.c_str(), 0700);
     auto bytes = wav_bytes(*m->audio);

@@ -12,16 +12,23 @@ namespace stand_in {
 
 // Meetings (and settings, when saved) as a JSON file: what --library loads
 // and what --persist keeps in the data folder. A meeting's real audio is a
-// WAV file of its own in `audio_folder`, named by its ID.
+// WAV file of its own in `audio_folder`, under a name the stand-in made.
 struct Library {
   std::vector<Meeting> meetings;  // oldest first
-  std::optional<Json> settings;
+  Json settings;
 };
 
-// Reads a library file. In a hand-written fixture every member of a meeting
-// but `title` may be left out: the ID is made, the rest is empty.
+// Reads a library file, checking every member it takes: types, ranges, IDs
+// that are unique and plain, and statuses a meeting rests in. In a
+// hand-written fixture every member of a meeting may be left out: the ID is
+// made, the rest is empty; settings left out are `default_settings`.
 std::expected<Library, std::string> read_library(const std::string& path,
-                                                 const std::string& audio_folder);
+                                                 const std::string& audio_folder,
+                                                 const Json& default_settings);
+
+// Removes what a killed save left: temporary files beside the library and
+// its audio files. Only while no other instance can be saving.
+void remove_leftovers(const std::string& path, const std::string& audio_folder);
 
 // Writes the library atomically, and the audio of meetings whose audio file
 // is not there yet.

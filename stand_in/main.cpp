@@ -79,13 +79,16 @@ reads real audio (WAV, FLAC, Ogg/Vorbis, ...); its English speech is
 recognised with pocketsphinx where Debian's pocketsphinx-en-us model is
 installed (else transcripts are made up; `murmela-cli diagnostics` says
 which). A stereo file is two speakers: left "You", right "Other speakers".
+Audio longer than 4 hours (or past 8 channels or 192 kHz) is refused.
 
   --persist         keep the library in the data folder (stand-in-library.json
                     and audio/), written after every change, so that a restart
                     keeps imports and edits
   --library FILE    start with the meetings (and settings) of a JSON file
-                    ({"meetings": [{"title": ..., "transcript": ...}, ...]});
-                    also MURMELA_STAND_IN_LIBRARY
+                    ({"meetings": [{"title": ..., "transcript": ...}, ...]},
+                    "settings" optional); also MURMELA_STAND_IN_LIBRARY. Every
+                    member is checked first: IDs unique, of letters, digits,
+                    '-' and '_'; statuses ready, failed or cancelled
   --verbose         print the socket path, and one line per request and reply,
                     on standard error
   --startup         accepted for the real app's sake; does nothing
@@ -145,23 +148,28 @@ int main(int argc, char** argv) {
   if (murmela::send_request(socket, "ping", murmela::Json::object(), false)) {
     return fail("Murmela is already running and answers on " + socket);
   }
-  ::unlink(socket.c_str());  // nobody answers on it: a stale file
 
-  const int listener = listen_on(socket);
-  if (listener < 0)
-    return fail("cannot listen on " + socket + ": " + murmela::system_error_text(-listener));
-
+  // The library is read before the socket is bound: a library refused
+  // leaves no socket behind for clients to find.
   const std::string kept = folder + "/stand-in-library.json";
+  // Under the instance lock, no other stand-in is saving: whatever
+  // temporary files are there were left by one that was killed.
+  stand_in::remove_leftovers(kept, folder + "/audio");
   std::optional<stand_in::Library> library;
   const std::optional<std::string> source = options.library ? options.library
                                             : options.persist && murmela::is_regular_file(kept)
                                                 ? std::optional(kept)
                                                 : std::nullopt;
   if (source) {
-    auto read = stand_in::read_library(*source, folder + "/audio");
+    auto read = stand_in::read_library(*source, folder + "/audio", stand_in::demo_settings());
     if (!read) return fail(read.error());
     library = *std::move(read);
   }
+
+  ::unlink(socket.c_str());  // nobody answers on it: a stale file
+  const int listener = listen_on(socket);
+  if (listener < 0)
+    return fail("cannot listen on " + socket + ": " + murmela::system_error_text(-listener));
   if (options.verbose)
     std::fprintf(stderr, "murmela (stand-in): listening on %s\n", socket.c_str());
 

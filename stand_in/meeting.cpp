@@ -10,10 +10,10 @@
 
 namespace stand_in {
 
-void Meeting::advance(Clock::time_point now) {
+bool Meeting::advance(Clock::time_point now) {
   while (!stages.empty()) {
     const Stage& front = stages.front();
-    if (front.work ? !front.work->finished : now < front.until) return;
+    if (front.work ? !front.work->finished : now < front.until) return false;
     if (front.work && !front.work->transcript && !job_failure) {
       job_failure = front.work->transcript.error();
     }
@@ -29,7 +29,9 @@ void Meeting::advance(Clock::time_point now) {
     }
     job_failure.reset();
     on_job_done = nullptr;
+    return true;
   }
+  return false;
 }
 
 void Meeting::start_job(std::vector<std::string> statuses, Clock::duration step,
@@ -95,7 +97,7 @@ Json Meeting::to_json() const {
       {"notes", notes},
       {"recognitionCompleteness", transcript.empty() ? 0.0 : 1.0},
       {"recordingWarnings", Json::array()},
-      {"recognitionWarnings", Json::array()},
+      {"recognitionWarnings", recognition_warnings},
       {"error", error ? Json(*error) : Json()},
   };
 }

@@ -46,6 +46,7 @@ struct Meeting {
   std::uint64_t sequence = 0;  // start order; higher is more recent
   double duration_seconds = 0;
   std::shared_ptr<const Audio> audio;  // null where there is no real audio
+  std::string audio_file;              // the kept audio's file name, where kept
   Clock::time_point recording_started;
   std::string source;  // both, microphone, system, import, join
   std::optional<std::string> transcription_model;
@@ -56,6 +57,7 @@ struct Meeting {
   std::string notes;
   std::string settled_status = "ready";
   std::optional<std::string> error;
+  std::vector<std::string> recognition_warnings;
 
   // The running job, if any.
   std::deque<Stage> stages;
@@ -65,8 +67,8 @@ struct Meeting {
   bool busy() const { return !stages.empty(); }
   const std::string& status() const { return busy() ? stages.front().status : settled_status; }
 
-  // Moves the job on to where the clock says it is.
-  void advance(Clock::time_point now);
+  // Moves the job on to where the clock says it is; true when the job ended.
+  bool advance(Clock::time_point now);
 
   // Starts a job through `statuses`, each lasting `step`; `done` runs when it
   // succeeds.

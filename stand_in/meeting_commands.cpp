@@ -2,11 +2,13 @@
 #include <thread>
 
 #include "app.hpp"
+#include "common/descriptor.hpp"
 #include "common/files.hpp"
 #include "common/paths.hpp"
 #include "common/system_error.hpp"
 #include "common/text.hpp"
 #include "exports.hpp"
+#include "open_file.hpp"
 #include "recognizer.hpp"
 
 namespace stand_in {
@@ -23,16 +25,24 @@ std::string without_labels(const std::string& transcript) {
   return text_of_lines(lines);
 }
 
-// Two recordings one after the other; none when either has no real audio or
-// their formats differ.
-std::shared_ptr<const Audio> joined_audio(const std::shared_ptr<const Audio>& first,
-                                          const std::shared_ptr<const Audio>& second) {
-  if (!first || !second || first->sample_rate != second->sample_rate ||
-      first->channels != second->channels) {
-    return nullptr;
+// The recordings one after the other, copied once; none when any has no
+// real audio or their formats differ.
+std::shared_ptr<const Audio> joined_audio(const std::vector<std::shared_ptr<const Audio>>& parts) {
+  std::size_t total = 0;
+  for (const auto& part : parts) {
+    if (!part || part->sample_rate != parts.front()->sample_rate ||
+        part->channels != parts.front()->channels) {
+      return nullptr;
+    }
+    total += part->samples.size();
   }
-  auto joined = std::make_shared<Audio>(*first);
-  joined->samples.insert(joined->samples.end(), second->samples.begin(), second->samples.end());
+  auto joined = std::make_shared<Audio>();
+  joined->sample_rate = parts.front()->sample_rate;
+  joined->channels = parts.front()->channels;
+  joined->samples.reserve(total);
+  for (const auto& part : parts) {
+    joined->samples.insert(joined->samples.end(), part->samples.begin(), part->samples.end());
+  }
   return joined;
 }
 
@@ -49,6 +59,11 @@ std::string cleaned(const std::string& transcript) {
     start = end + 1;
   }
   return out;
+}
+
+std::string import_refusal(const std::string& path, const AudioError& error) {
+  if (error.too_long) return fmt::format("Cannot import {}: {}.", path, error.reason);
+  return fmt::format("{} is not an audio file Murmela can read: {}", path, error.reason);
 }
 
 }  // namespace
@@ -68,9 +83,11 @@ Answer App::meeting_speakers(const Args& args) {
   return Json{{"id", (*meeting)->id}, {"speakers", speakers}};
 }
 
-void App::advance_jobs() {
+bool App::advance_jobs() {
   const auto now = Clock::now();
-  for (auto& meeting : meetings_) meeting.advance(now);
+  bool landed = false;
+  for (auto& meeting : meetings_) landed = meeting.advance(now) || landed;
+  return landed;
 }
 
 // Every running job moves on by one status.
@@ -167,24 +184,36 @@ Answer App::stop_meeting() {
   return refuse("No meeting is being recorded.");
 }
 
-Answer App::import_media(const Args& args) {
+Answer App::import_media(const Args& args, Lock& lock) {
   auto path = args.string("path");
   if (!path) return refuse(path.error());
   if (!path->starts_with('/')) return refuse("Argument `path` must be an absolute path.");
-  if (!murmela::is_regular_file(*path))
-    return refuse(fmt::format("Cannot import {}: no such file.", *path));
-  auto audio = read_audio(*path);
-  if (!audio) {
-    return refuse(
-        fmt::format("{} is not an audio file Murmela can read: {}", *path, audio.error()));
-  }
   Meeting meeting;
+  {
+    // Reading and decoding may take long: other requests go on meanwhile.
+    Unlocked unlocked(*this, lock, "import_media");
+    auto file = open_to_read(*path);
+    if (!file) {
+      switch (file.error().kind) {
+        case OpenFailure::Kind::Missing:
+          return refuse(fmt::format("Cannot import {}: no such file.", *path));
+        case OpenFailure::Kind::NotRegular:
+          return refuse(fmt::format("{} is not a regular file", *path));
+        case OpenFailure::Kind::System:
+          return refuse(fmt::format("Cannot import {}: {}", *path,
+                                    murmela::system_error_text(file.error().error)));
+      }
+    }
+    auto audio = read_audio(file->get());
+    if (!audio) return refuse(import_refusal(*path, audio.error()));
+    meeting.duration_seconds = audio->seconds();
+    meeting.audio = std::make_shared<const Audio>(*std::move(audio));
+  }
   meeting.id = new_meeting_id();
   meeting.title = std::string(murmela::file_name(*path).value_or("Imported media"));
   meeting.created_at = iso_time_now();
   meeting.source = "import";
-  meeting.duration_seconds = audio->seconds();
-  meeting.audio = std::make_shared<const Audio>(*std::move(audio));
+  meeting.audio_file = new_meeting_id() + ".wav";
   // Replaced by what is heard where the speech model is installed.
   meeting.audio_script = {
       "Speaker 1: The speech model is not installed, so the stand-in app made this text up.",
@@ -199,14 +228,26 @@ Answer App::import_media(const Args& args) {
 std::shared_ptr<BackgroundJob> App::start_recognition(std::shared_ptr<const Audio> audio) {
   auto work = std::make_shared<BackgroundJob>();
   std::thread([this, audio = std::move(audio), work] {
-    auto segments = recognize(*audio, work->cancelled);
-    std::lock_guard lock(mutex_);
-    if (segments) {
-      work->transcript = transcript_of(*segments, audio->channels);
-    } else {
-      work->transcript = std::unexpected(segments.error());
+    std::expected<std::string, std::string> transcript = std::unexpected(std::string());
+    try {
+      auto segments = recognize(*audio, work->cancelled);
+      if (segments) {
+        transcript = transcript_of(*segments, audio->channels);
+      } else {
+        transcript = std::unexpected(segments.error());
+      }
+    } catch (const std::exception& error) {
+      transcript = std::unexpected(fmt::format("The recognition failed: {}", error.what()));
     }
+    std::lock_guard lock(mutex_);
+    work->transcript = std::move(transcript);
     work->finished = true;
+    // The result is kept as it lands, not at the next change.
+    try {
+      if (advance_jobs()) (void)save_locked();
+    } catch (const std::exception&) {
+      // Kept at the next change, whose client then hears of any failure.
+    }
   }).detach();
   return work;
 }
@@ -236,24 +277,29 @@ void App::transcribe(Meeting& meeting, const std::string& model, bool labels,
   meeting.wait_for("transcribing", std::move(work));
 }
 
-Answer App::join_meetings(const Args& args) {
+Answer App::join_meetings(const Args& args, Lock& lock) {
   const Json* ids = args.find("ids");
   if (!ids || !ids->is_array() || ids->size() < 2)
     return refuse("Argument `ids` must list two or more meetings.");
   auto title = args.optional_string("title");
   if (!title) return refuse(title.error());
   Meeting joined;
-  bool first = true;
+  std::vector<std::shared_ptr<const Audio>> parts;
   for (const auto& id : *ids) {
     const Json one = {{"id", id}};
     auto part = find_idle_meeting(Args(one));
     if (!part) return refuse(part.error());
     joined.duration_seconds += (*part)->duration_seconds;
     for (const auto& line : (*part)->audio_script) joined.audio_script.push_back(line);
-    joined.audio = first ? (*part)->audio : joined_audio(joined.audio, (*part)->audio);
-    first = false;
+    parts.push_back((*part)->audio);
+  }
+  {
+    // The parts' audio never changes once made: it is joined outside the lock.
+    Unlocked unlocked(*this, lock, "join_meetings");
+    joined.audio = joined_audio(parts);
   }
   joined.id = new_meeting_id();
+  if (joined.audio) joined.audio_file = new_meeting_id() + ".wav";
   joined.title = title->value_or("Joined meeting");
   joined.created_at = iso_time_now();
   joined.source = "join";
@@ -443,7 +489,14 @@ std::string meeting_wav(const Meeting& meeting) {
 
 Answer write_export(const std::string& path, const std::string& bytes) {
   if (!path.starts_with('/')) return refuse("Argument `path` must be an absolute path.");
-  if (auto written = murmela::write_file(path, bytes); !written) {
+  auto file = open_to_write(path);
+  if (!file && file.error().kind == OpenFailure::Kind::NotRegular)
+    return refuse(fmt::format("{} is not a regular file", path));
+  if (!file) {
+    return refuse(
+        fmt::format("Cannot write {}: {}", path, murmela::system_error_text(file.error().error)));
+  }
+  if (auto written = murmela::write_all(file->get(), bytes); !written) {
     return refuse(
         fmt::format("Cannot write {}: {}", path, murmela::system_error_text(written.error())));
   }
@@ -452,7 +505,7 @@ Answer write_export(const std::string& path, const std::string& bytes) {
 
 }  // namespace
 
-Answer App::export_meeting(const Args& args) {
+Answer App::export_meeting(const Args& args, Lock& lock) {
   auto meeting = find_idle_meeting(args);
   if (!meeting) return refuse(meeting.error());
   auto path = args.string("path");
@@ -461,29 +514,34 @@ Answer App::export_meeting(const Args& args) {
   if (!path) return refuse(path.error());
   if (!format) return refuse(format.error());
   if (!version) return refuse(version.error());
-  const Meeting& m = **meeting;
-  if (*format == "wav") return write_export(*path, meeting_wav(m));
-  if (*format != "markdown" && *format != "text" && *format != "html" && *format != "pdf") {
+  if (*format != "wav" && *format != "markdown" && *format != "text" && *format != "html" &&
+      *format != "pdf") {
     return refuse(fmt::format("Unknown export format `{}`.", *format));
   }
-  if (*version != "recognized" && *version != "cleaned") {
+  if (*format != "wav" && *version != "recognized" && *version != "cleaned") {
     return refuse(fmt::format("Unknown transcript version `{}`.", *version));
   }
-  if (*version == "cleaned" && !m.cleaned_transcript) {
+  if (*format != "wav" && *version == "cleaned" && !(*meeting)->cleaned_transcript) {
     return refuse("The meeting has no cleaned transcript; run `meetings clean` first.");
   }
+  // The request's own copy: the meeting may change or go while it renders.
+  const Meeting m = **meeting;
+  Unlocked unlocked(*this, lock, "export_meeting");
+  if (*format == "wav") return write_export(*path, meeting_wav(m));
   auto document =
       render_document(m, *version == "cleaned" ? *m.cleaned_transcript : m.transcript, *format);
   if (!document) return refuse(fmt::format("Cannot render the {}: {}", *format, document.error()));
   return write_export(*path, *document);
 }
 
-Answer App::export_meeting_audio(const Args& args) {
+Answer App::export_meeting_audio(const Args& args, Lock& lock) {
   auto meeting = find_idle_meeting(args);
   if (!meeting) return refuse(meeting.error());
   auto path = args.string("path");
   if (!path) return refuse(path.error());
-  return write_export(*path, meeting_wav(**meeting));
+  const Meeting m = **meeting;
+  Unlocked unlocked(*this, lock, "export_meeting_audio");
+  return write_export(*path, meeting_wav(m));
 }
 
 }  // namespace stand_in

@@ -1,8 +1,11 @@
 #include "server.hpp"
 
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <system_error>
 #include <thread>
 
 #include <poll.h>
@@ -23,10 +26,34 @@ void on_signal(int) { g_signalled = 1; }
 
 constexpr std::size_t kMaxRequestBytes = 64 * 1024 * 1024;
 
-std::string read_request(int connection) {
+// Connections served at once, well below the descriptors a process may
+// hold; past it a client is turned away at once rather than left hanging.
+constexpr int kMaxConnections = 128;
+// A client has this long to send its request line. The wait for the answer
+// has no limit: a blocking transcription may take hours.
+constexpr std::chrono::seconds kRequestDeadline{10};
+
+std::atomic<int> g_connections{0};
+
+std::string error_line(const std::string& message) {
+  return murmela::to_compact(Json{{"ok", false}, {"error", message}}) + "\n";
+}
+
+// The request line, or nothing when the deadline passed first (`late`).
+std::string read_request(int connection, bool& late) {
+  const auto deadline = std::chrono::steady_clock::now() + kRequestDeadline;
   std::string request;
   char buffer[8192];
   while (request.size() < kMaxRequestBytes) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd ready{connection, POLLIN, 0};
+    const int polled = left.count() > 0 ? ::poll(&ready, 1, static_cast<int>(left.count())) : 0;
+    if (polled < 0 && errno == EINTR) continue;
+    if (polled == 0) {
+      late = true;
+      return {};
+    }
     const ssize_t got = ::read(connection, buffer, sizeof buffer);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
@@ -47,19 +74,24 @@ std::string log_text(std::string_view line) {
 }
 
 void answer(App& app, int connection, bool verbose) {
-  const std::string request = read_request(connection);
-  const std::string reply = reply_line(app, request);
+  bool late = false;
+  const std::string request = read_request(connection, late);
+  std::string reply;
+  try {
+    reply = late ? error_line(fmt::format("The request line did not arrive within {} s.",
+                                          kRequestDeadline.count()))
+                 : reply_line(app, request);
+  } catch (const std::exception& error) {
+    reply = error_line(fmt::format("The stand-in app could not answer: {}", error.what()));
+  }
   if (verbose) {
     std::fprintf(stderr, "-> %s\n<- %s\n", log_text(request).c_str(), log_text(reply).c_str());
   }
   // A client that has gone away gets nothing; the app goes on.
   (void)murmela::write_all(connection, reply, {.use_send = true, .send_flags = MSG_NOSIGNAL});
   ::close(connection);
+  --g_connections;
   if (app.quit_requested()) g_quit = true;
-}
-
-std::string error_line(const std::string& message) {
-  return murmela::to_compact(Json{{"ok", false}, {"error", message}}) + "\n";
 }
 
 }  // namespace
@@ -90,8 +122,28 @@ int serve(App& app, int listener, bool verbose) {
     pollfd ready{listener, POLLIN, 0};
     if (::poll(&ready, 1, 100) <= 0) continue;
     const int connection = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-    if (connection < 0) continue;
-    std::thread([&app, connection, verbose] { answer(app, connection, verbose); }).detach();
+    if (connection < 0) {
+      // Out of descriptors: wait for some to be given back instead of spinning.
+      if (errno == EMFILE || errno == ENFILE) ::poll(nullptr, 0, 50);
+      continue;
+    }
+    if (g_connections >= kMaxConnections) {
+      // One short line fits the socket's buffer: sent without waiting.
+      const std::string busy = error_line(fmt::format(
+          "Murmela is busy: {} connections are open, the most it serves at once. Try again "
+          "shortly.",
+          kMaxConnections));
+      (void)::send(connection, busy.data(), busy.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      ::close(connection);
+      continue;
+    }
+    ++g_connections;
+    try {
+      std::thread([&app, connection, verbose] { answer(app, connection, verbose); }).detach();
+    } catch (const std::system_error&) {
+      ::close(connection);  // no thread to be had: this client is turned away, the rest go on
+      --g_connections;
+    }
   }
   return 0;
 }

@@ -62,6 +62,54 @@ TEST_F(StandInAudio, ImportTakesTheFilesDurationAndRefusesWhatIsNotAudio) {
       << refused.err;
 }
 
+// A FLAC file's header alone: a STREAMINFO block claiming `frames` frames,
+// and no audio at all.
+std::string flac_header(std::uint32_t rate, int channels, std::uint64_t frames) {
+  std::string bytes = "fLaC";
+  bytes += '\x80';  // the last metadata block, STREAMINFO
+  bytes += std::string("\x00\x00\x22", 3);
+  bytes += std::string("\x10\x00\x10\x00", 4);      // block sizes 4096
+  bytes += std::string("\x00\x00\x00\x00\x00\x00", 6);  // frame sizes unknown
+  // 20 bits of rate, 3 of channels - 1, 5 of bits - 1 (16), 36 of frames.
+  const std::uint64_t packed = (std::uint64_t{rate} << 44) |
+                               (std::uint64_t(channels - 1) << 41) | (std::uint64_t{15} << 36) |
+                               (frames & ((std::uint64_t{1} << 36) - 1));
+  for (int shift = 56; shift >= 0; shift -= 8) bytes += static_cast<char>(packed >> shift);
+  bytes += std::string(16, '\0');  // no MD5
+  return bytes;
+}
+
+// Audio that claims or holds more than the stand-in takes is refused with a
+// clear error, and the app goes on answering.
+TEST_F(StandInAudio, AudioPastTheLimitsIsRefusedAndTheAppGoesOn) {
+  struct Case {
+    std::string name;
+    std::string bytes;
+    std::string error;  // after "error: "
+  };
+  const std::string too_long = ": it is longer than 4 hours, the most the stand-in takes.\n";
+  const std::vector<Case> cases = {
+      {"claims.flac", flac_header(16000, 1, (std::uint64_t{1} << 36) - 1),
+       "Cannot import " + (home / "claims.flac") + too_long},
+      {"claims-stereo.flac", flac_header(48000, 2, 2'000'000'000),
+       "Cannot import " + (home / "claims-stereo.flac") + too_long},
+      // Four hours and a second at 8 Hz: a small file, but too long.
+      {"long.wav", wav_file_bytes({8, 1, std::vector<std::int16_t>(8 * (4 * 3600 + 1))}),
+       "Cannot import " + (home / "long.wav") + too_long},
+      {"fast.wav", wav_file_bytes({1'000'000, 1, std::vector<std::int16_t>(100)}),
+       (home / "fast.wav") +
+           " is not an audio file Murmela can read: 1 channels at 1000000 Hz is more than the "
+           "stand-in takes (8 channels, 192000 Hz at most)\n"},
+  };
+  for (const auto& c : cases) {
+    home.write(c.name, c.bytes);
+    auto refused = run({"meetings", "import", home / c.name, "--no-launch"});
+    EXPECT_EQ(refused.exit_code, 1) << c.name;
+    EXPECT_EQ(refused.err, "error: " + c.error) << c.name;
+    EXPECT_TRUE(answers_ping()) << c.name;
+  }
+}
+
 // A job queued behind a recognition still at work waits for it, then runs.
 TEST_F(StandInAudio, AJobQueuedBehindARecognitionRunsAfterIt) {
   home.write("talk.wav", wav_file_bytes({16000, 1, std::vector<std::int16_t>(16000)}));

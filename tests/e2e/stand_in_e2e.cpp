@@ -1,11 +1,17 @@
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <thread>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -231,6 +237,135 @@ TEST_F(StandIn, ExportsWriteFilesThatReadBack) {
   EXPECT_EQ(unwritable.exit_code, 1);
   EXPECT_TRUE(
       unwritable.err.starts_with("error: Cannot write /nonexistent/dir/a.md: No such file"));
+}
+
+// Import and export take regular files only, judged by what was opened: a
+// FIFO, a folder, a device or (to write) a link is refused by name, and the
+// app goes on answering.
+TEST_F(StandIn, ImportAndExportTakeRegularFilesOnly) {
+  const std::string fifo_in = home / "in.fifo";
+  const std::string fifo_out = home / "out.fifo";
+  ASSERT_EQ(::mkfifo(fifo_in.c_str(), 0600), 0);
+  ASSERT_EQ(::mkfifo(fifo_out.c_str(), 0600), 0);
+  // A reader at the other end: an export that took the FIFO would succeed.
+  const int reader = ::open(fifo_out.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  const std::string folder = home.mkdir("folder");
+  home.write("kept.md", "keep me");
+  fs::create_symlink(home / "kept.md", home / "link.md");
+
+  struct Case {
+    std::vector<std::string> command;
+    std::string path;
+  };
+  const std::vector<Case> cases = {
+      {{"meetings", "import"}, fifo_in},
+      {{"meetings", "import"}, folder},
+      {{"meetings", "import"}, "/dev/zero"},
+      {{"meetings", "export", "3f1c"}, fifo_out},
+      {{"meetings", "export", "3f1c"}, folder},
+      {{"meetings", "export", "3f1c"}, "/dev/zero"},
+      {{"meetings", "export", "3f1c"}, home / "link.md"},
+      {{"meetings", "export-audio", "3f1c"}, "/dev/null"},
+  };
+  for (const auto& c : cases) {
+    auto args = c.command;
+    args.push_back(c.path);
+    if (args[1] == "export") args.insert(args.end(), {"--format", "markdown"});
+    args.push_back("--no-launch");
+    auto refused = run(args);
+    EXPECT_EQ(refused.exit_code, 1) << c.path;
+    EXPECT_EQ(refused.err, "error: " + c.path + " is not a regular file\n") << args[1];
+    EXPECT_EQ(cli_json({"ping"})["pong"], true);
+  }
+  ::close(reader);
+  EXPECT_EQ(home.read("kept.md"), "keep me");
+  EXPECT_EQ(run({"meetings", "import", home / "none.wav", "--no-launch"}).err,
+            "error: Cannot import " + (home / "none.wav") + ": no such file.\n");
+}
+
+// Slow work (here a PDF of megabytes of notes) runs outside the app's lock:
+// other clients are answered while it runs, as the app itself says.
+TEST_F(StandIn, OtherClientsAreAnsweredWhileAnExportRenders) {
+  std::string notes;
+  for (int i = 0; notes.size() < 4'000'000; ++i) {
+    notes += "Line " + std::to_string(i) + " of the notes, with words to lay across the page.\n";
+  }
+  home.write("notes.txt", notes);
+  cli_json({"meetings", "set-notes", "3f1c", "--file", home / "notes.txt"});
+  std::atomic<bool> exported{false};
+  RunResult export_result;
+  std::thread exporter([&] {
+    export_result = run({"meetings", "export", "3f1c", home / "big.pdf", "--no-launch"});
+    exported = true;
+  });
+  bool answered_meanwhile = false;
+  while (!exported && !answered_meanwhile) {
+    auto diagnostics = cli_json({"diagnostics"});
+    answered_meanwhile =
+        diagnostics.value("/requestsAtWork/export_meeting"_json_pointer, 0) == 1;
+    EXPECT_EQ(cli_json({"meetings", "list"}).size(), 3u);
+  }
+  exporter.join();
+  EXPECT_TRUE(answered_meanwhile);
+  EXPECT_EQ(export_result.exit_code, 0) << export_result.err;
+  EXPECT_TRUE(home.read("big.pdf").starts_with("%PDF-"));
+  EXPECT_EQ(cli_json({"diagnostics"})["requestsAtWork"], json::object());
+}
+
+int connect_to(const std::string& path) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// What the peer sends until it closes, giving up after a minute of silence.
+std::string read_to_end(int fd) {
+  timeval patience{60, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+  std::string text;
+  char buffer[4096];
+  for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, got);
+  return text;
+}
+
+// Idle connections cannot use the app up: past a limit a client is told at
+// once, and a request line that never ends is answered after a deadline.
+TEST_F(StandIn, ConnectionsAreBoundedAndARequestLineHasADeadline) {
+  std::vector<int> idle;
+  for (int i = 0; i < 128; ++i) {
+    idle.push_back(connect_to(socket_path()));
+    ASSERT_GE(idle.back(), 0);
+  }
+  auto refused = run({"ping", "--no-launch"});
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_EQ(refused.err,
+            "error: Murmela is busy: 128 connections are open, the most it serves at once. Try "
+            "again shortly.\n");
+
+  const std::string started = R"({"version":1,"command":)";
+  ASSERT_EQ(::write(idle[0], started.data(), started.size()),
+            static_cast<ssize_t>(started.size()));
+  EXPECT_EQ(read_to_end(idle[0]),
+            R"({"error":"The request line did not arrive within 10 s.","ok":false})"
+            "\n");
+  for (int fd : idle) ::close(fd);
+  EXPECT_TRUE(answers_ping());
+}
+
+// Without labels a transcript names no speakers, the demo meetings' too.
+TEST_F(StandIn, AnUnlabelledDemoTranscriptHasNoSpeakers) {
+  cli_json({"settings", "set", "meetingSpeakerLabels=false"});
+  for (const char* id : {"8a4b2", "8a4be"}) {
+    stepped_json({"meetings", "transcribe", id});
+    EXPECT_EQ(cli_json({"meetings", "speakers", id})["speakers"], json::array()) << id;
+  }
 }
 
 // The workflow the agent guide teaches, step by step, against the stand-in.

@@ -1,5 +1,9 @@
+#include <atomic>
 #include <filesystem>
 #include <thread>
+
+#include <signal.h>
+#include <sys/wait.h>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -48,6 +52,84 @@ TEST_F(StandInPersist, ARestartKeepsImportsEditsAndAudio) {
   EXPECT_EQ(read_wav(read_file_text(home / "back.wav")).samples, audio.samples);
 }
 
+// A save that fails fails the request that made the change, shows in
+// diagnostics, and the next change that can be kept is.
+TEST_F(StandInPersist, AFailedSaveFailsTheRequestAndShowsInDiagnostics) {
+  const std::string kept = data_folder() + "/stand-in-library.json";
+  fs::remove(kept);
+  fs::create_directory(kept);  // a save cannot replace a folder
+  auto failed = run({"meetings", "rename", "3f1c", "Lost name", "--no-launch"});
+  EXPECT_EQ(failed.exit_code, 1);
+  EXPECT_TRUE(failed.err.starts_with("error: The change was made but could not be kept: Cannot "
+                                     "write " +
+                                     kept + ": "))
+      << failed.err;
+  auto diagnostics = cli_json({"diagnostics"});
+  EXPECT_EQ(diagnostics["library"], kept);
+  EXPECT_TRUE(diagnostics["librarySaveError"].is_string()) << diagnostics;
+
+  fs::remove(kept);
+  cli_json({"meetings", "rename", "3f1c", "Kept name"});
+  EXPECT_TRUE(cli_json({"diagnostics"})["librarySaveError"].is_null());
+  restart();
+  EXPECT_EQ(cli_json({"meetings", "show", "3f1c"})["title"], "Kept name");
+}
+
+// A damaged audio file costs its meeting the audio, with a warning; the app
+// and every other meeting are still there.
+TEST_F(StandInPersist, ADamagedAudioFileLeavesItsMeetingWithoutAudio) {
+  home.write("talk.wav", wav_file_bytes({16000, 1, std::vector<std::int16_t>(16000, 99)}));
+  const std::string id = cli_json({"meetings", "import", home / "talk.wav"})["id"];
+  stepped_json({"meetings", "wait", id});
+  EXPECT_EQ(run({"quit", "--no-launch"}).exit_code, 0);
+  ::waitpid(app, nullptr, 0);
+  const auto library = json::parse(home.read(".local/share/Murmela/stand-in-library.json"));
+  std::string audio_file;
+  for (const auto& meeting : library["meetings"]) {
+    if (meeting["id"] == id) audio_file = meeting["audioFile"];
+  }
+  ASSERT_FALSE(audio_file.empty()) << library;
+  home.write(".local/share/Murmela/audio/" + audio_file, "not audio any more");
+
+  app = start();
+  ASSERT_TRUE(answers_ping());
+  auto meeting = cli_json({"meetings", "show", id});
+  ASSERT_EQ(meeting["recognitionWarnings"].size(), 1u) << meeting;
+  EXPECT_TRUE(meeting["recognitionWarnings"][0].get<std::string>().starts_with(
+      "The audio file " + audio_file + " could not be read ("))
+      << meeting;
+  EXPECT_EQ(cli_json({"meetings", "list"}).size(), 4u);
+}
+
+// With jobs on a clock, a result lands without any request to save it: it
+// is kept as it lands, so a kill right after loses nothing reported. A
+// killed save's temporary files are gone at the next start.
+class StandInPersistTimed : public StandInPersist {
+  const char* step_setting() const override { return "0"; }
+};
+
+TEST_F(StandInPersistTimed, AResultIsKeptAsItLandsAndLeftoversGoAtStart) {
+  home.write("talk.wav", wav_file_bytes({16000, 1, std::vector<std::int16_t>(16000)}));
+  const std::string id = cli_json({"meetings", "import", home / "talk.wav", "--detach"})["id"];
+  const auto waited = cli_json({"meetings", "wait", id});
+  ASSERT_EQ(waited["status"], "ready");
+  const std::string model = cli_json({"meetings", "show", id})["transcriptionModel"];
+  ::kill(app, SIGKILL);
+  ::waitpid(app, nullptr, 0);
+  const std::string library_leftover =
+      home.write(".local/share/Murmela/.stand-in-library.json.murmela-tmp-a1b2c3", "{");
+  const std::string audio_leftover = home.write(
+      ".local/share/Murmela/audio/.0123456789abcdef0123456789abcdef.wav.murmela-tmp-x1y2z3", "R");
+
+  app = start();
+  ASSERT_TRUE(answers_ping());
+  auto meeting = cli_json({"meetings", "show", id});
+  EXPECT_EQ(meeting["status"], "ready");
+  EXPECT_EQ(meeting["transcriptionModel"], model);
+  EXPECT_FALSE(fs::exists(library_leftover));
+  EXPECT_FALSE(fs::exists(audio_leftover));
+}
+
 class StandInAlone : public CliTest {
  protected:
   // Runs the stand-in in the foreground until the test has asked `requests`
@@ -73,6 +155,23 @@ class StandInAlone : public CliTest {
     return result;
   }
   std::vector<std::string> outputs;
+
+  // Runs the stand-in as one that should refuse to start; one that starts
+  // after all is told to quit, so that the test fails rather than waits.
+  RunResult run_refused(const std::vector<std::string>& arguments) {
+    RunResult result;
+    std::atomic<bool> ended{false};
+    std::thread stand_in([&] {
+      result = run_program(kStandInPath, arguments, {env, "", home.path()});
+      ended = true;
+    });
+    for (int i = 0; i < 3000 && !ended; ++i) {
+      if (run({"quit", "--no-launch"}).exit_code == 0) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    stand_in.join();
+    return result;
+  }
 };
 
 TEST_F(StandInAlone, AFixtureLibraryTakesThePlaceOfTheDemoMeetings) {
@@ -104,6 +203,73 @@ TEST_F(StandInAlone, ABrokenLibraryIsRefusedWithItsReason) {
   EXPECT_EQ(refused.exit_code, 1);
   EXPECT_EQ(refused.err,
             "murmela (stand-in): " + (home / "broken.json") + " has no array `meetings`\n");
+}
+
+// Every member of a fixture is checked before the socket is bound: a broken
+// fixture is refused with its reason, and no socket is left for clients.
+TEST_F(StandInAlone, AFixtureIsCheckedBeforeTheSocketIsBound) {
+  struct Case {
+    std::string library;
+    std::string reason;  // after "{path}: "
+  };
+  const std::vector<Case> cases = {
+      {R"({"meetings": [], "settings": []})", "`settings` must be an object"},
+      {R"({"meetings": [], "settings": {"asrModel": 5}})", "setting `asrModel` must be a string"},
+      {R"({"meetings": [], "settings": {"colour": "red"}})", "unknown setting `colour`"},
+      {R"({"meetings": [{"title": "a", "durationSeconds": -5}]})",
+       "meeting 1: `durationSeconds` must be a number from 0 to 10000000"},
+      {R"({"meetings": [{"title": "a", "durationSeconds": "long"}]})",
+       "meeting 1: `durationSeconds` must be a number from 0 to 10000000"},
+      {R"({"meetings": [{"title": "a", "status": "transcribing"}]})",
+       "meeting 1: status \"transcribing\" is not one a meeting rests in (ready, failed or "
+       "cancelled)"},
+      {R"({"meetings": [{"id": "abc", "title": "a"}, {"id": "abc", "title": "b"}]})",
+       "meeting 2: the ID abc is taken by an earlier one"},
+      {R"({"meetings": [{"id": "../../x", "title": "a"}]})",
+       "meeting 1: its ID \"../../x\" is not 1 to 64 letters, digits, '-' or '_' (starting "
+       "with a letter or digit)"},
+      {R"({"meetings": [{"id": "", "title": "a"}]})",
+       "meeting 1: its ID \"\" is not 1 to 64 letters, digits, '-' or '_' (starting with a "
+       "letter or digit)"},
+      {R"({"meetings": [{"title": 5}]})", "meeting 1: `title` must be a string"},
+      {R"({"meetings": [{"title": "a", "speakerLabels": "yes"}]})",
+       "meeting 1: `speakerLabels` must be true or false"},
+      {R"({"meetings": [{"title": "a", "audioScript": ["You: hi", 3]}]})",
+       "meeting 1: `audioScript` must be an array of strings"},
+      {R"({"meetings": [{"id": "abc", "title": "a", "audio": true}]})",
+       "meeting 1: `audioFile` must be a name the stand-in made (32 hex digits and .wav), not "
+       "\"abc.wav\""},
+      {R"({"meetings": [{"title": "a", "audio": true, "audioFile": "../../secret.wav"}]})",
+       "meeting 1: `audioFile` must be a name the stand-in made (32 hex digits and .wav), not "
+       "\"../../secret.wav\""},
+      {R"({"meetings": ["call"]})", "meeting 1: it is not a JSON object"},
+  };
+  for (const auto& c : cases) {
+    const std::string path = home.write("broken.json", c.library);
+    auto refused = run_refused({"--library", path});
+    EXPECT_EQ(refused.exit_code, 1) << c.library;
+    EXPECT_EQ(refused.err, "murmela (stand-in): " + path + ": " + c.reason + "\n") << c.library;
+    EXPECT_FALSE(fs::exists(socket_path())) << c.library;
+  }
+}
+
+// Settings a fixture leaves out are the app's own; jobs that read them work.
+TEST_F(StandInAlone, AFixtureMayGiveSomeSettingsOrNone) {
+  home.write("talk.wav", wav_file_bytes({16000, 1, std::vector<std::int16_t>(1600)}));
+  for (const char* settings : {"{}", R"({"language": "de"})"}) {
+    outputs.clear();
+    home.write("fixture.json",
+               std::string(R"({"meetings": [{"title": "Call"}], "settings": )") + settings + "}");
+    auto ended = run_stand_in({"--library", home / "fixture.json"},
+                              {{"meetings", "import", home / "talk.wav"},
+                               {"settings", "get", "asrModel"},
+                               {"meetings", "record", "start"},
+                               {"meetings", "record", "stop"}});
+    EXPECT_EQ(ended.exit_code, 0) << ended.err;
+    EXPECT_EQ(json::parse(outputs[0])["status"], "importing") << settings;
+    EXPECT_EQ(outputs[1], "\"base\"\n") << settings;
+    EXPECT_EQ(json::parse(outputs[3])["status"], "finalizing") << settings;
+  }
 }
 
 TEST_F(StandInAlone, VerboseLogsTheSocketAndEachRequestAndReply) {
