@@ -135,10 +135,10 @@ Outcome send_request(const std::string& path, std::string_view command, const Js
   if (!limit_to(socket, deadline)) return failed("Murmela did not reply in time.");
   if (auto connected = connect_to(socket, path); !connected) return unreachable(connected.error());
 
-  const bool in_time = limit_to(socket, deadline);
-  auto sent = in_time ? send_all(socket, serialize_request(command, args, detach))
-                      : std::expected<void, std::string>(std::unexpected(kTimedOutText));
-  if (!sent) return failed(fmt::format("Cannot send the request to Murmela: {}", sent.error()));
+  if (!limit_to(socket, deadline)) return failed("Murmela did not reply in time.");
+  if (auto sent = send_all(socket, serialize_request(command, args, detach)); !sent) {
+    return failed(fmt::format("Cannot send the request to Murmela: {}", sent.error()));
+  }
   auto line = read_line(socket, deadline);
   socket.close();
   if (!line && line.error() == kTimedOutText) return failed("Murmela did not reply in time.");

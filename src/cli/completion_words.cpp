@@ -15,15 +15,12 @@ constexpr std::chrono::milliseconds kBudget{1000};
 constexpr std::string_view kUsage = "Use `__complete ids|keys`.";
 
 // A string's decoded text, or nothing when it holds a lone surrogate escape,
-// which no UTF-8 text can carry.
+// which no UTF-8 text can carry (the strict reader refuses it).
 std::optional<std::string> exact_text(JsonView value) {
   if (!value.is_string()) return std::nullopt;
-  bool exact = true;
-  walk_json_string(
-      value.string_source(), [](std::string_view) {},
-      [&](std::uint32_t code) { exact = exact && (code < 0xD800 || code > 0xDFFF); });
+  auto exact = read_json(std::string(value.source()), LoneSurrogates::Refused);
   if (!exact) return std::nullopt;
-  return value.string();
+  return exact->root().string();
 }
 
 void offer(const Context& ctx, const std::optional<std::string>& word) {
