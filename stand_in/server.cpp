@@ -64,6 +64,33 @@ std::string read_request(int connection, bool& late) {
   return request;
 }
 
+// Past the limit: the client hears why at once. Its request is taken first
+// (a second at most): closed too early, the connection would make the
+// client's send fail with a broken pipe, and closed over unread bytes, its
+// read fail with a reset, either way before it could read the refusal.
+void turn_away(int connection) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  char buffer[8192];
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd ready{connection, POLLIN, 0};
+    if (left.count() <= 0 || ::poll(&ready, 1, static_cast<int>(left.count())) <= 0) break;
+    const ssize_t got = ::recv(connection, buffer, sizeof buffer, MSG_DONTWAIT);
+    if (got <= 0 || std::string_view(buffer, static_cast<std::size_t>(got)).find('\n') !=
+                        std::string_view::npos) {
+      break;
+    }
+  }
+  // One short line fits the socket's buffer: sent without waiting.
+  const std::string busy = error_line(
+      fmt::format("Murmela is busy: {} connections are open, the most it serves at once. Try again "
+                  "shortly.",
+                  kMaxConnections));
+  (void)::send(connection, busy.data(), busy.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  ::close(connection);
+}
+
 // A line for the log: long ones cut, so a big reply is one line of a terminal
 // or two, not megabytes.
 std::string log_text(std::string_view line) {
@@ -128,13 +155,7 @@ int serve(App& app, int listener, bool verbose) {
       continue;
     }
     if (g_connections >= kMaxConnections) {
-      // One short line fits the socket's buffer: sent without waiting.
-      const std::string busy = error_line(fmt::format(
-          "Murmela is busy: {} connections are open, the most it serves at once. Try again "
-          "shortly.",
-          kMaxConnections));
-      (void)::send(connection, busy.data(), busy.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-      ::close(connection);
+      turn_away(connection);
       continue;
     }
     ++g_connections;
