@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Wall time of clean builds, each from an empty build folder and without
+# ccache, holding the shared build lock so that no other build runs beside.
+#   bench/build_time.sh                 everything in dev (tests included), then
+#                                       the CLI and the stand-in alone in release
+#   bench/build_time.sh PRESET [TARGET...]   one build: all of PRESET, or the targets
+# On a shared machine a figure means little without the load, so `uptime` is
+# printed beside each.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+# A caller that holds the lock already says so.
+if [ -z "${MURMELA_BUILD_LOCK_HELD:-}" ]; then
+  exec 9>/tmp/murmela-build.lock
+  flock 9
+fi
+export CCACHE_DISABLE=1
+
+measure() {
+  local preset=$1 folder=build/bench-$1
+  shift
+  local targets=()
+  for target in "$@"; do targets+=(--target "$target"); done
+  rm -rf "$folder"
+  local load start end
+  load=$(uptime)
+  start=$(date +%s.%N)
+  cmake --preset "$preset" -B "$folder" >/dev/null
+  cmake --build "$folder" ${targets[@]+"${targets[@]}"} >/dev/null
+  end=$(date +%s.%N)
+  printf '%-8s %-32s %6.1f s wall on %s cores | before: %s\n' "$preset" "${*:-everything}" \
+    "$(echo "$end - $start" | bc)" "$(nproc)" "$load"
+  rm -rf "$folder"
+}
+
+if [ $# -gt 0 ]; then
+  measure "$@"
+else
+  measure dev
+  measure release murmela-cli murmela-stand-in
+fi
