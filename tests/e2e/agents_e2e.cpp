@@ -158,6 +158,7 @@ TEST_F(Agents, ValuesNoNumberOrStringTypeHoldsAreCopiedByteForByte) {
 
 // Mutated valid files: whatever install and remove write is JSON again and
 // keeps every member of the user's, byte for byte where it was not touched.
+// Most rounds run the edits in this process; every 25th runs the CLI.
 TEST_F(Agents, MutatedJsonFilesAreNeverBroken) {
   const std::vector<std::string> members = {
       R"("theme": "dark")",
@@ -173,7 +174,7 @@ TEST_F(Agents, MutatedJsonFilesAreNeverBroken) {
       R"("theme": "light")"};
   std::mt19937 random(11);
   int written = 0;
-  for (int round = 0; round < 60; ++round) {
+  for (int round = 0; round < 200; ++round) {
     std::string text = "{";
     const int count = static_cast<int>(random() % 4);
     for (int n = 0; n < count; ++n)
@@ -181,7 +182,14 @@ TEST_F(Agents, MutatedJsonFilesAreNeverBroken) {
     text += count ? "\n}\n" : "}";
     home.write(".gemini/settings.json", text);
     for (const char* mode : {"install", "remove"}) {
-      run({"agents", mode});
+      if (round % 25 == 0) {
+        EXPECT_EQ(run({"agents", mode}).exit_code, 0) << mode << ": " << text;
+      } else {
+        const auto reports = integrate_here(std::string_view(mode) == "install"
+                                                ? murmela::IntegrationMode::Install
+                                                : murmela::IntegrationMode::Remove);
+        for (const auto& report : reports) EXPECT_NE(report.state, "failed") << report.target;
+      }
       const std::string now = home.read(".gemini/settings.json");
       ASSERT_TRUE(murmela::read_json(now)) << mode << ": " << text << "\ninto\n" << now;
       for (const auto& member : members) {

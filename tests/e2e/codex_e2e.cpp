@@ -183,7 +183,8 @@ TEST_F(Codex, EditsThatUsedToGoWrong) {
 }
 
 // Mutated valid files: whatever install and remove write parses, and keeps
-// every table and key of the user's.
+// every table and key of the user's. Most rounds run the edits in this
+// process; every 25th valid file goes through the CLI.
 TEST_F(Codex, MutatedFilesAreNeverBroken) {
   const std::vector<std::string> pieces = {"model = \"o3\"\n",
                                            "[mcp_servers.gh]\ncommand = \"gh\"\n",
@@ -201,7 +202,8 @@ TEST_F(Codex, MutatedFilesAreNeverBroken) {
                                            "q = \"a\\\"b\"\n"};
   std::mt19937 random(7);
   int written = 0;
-  for (int round = 0; round < 60; ++round) {
+  int valid_rounds = 0;
+  for (int round = 0; round < 200; ++round) {
     std::string text;
     for (int n = 0; n < 6; ++n) text += pieces[random() % pieces.size()];
     toml::table before;
@@ -211,8 +213,16 @@ TEST_F(Codex, MutatedFilesAreNeverBroken) {
       continue;  // only valid files count
     }
     write_config(text);
+    const bool through_cli = valid_rounds++ % 25 == 0;
     for (const char* mode : {"install", "remove"}) {
-      run({"agents", mode});
+      if (through_cli) {
+        EXPECT_EQ(run({"agents", mode}).exit_code, 0) << mode << "\n" << text;
+      } else {
+        const auto reports = integrate_here(std::string_view(mode) == "install"
+                                                ? murmela::IntegrationMode::Install
+                                                : murmela::IntegrationMode::Remove);
+        for (const auto& report : reports) EXPECT_NE(report.state, "failed") << report.target;
+      }
       toml::table after;
       try {
         after = toml::parse(config());

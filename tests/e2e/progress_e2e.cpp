@@ -1,7 +1,9 @@
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <regex>
+#include <thread>
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -35,6 +37,7 @@ class Progress : public StandIn {
     for (int i = 0; i < 5000 && run.running(); ++i) {
       step();
       run.read_ready();
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return run.finish();
   }

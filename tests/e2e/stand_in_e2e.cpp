@@ -169,7 +169,7 @@ TEST_F(StandIn, ManyClientsAtOnce) {
   std::atomic<bool> stop_stepping{false};
   std::thread stepper([&] {
     while (!stop_stepping) {
-      run({"invoke", "stand_in_step", "--no-launch"});
+      app_answers("stand_in_step");
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
   });

@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "agent_integration/integration.hpp"
 #include "cli_fixture.hpp"
 
 namespace testing_support {
@@ -23,6 +24,19 @@ class AgentsTest : public CliTest {
       if (line["target"] == target) return line;
     }
     return nullptr;
+  }
+
+  // What `agents install|remove|status` does, run in this process against
+  // the test's HOME as the CLI at `cli` would run it: for tests that edit
+  // hundreds of files, where starting a process (slow under the sanitizers)
+  // would cost far more than the edit.
+  murmela::Reports integrate_here(murmela::IntegrationMode mode) const {
+    const murmela::AgentEnvironment environment{.cli_path = cli,
+                                                .data_folder = data_folder(),
+                                                .home = home.path(),
+                                                .search_path = env.at("PATH"),
+                                                .current_folder = home.path()};
+    return murmela::run_integration(mode, environment);
   }
 
   nlohmann::json target_line(const std::string& action, const std::string& target,

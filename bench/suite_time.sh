@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Wall time of the test suite of an already built preset (default sanitize),
+# on every core, holding the shared build lock; `uptime` beside the figure.
+# The slowest tests are listed after it.
+#   bench/suite_time.sh [PRESET] [CTEST ARGUMENTS...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+preset=${1:-sanitize}
+shift || true
+# A caller that holds the lock already says so.
+if [ -z "${MURMELA_BUILD_LOCK_HELD:-}" ]; then
+  exec 9>/tmp/murmela-build.lock
+  flock 9
+fi
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+load=$(uptime)
+start=$(date +%s.%N)
+status=0
+ctest --preset "$preset" -j "$(nproc)" "$@" >"$log" 2>&1 || status=$?
+end=$(date +%s.%N)
+grep -E "tests passed|tests failed" "$log" || true
+printf '%s suite: %.1f s wall on %s cores | before: %s\n' "$preset" "$(echo "$end - $start" | bc)" \
+  "$(nproc)" "$load"
+echo "slowest:"
+grep -E "Test +#" "$log" | sort -t' ' -k1,1 | awk '{print $(NF-1), $0}' | sort -rn | head -n 8 |
+  cut -d' ' -f2-
+exit "$status"
