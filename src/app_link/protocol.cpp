@@ -87,7 +87,9 @@ std::expected<Envelope, std::string> envelope_of(JsonView root) {
 }  // namespace
 
 std::expected<Reply, std::string> parse_reply(std::string line) {
-  auto document = read_json(std::move(line));
+  // Only the envelope is indexed: the result is checked as strictly, and is
+  // mostly printed straight from the text.
+  auto document = read_json(std::move(line), LoneSurrogates::Kept, BlockScan::Best, 1);
   if (!document) return std::unexpected(std::move(document.error()));
   auto envelope = envelope_of(document->root());
   if (!envelope) return std::unexpected(envelope.error());

@@ -62,7 +62,7 @@ class ShownProgress {
                                          const Json& args) {
   auto result = ctx.app.call(command, args, ctx.invocation.detach, ctx.invocation.no_launch);
   if (!result) return fail(result.error());
-  print_json(ctx.out, result->root());
+  print_json(ctx.out, *result);
   return {};
 }
 

@@ -1,5 +1,7 @@
 #include "common/json_document.hpp"
 
+#include <algorithm>
+
 #include <fmt/format.h>
 
 #include "common/block_scan.hpp"
@@ -34,14 +36,28 @@ bool is_hex4(std::string_view text) {
 bool is_high_surrogate(std::uint32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool is_low_surrogate(std::uint32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
+// Containers at least this long that get no index entry are remembered by
+// their span, so that a walk over the text never scans one twice; the list
+// stays tiny against the text.
+constexpr std::size_t kSpanBytes = 1024;
+
+struct Indexed {
+  std::vector<JsonNode> nodes;
+  std::vector<JsonSpan> spans;  // sorted by start
+};
+
 // The reader: one pass over the text with an explicit stack of open
 // containers, so the depth of the input never reaches the call stack.
 class Reader {
  public:
-  Reader(std::string_view text, LoneSurrogates lone_surrogates, BlockScan scan)
-      : text_(text), lone_surrogates_(lone_surrogates), scan_(scan) {}
+  Reader(std::string_view text, LoneSurrogates lone_surrogates, BlockScan scan,
+         std::size_t indexed_depth)
+      : text_(text),
+        lone_surrogates_(lone_surrogates),
+        scan_(scan),
+        indexed_depth_(indexed_depth) {}
 
-  std::expected<std::vector<JsonNode>, std::string> read() {
+  std::expected<Indexed, std::string> read() {
     // Offsets and node indexes are 32 bits, the top bit of an index a flag.
     if (text_.size() >= kPrintsAsWritten) {
       return std::unexpected(std::string("the text is too large for a JSON document"));
@@ -52,8 +68,10 @@ class Reader {
     }
     // Every value takes at least two bytes but the last, so the index never
     // has to move while it grows; untouched capacity costs no memory.
-    nodes_.reserve(text_.size() / 2 + 1);
-    platform::prefer_huge_pages(nodes_.data(), nodes_.capacity() * sizeof(JsonNode));
+    if (indexed_depth_ >= kMaxJsonDepth) {
+      nodes_.reserve(text_.size() / 2 + 1);
+      platform::prefer_huge_pages(nodes_.data(), nodes_.capacity() * sizeof(JsonNode));
+    }
     skip_space();
     for (;;) {
       const Step step = value();
@@ -69,7 +87,8 @@ class Reader {
         skip_space();
         if (open_.empty()) {
           if (pos_ != text_.size()) return fail("trailing characters");
-          return std::move(nodes_);
+          std::ranges::sort(spans_, {}, &JsonSpan::start);
+          return Indexed{std::move(nodes_), std::move(spans_)};
         }
         const bool object = in_object();
         if (at(',')) {
@@ -92,7 +111,16 @@ class Reader {
  private:
   enum class Step { Complete, Opened, Failed };
 
-  bool in_object() const { return text_[nodes_[open_.back()].start] == '{'; }
+  static constexpr std::uint32_t kNoNode = ~std::uint32_t{0};
+
+  // A container not yet closed: where it starts, and its index entry (or
+  // kNoNode when it is nested too deep to get one).
+  struct Open {
+    std::uint32_t start;
+    std::uint32_t node;
+  };
+
+  bool in_object() const { return text_[open_.back().start] == '{'; }
   bool at(char c) const { return pos_ < text_.size() && text_[pos_] == c; }
 
   void skip_space() {
@@ -118,20 +146,30 @@ class Reader {
     return false;
   }
 
+  // The index entry of a value that starts at `start` and lies as deep as
+  // the containers now open, or kNoNode below the indexed depth.
   std::uint32_t add_node(std::size_t start) {
+    if (open_.size() > indexed_depth_) return kNoNode;
     nodes_.push_back({static_cast<std::uint32_t>(start), 0, 0});
     return static_cast<std::uint32_t>(nodes_.size() - 1);
   }
 
   void finish_node(std::uint32_t index) {
+    if (index == kNoNode) return;
     nodes_[index].end = static_cast<std::uint32_t>(pos_);
     nodes_[index].after = static_cast<std::uint32_t>(nodes_.size());
   }
 
   void close_container() {
     ++pos_;
-    finish_node(open_.back());
+    const Open open = open_.back();
     open_.pop_back();
+    if (open.node != kNoNode) {
+      finish_node(open.node);
+      if (open_.size() == indexed_depth_) nodes_[open.node].after |= kContentsNotIndexed;
+    } else if (pos_ - open.start >= kSpanBytes) {
+      spans_.push_back({open.start, static_cast<std::uint32_t>(pos_)});
+    }
   }
 
   // One value. A container is only opened (and closed again when empty):
@@ -170,7 +208,7 @@ class Reader {
   Step open_container() {
     if (open_.size() >= kMaxJsonDepth) return failed("recursion limit exceeded");
     const bool object = text_[pos_] == '{';
-    open_.push_back(add_node(pos_));
+    open_.push_back({static_cast<std::uint32_t>(pos_), add_node(pos_)});
     ++pos_;
     skip_space();
     if (at(object ? '}' : ']')) {
@@ -249,7 +287,7 @@ class Reader {
     }
     ++pos_;
     finish_node(node);
-    if (as_written) nodes_[node].after |= kPrintsAsWritten;
+    if (as_written && node != kNoNode) nodes_[node].after |= kPrintsAsWritten;
     return true;
   }
 
@@ -295,9 +333,11 @@ class Reader {
   std::string_view text_;
   LoneSurrogates lone_surrogates_;
   BlockScan scan_;
+  std::size_t indexed_depth_;
   std::size_t pos_ = 0;
   std::vector<JsonNode> nodes_;
-  std::vector<std::uint32_t> open_;  // indexes of the containers not yet closed
+  std::vector<JsonSpan> spans_;
+  std::vector<Open> open_;
   std::string error_;
 };
 
@@ -374,7 +414,27 @@ std::optional<JsonView> JsonView::find(std::string_view key) const {
   return found;
 }
 
-JsonView JsonDocument::root() const { return {data_->nodes.data(), data_->text.data(), root_}; }
+std::optional<JsonDocument::Unindexed> JsonDocument::unindexed_root() const {
+  const JsonNode& node = data_->nodes[root_];
+  const char first = data_->text[node.start];
+  if ((first != '{' && first != '[') || (node.after & kContentsNotIndexed) == 0)
+    return std::nullopt;
+  return Unindexed{data_->text, node.start, node.end, &data_->spans};
+}
+
+JsonView JsonDocument::root() const {
+  const auto unindexed = unindexed_root();
+  if (!unindexed) return {data_->nodes.data(), data_->text.data(), root_};
+  // Views walk the index, so the root's contents get theirs now (once):
+  // the text was accepted already, so this reading cannot fail.
+  const std::string_view source =
+      unindexed->text.substr(unindexed->start, unindexed->end - unindexed->start);
+  if (data_->root_nodes.empty()) {
+    auto indexed = Reader(source, data_->lone_surrogates, BlockScan::Best, kMaxJsonDepth).read();
+    data_->root_nodes = std::move(indexed->nodes);
+  }
+  return {data_->root_nodes.data(), source.data(), 0};
+}
 
 JsonDocument JsonDocument::rooted_at(JsonView value) && {
   root_ = value.index();
@@ -382,12 +442,14 @@ JsonDocument JsonDocument::rooted_at(JsonView value) && {
 }
 
 std::expected<JsonDocument, std::string> read_json(std::string text, LoneSurrogates lone_surrogates,
-                                                   BlockScan scan) {
-  auto nodes = Reader(text, lone_surrogates, scan).read();
-  if (!nodes) return std::unexpected(std::move(nodes.error()));
+                                                   BlockScan scan, std::size_t indexed_depth) {
+  auto indexed = Reader(text, lone_surrogates, scan, indexed_depth).read();
+  if (!indexed) return std::unexpected(std::move(indexed.error()));
   auto data = std::make_unique<JsonDocument::Data>();
   data->text = std::move(text);
-  data->nodes = std::move(*nodes);
+  data->nodes = std::move(indexed->nodes);
+  data->spans = std::move(indexed->spans);
+  data->lone_surrogates = lone_surrogates;
   return JsonDocument(std::move(data));
 }
 

@@ -36,6 +36,16 @@ struct JsonNode {
 // writes (none is \u or \/), so that it prints exactly as written. Texts are
 // shorter than 2 GiB, so no index reaches this bit.
 inline constexpr std::uint32_t kPrintsAsWritten = 1u << 31;
+// The same bit on a container: its contents were checked but not indexed
+// (see read_json's `indexed_depth`).
+inline constexpr std::uint32_t kContentsNotIndexed = kPrintsAsWritten;
+
+// Where a large container that was read but not indexed starts and ends, so
+// that a walk over the text can step over it at once.
+struct JsonSpan {
+  std::uint32_t start;
+  std::uint32_t end;
+};
 
 // One value inside a JsonDocument: a cheap handle, valid while the document
 // lives. Scalars keep their exact source text, so nothing is lost between
@@ -68,6 +78,12 @@ class JsonView {
   std::uint32_t after_index() const { return nodes_[index_].after & ~kPrintsAsWritten; }
   // A string that prints exactly as written (see kPrintsAsWritten).
   bool prints_as_written() const { return (nodes_[index_].after & kPrintsAsWritten) != 0; }
+  // False for a container below which the reader built no index: it has no
+  // children as views, and prints from its text.
+  bool contents_indexed() const {
+    return (kind() != JsonKind::Object && kind() != JsonKind::Array) ||
+           (nodes_[index_].after & kContentsNotIndexed) == 0;
+  }
   JsonView at(std::uint32_t index) const { return {nodes_, text_, index}; }
 
   // An object's member `key` (the last one when it is repeated).
@@ -87,16 +103,33 @@ class JsonView {
 class JsonDocument {
  public:
   JsonView root() const;
-  // The same document with `value` (a value of this document) as its root.
+  // The same document with `value` (a value of this document at a depth
+  // the reader indexed) as its root.
   JsonDocument rooted_at(JsonView value) &&;
   const std::string& text() const { return data_->text; }
 
+  // A root container whose contents were not indexed, for printing straight
+  // from the text: its source and the spans of the large containers in it
+  // (sorted by start, offsets into text()). Nothing for any other root.
+  struct Unindexed {
+    std::string_view text;
+    std::size_t start;
+    std::size_t end;
+    const std::vector<JsonSpan>* spans;
+  };
+  std::optional<Unindexed> unindexed_root() const;
+
  private:
   friend std::expected<JsonDocument, std::string> read_json(std::string text, LoneSurrogates,
-                                                            BlockScan);
+                                                            BlockScan, std::size_t);
   struct Data {
     std::string text;
     std::vector<JsonNode> nodes;
+    std::vector<JsonSpan> spans;
+    LoneSurrogates lone_surrogates = LoneSurrogates::Kept;
+    // The index of an unindexed root's contents, made when a view first
+    // asks for it; its offsets count from the root's first byte.
+    std::vector<JsonNode> root_nodes;
   };
   explicit JsonDocument(std::unique_ptr<Data> data) : data_(std::move(data)) {}
 
@@ -108,9 +141,16 @@ class JsonDocument {
 // range, valid UTF-8, only space, tab, line feed and carriage return around
 // it, nesting up to kMaxJsonDepth. The error describes the fault with its
 // line and column. Every block scan gives the same verdict.
+//
+// Values nested deeper than `indexed_depth` (the root is at depth 0) are
+// checked as strictly but get no index entry, which costs about as much
+// memory as the text for many small values. Containers at that depth print
+// straight from their text but have no children as views, until the
+// document is rooted at one: its index is then made when a view of it is
+// first asked for.
 [[nodiscard]] std::expected<JsonDocument, std::string> read_json(
     std::string text, LoneSurrogates lone_surrogates = LoneSurrogates::Kept,
-    BlockScan scan = BlockScan::Best);
+    BlockScan scan = BlockScan::Best, std::size_t indexed_depth = kMaxJsonDepth);
 
 // The decoded form of a string's source text (between the quotes), which the
 // reader has accepted; a lone surrogate escape becomes U+FFFD.

@@ -221,6 +221,223 @@ class Layout {
   std::size_t depth_ = 0;
 };
 
+// The walk over the text of a container whose contents the reader checked
+// but did not index (so the text is well formed): the output is the same as
+// ViewWriter's. An object's members are gathered with where each value
+// ends, so that scalars are scanned once; the end of a nested container
+// comes from the reader's spans when it is large, or a scan of its text.
+class TextWriter {
+ public:
+  TextWriter(Layout& layout, std::string_view text, const std::vector<JsonSpan>& spans)
+      : layout_(layout), text_(text), spans_(spans), scan_(layout.style().scan) {}
+
+  void write(std::size_t start) {
+    open(start);
+    while (!frames_.empty()) {
+      Frame& frame = frames_.back();
+      const bool first = frame.first;
+      frame.first = false;
+      if (frame.object) {
+        if (frame.next == frame.end) {
+          close(frame.close_end);
+          continue;
+        }
+        const Member member = members_[frame.next++];
+        layout_.next_item(first);
+        layout_.string_source(member.key_source, member.key_as_written);
+        layout_.after_key();
+        value(member.start, member.end, member.as_written);
+      } else {
+        std::size_t pos = skip_space(frame.next);
+        if (text_[pos] == ']') {
+          close(pos + 1);
+          continue;
+        }
+        if (text_[pos] == ',') pos = skip_space(pos + 1);
+        layout_.next_item(first);
+        if (is_container(text_[pos])) {
+          frame.next = pos;  // moved past the element when it closes
+          open(pos);
+          continue;
+        }
+        bool as_written = true;
+        const std::size_t end = scalar_end(pos, as_written);
+        frame.next = end;
+        value(pos, end, as_written);
+      }
+    }
+  }
+
+ private:
+  struct Member {
+    std::string_view key;         // decoded, for ordering
+    std::string_view key_source;  // as written
+    bool key_as_written;
+    bool as_written;  // of a string value
+    std::size_t start, end;
+  };
+  struct Frame {
+    bool object;
+    bool first;
+    std::size_t next;       // arrays: text offset; objects: position in members_
+    std::size_t end;        // objects: end of their members in members_
+    std::size_t close_end;  // objects: text offset one past the closing brace
+    std::size_t members_mark;
+    std::size_t decoded_mark;
+  };
+
+  static bool is_container(char c) { return c == '{' || c == '['; }
+  static bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+  std::size_t skip_space(std::size_t pos) const {
+    while (is_space(text_[pos])) ++pos;
+    return pos;
+  }
+
+  // One past the closing quote of the string at `pos`; `as_written` turns
+  // false on an escape the printer writes anew.
+  std::size_t string_end(std::size_t pos, bool& as_written) const {
+    for (++pos;; pos += 2) {
+      pos = find_string_special(text_, pos, scan_);
+      if (text_[pos] == '"') return pos + 1;
+      const char letter = text_[pos + 1];
+      if (letter == 'u' || letter == '/') as_written = false;
+    }
+  }
+
+  std::size_t scalar_end(std::size_t pos, bool& as_written) const {
+    switch (text_[pos]) {
+      case '"':
+        return string_end(pos, as_written);
+      case 't':
+      case 'n':
+        return pos + 4;
+      case 'f':
+        return pos + 5;
+      default:
+        while (pos < text_.size() && std::string_view("0123456789+-.eE").contains(text_[pos]))
+          ++pos;
+        return pos;
+    }
+  }
+
+  std::size_t container_end(std::size_t pos) const {
+    const auto span = std::ranges::lower_bound(spans_, pos, {}, &JsonSpan::start);
+    if (span != spans_.end() && span->start == pos) return span->end;
+    std::size_t depth = 0;
+    for (;;) {
+      const char c = text_[pos];
+      if (c == '"') {
+        bool ignored = true;
+        pos = string_end(pos, ignored);
+        continue;
+      }
+      ++pos;
+      if (is_container(c)) {
+        ++depth;
+      } else if ((c == '}' || c == ']') && --depth == 0) {
+        return pos;
+      }
+    }
+  }
+
+  void value(std::size_t start, std::size_t end, bool as_written) {
+    switch (text_[start]) {
+      case '"':
+        return layout_.string_source(text_.substr(start + 1, end - start - 2), as_written);
+      case 't':
+      case 'f':
+      case 'n':
+        return layout_.raw(text_.substr(start, end - start));
+      case '{':
+      case '[':
+        return open(start);
+      default:
+        return layout_.number_source(text_.substr(start, end - start));
+    }
+  }
+
+  void open(std::size_t start) {
+    const bool object = text_[start] == '{';
+    const std::size_t inside = skip_space(start + 1);
+    if (text_[inside] == (object ? '}' : ']')) {
+      layout_.empty(object ? '{' : '[', object ? '}' : ']');
+      return after_close(inside + 1);
+    }
+    layout_.open(object ? '{' : '[');
+    if (!object) {
+      frames_.push_back({false, true, inside, 0, 0, members_.size(), decoded_.size()});
+      return;
+    }
+    const std::size_t begin = members_.size();
+    const std::size_t mark = decoded_.size();
+    const std::size_t close_end = gather_members(inside);
+    frames_.push_back({true, true, begin, members_.size(), close_end, begin, mark});
+  }
+
+  // The members of the object whose first key is at `pos`, ordered as the
+  // printer writes them; returns the offset one past the closing brace.
+  std::size_t gather_members(std::size_t pos) {
+    const std::size_t begin = members_.size();
+    for (;;) {
+      bool key_as_written = true;
+      const std::size_t key_end = string_end(pos, key_as_written);
+      const std::string_view key_source = text_.substr(pos + 1, key_end - pos - 2);
+      std::string_view key = key_source;
+      if (key.find('\\') != std::string_view::npos)
+        key = decoded_.emplace_back(decode_json_string(key_source));
+      const std::size_t start = skip_space(skip_space(key_end) + 1);  // past the colon
+      bool as_written = true;
+      const std::size_t end =
+          is_container(text_[start]) ? container_end(start) : scalar_end(start, as_written);
+      members_.push_back({key, key_source, key_as_written, as_written, start, end});
+      pos = skip_space(end);
+      if (text_[pos] == '}') break;
+      pos = skip_space(pos + 1);  // past the comma
+    }
+    const auto first = members_.begin() + static_cast<std::ptrdiff_t>(begin);
+    const auto by_key = [](const Member& a, const Member& b) { return a.key < b.key; };
+    const auto strictly_ascending = [](const Member& a, const Member& b) {
+      return !(a.key < b.key);
+    };
+    if (std::adjacent_find(first, members_.end(), strictly_ascending) != members_.end()) {
+      std::stable_sort(first, members_.end(), by_key);
+      // Of a repeated key the last value counts, as when the text is parsed.
+      auto kept = first;
+      for (auto it = first; it != members_.end(); ++it) {
+        if (std::next(it) != members_.end() && std::next(it)->key == it->key) continue;
+        *kept++ = *it;
+      }
+      members_.erase(kept, members_.end());
+    }
+    return pos + 1;
+  }
+
+  // `end` is one past the container just written.
+  void close(std::size_t end) {
+    const Frame& frame = frames_.back();
+    layout_.close(frame.object ? '}' : ']');
+    members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(frame.members_mark),
+                   members_.end());
+    decoded_.resize(frame.decoded_mark);
+    frames_.pop_back();
+    after_close(end);
+  }
+
+  // An array goes on after its element that just ended.
+  void after_close(std::size_t end) {
+    if (!frames_.empty() && !frames_.back().object) frames_.back().next = end;
+  }
+
+  Layout& layout_;
+  std::string_view text_;
+  const std::vector<JsonSpan>& spans_;
+  BlockScan scan_;
+  std::vector<Frame> frames_;
+  std::vector<Member> members_;
+  std::deque<std::string> decoded_;  // keys with escapes, decoded; stable addresses
+};
+
 // The document walk. Each open container is a frame; an object's members
 // are gathered in one shared arena, sorted there and dropped when the object
 // closes, so the walk allocates little however many objects there are.
@@ -285,9 +502,12 @@ class ViewWriter {
         return layout_.raw(view.source());
       case JsonKind::Array:
       case JsonKind::Object:
+        if (!view.contents_indexed()) return TextWriter(layout_, view.source(), kNoSpans).write(0);
         return open(view);
     }
   }
+
+  static inline const std::vector<JsonSpan> kNoSpans;
 
   void open(JsonView view) {
     const bool object = view.is_object();
@@ -422,6 +642,20 @@ void write_json(Output& out, JsonView value, JsonStyle style) {
 
 void write_json(Output& out, const Json& value, JsonStyle style) {
   JsonWriter(out, style).write(value);
+}
+
+void write_json(Output& out, const JsonDocument& document, JsonStyle style) {
+  if (const auto unindexed = document.unindexed_root()) {
+    Layout layout(out, style);
+    return TextWriter(layout, unindexed->text, *unindexed->spans).write(unindexed->start);
+  }
+  write_json(out, document.root(), style);
+}
+
+std::string json_text(const JsonDocument& document, JsonStyle style) {
+  StringOutput out;
+  write_json(out, document, style);
+  return out.text();
 }
 
 std::string json_text(JsonView value, JsonStyle style) {

@@ -29,9 +29,13 @@ inline constexpr JsonStyle kCompactJson{.pretty = false};
 // added. Neither walk recurses, whatever the depth of the value.
 void write_json(Output& out, JsonView value, JsonStyle style);
 void write_json(Output& out, const Json& value, JsonStyle style);
+// A document's root; one whose contents were not indexed prints straight
+// from the text, with the same output.
+void write_json(Output& out, const JsonDocument& document, JsonStyle style);
 
 std::string json_text(JsonView value, JsonStyle style);
 std::string json_text(const Json& value, JsonStyle style);
+std::string json_text(const JsonDocument& document, JsonStyle style);
 
 // A double in the output layout: the shortest digits that read back to the
 // same value; plain decimal (with ".0" on whole values) from 1e-5 up to 16

@@ -28,4 +28,9 @@ void print_json(Output& out, JsonView value) {
   out.write("\n");
 }
 
+void print_json(Output& out, const JsonDocument& document) {
+  write_json(out, document, kPrettyJson);
+  out.write("\n");
+}
+
 }  // namespace murmela

@@ -44,5 +44,6 @@ class StringOutput final : public Output {
 // order, one line feed after it.
 void print_json(Output& out, const Json& value);
 void print_json(Output& out, JsonView value);
+void print_json(Output& out, const JsonDocument& document);
 
 }  // namespace murmela

@@ -91,6 +91,8 @@ TEST(JsonReader, Verdicts) {
       SCOPED_TRACE(c.name);
       auto document = read_json(c.text, LoneSurrogates::Kept, scan);
       EXPECT_EQ(document.has_value(), c.accepted) << (document ? "" : document.error());
+      // Values left out of the index are checked just as strictly.
+      EXPECT_EQ(read_json(c.text, LoneSurrogates::Kept, scan, 0).has_value(), c.accepted);
     }
   }
 }
@@ -106,9 +108,11 @@ TEST(JsonReader, FaultsNameTheirLineAndColumn) {
   };
   for (const BlockScan scan : available_block_scans()) {
     for (const auto& [text, error] : cases) {
-      auto document = read_json(text, LoneSurrogates::Kept, scan);
-      ASSERT_FALSE(document) << text;
-      EXPECT_EQ(document.error(), error);
+      for (const std::size_t indexed_depth : {kMaxJsonDepth, std::size_t{0}, std::size_t{1}}) {
+        auto document = read_json(text, LoneSurrogates::Kept, scan, indexed_depth);
+        ASSERT_FALSE(document) << text;
+        EXPECT_EQ(document.error(), error);
+      }
     }
   }
 }
@@ -175,10 +179,94 @@ TEST(JsonReader, ViewsKeepSourceTextAndFindTheLastRepeatedMember) {
   EXPECT_EQ(root.children().size(), 6u);
 }
 
+// Printed from the index, and checked to print the same straight from the
+// text of a document whose root's contents were not indexed.
 std::string printed(const std::string& text, JsonStyle style = kCompactJson) {
   auto document = read_json(text, LoneSurrogates::Kept, style.scan);
   EXPECT_TRUE(document) << text;
-  return document ? json_text(document->root(), style) : "";
+  if (!document) return "";
+  const std::string from_index = json_text(document->root(), style);
+  auto unindexed = read_json(text, LoneSurrogates::Kept, style.scan, 0);
+  EXPECT_EQ(json_text(*unindexed, style), from_index) << text;
+  return from_index;
+}
+
+// A random value with whitespace everywhere, escapes in keys and strings,
+// repeated keys, and containers from empty to tens of KiB, so that many are
+// longer than the reader's threshold for remembering their spans.
+void random_value(std::mt19937_64& random, std::string& out, int depth) {
+  const auto space = [&] {
+    out.append(random() % 3 == 0 ? random() % 3 : 0, " \t\n\r"[random() % 4]);
+  };
+  const char* const keys[] = {"\"a\"",   "\"b\"", "\"\\u0061\"", "\"k\\\"q\"",
+                              "\"\\/\"", "\"\"",  "\"\xC3\xA4\""};
+  const char* const scalars[] = {"1.50",
+                                 "-0",
+                                 "1e2",
+                                 "0.25",
+                                 "true",
+                                 "false",
+                                 "null",
+                                 "\"x\\/y\"",
+                                 "\"\\u00e4\\ud800\\n\"",
+                                 "\"plain text \xF0\x9F\x98\x80\"",
+                                 "\"\\\"q\\\\\""};
+  space();
+  const auto kind = depth > 3 ? 2 : random() % 4;
+  if (kind >= 2) {
+    out += scalars[random() % std::size(scalars)];
+  } else {
+    const bool object = kind == 0;
+    out += object ? '{' : '[';
+    space();
+    const std::size_t count = random() % 4 == 0 ? 0
+                                                : random() % (depth == 0   ? 80
+                                                              : depth == 1 ? 30
+                                                                           : 6);
+    for (std::size_t i = 0; i < count; ++i) {
+      if (i > 0) out += ',';
+      if (object) {
+        space();
+        out += keys[random() % std::size(keys)];
+        space();
+        out += ':';
+      }
+      random_value(random, out, depth + 1);
+    }
+    space();
+    out += object ? '}' : ']';
+  }
+  space();
+}
+
+// Containers of every size, nested in every way, print the same from the
+// text as from the index at every indexed depth, and their views (indexed
+// when first asked for) are the same too.
+TEST(JsonWriter, UnindexedContentsPrintAsFromTheIndex) {
+  std::mt19937_64 random(20);
+  for (int round = 0; round < 100; ++round) {
+    std::string text;
+    random_value(random, text, 0);
+    SCOPED_TRACE(text);
+    auto full = read_json(text);
+    ASSERT_TRUE(full) << full.error();
+    for (const BlockScan scan : available_block_scans()) {
+      for (const JsonStyle style : {kCompactJson, kPrettyJson}) {
+        JsonStyle with_scan = style;
+        with_scan.scan = scan;
+        const std::string expected = json_text(full->root(), style);
+        for (const std::size_t depth : {0, 1, 2, 3}) {
+          auto partial = read_json(text, LoneSurrogates::Kept, scan, depth);
+          ASSERT_TRUE(partial);
+          EXPECT_EQ(json_text(*partial, with_scan), expected);
+          EXPECT_EQ(json_text(partial->root(), with_scan), expected);
+        }
+      }
+    }
+    auto partial = read_json(text, LoneSurrogates::Kept, BlockScan::Best, 0);
+    EXPECT_EQ(to_json(partial->root()), to_json(full->root()));
+    EXPECT_EQ(partial->root().source(), full->root().source());
+  }
 }
 
 TEST(JsonWriter, NumberLayout) {

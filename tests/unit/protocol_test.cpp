@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/json_writer.hpp"
 #include "common/output.hpp"
 
 using namespace murmela;
@@ -52,6 +53,7 @@ TEST(Reply, AcceptedEnvelopes) {
     ASSERT_TRUE(reply) << reply.error();
     EXPECT_EQ(reply->ok, c.ok);
     EXPECT_EQ(to_json(reply->result.root()), Json::parse(c.result));
+    EXPECT_EQ(json_text(reply->result, kCompactJson), to_compact(Json::parse(c.result)));
     EXPECT_EQ(reply->has_error, c.error != nullptr);
     if (c.error) {
       EXPECT_EQ(reply->error, c.error);
