@@ -270,9 +270,16 @@ void App::transcribe(Meeting& meeting, const std::string& model, bool labels,
         std::move(failure));
     return;
   }
+  const auto language = settings_.find("language");
+  auto unmet = unmet_choices(model, language != settings_.end() && language->is_string()
+                                        ? language->get<std::string>()
+                                        : "auto");
   auto work = start_recognition(meeting.audio);
-  meeting.queue_job({}, job_step_, [finish, work](Meeting& done) {
-    if (work->transcript) finish(done, *work->transcript, kRecognizerModelId);
+  meeting.queue_job({}, job_step_, [finish, work, unmet = std::move(unmet)](Meeting& done) {
+    if (!work->transcript) return;
+    finish(done, *work->transcript, kRecognizerModelId);
+    // What a recognition could not honour is said, not silently dropped.
+    done.recognition_warnings = unmet;
   });
   meeting.wait_for("transcribing", std::move(work));
 }

@@ -7,6 +7,7 @@
 #include <semaphore>
 #include <thread>
 
+#include <fmt/format.h>
 #include <pocketsphinx.h>
 #include <samplerate.h>
 #include <sphinxbase/err.h>
@@ -239,6 +240,23 @@ std::expected<std::vector<Segment>, std::string> recognize(const Audio& audio,
   // The channel copies at the model's rate were the job's big buffers.
   murmela::platform::return_free_memory();
   return segments;
+}
+
+std::vector<std::string> unmet_choices(const std::string& model, const std::string& language) {
+  std::vector<std::string> unmet;
+  const bool english = language == "auto" || language == "en" || language.starts_with("en-") ||
+                       language.starts_with("en_");
+  if (!english) {
+    unmet.push_back(fmt::format(
+        "Recognised as English: the stand-in app has no recogniser for the language {}.",
+        language));
+  }
+  if (model != kRecognizerModelId) {
+    unmet.push_back(
+        fmt::format("Recognised with {}: the stand-in app has no recogniser for the model {}.",
+                    kRecognizerModelId, model));
+  }
+  return unmet;
 }
 
 std::string transcript_of(const std::vector<Segment>& segments, int channels) {

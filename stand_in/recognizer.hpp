@@ -34,6 +34,11 @@ struct Segment {
 std::expected<std::vector<Segment>, std::string> recognize(const Audio& audio,
                                                            const std::atomic<bool>& cancelled);
 
+// What a recognition asked for in `model` and `language` ("auto", "en",
+// "de", ...) but will not get, since the one recogniser here is English
+// pocketsphinx: one sentence each, for the meeting's recognitionWarnings.
+std::vector<std::string> unmet_choices(const std::string& model, const std::string& language);
+
 // The transcript of the segments: one "Speaker: text" line each. A stereo
 // recording keeps the microphone on the left ("You") and the other side on
 // the right ("Other speakers"); a mono one is one speaker.

@@ -172,6 +172,40 @@ TEST_F(StandInAudio, AStereoRecordingIsTwoSpeakersByChannel) {
   EXPECT_EQ(speakers.size(), 2u);
 }
 
+// A language or model the stand-in has no recogniser for is heard as English
+// by pocketsphinx, and the meeting says so.
+TEST_F(StandInAudio, AChoiceWithoutARecogniserIsSaidInTheWarnings) {
+  skip_without_recogniser();
+  const std::string base =
+      "Recognised with pocketsphinx-en-us: the stand-in app has no recogniser for the model ";
+  struct Case {
+    std::string language;
+    std::vector<std::string> transcribe;  // after the import, if any
+    json warnings;
+  };
+  const std::vector<Case> cases = {
+      {"de",
+       {},
+       {"Recognised as English: the stand-in app has no recogniser for the language de.",
+        base + "base."}},
+      {"en-US", {"--model", "tiny"}, {base + "tiny."}},
+  };
+  const Wav speech = spoken("The quarterly budget review moves to Friday morning.");
+  for (const auto& c : cases) {
+    cli_json({"settings", "set", "language=" + c.language});
+    json meeting = imported(speech);
+    if (!c.transcribe.empty()) {
+      std::vector<std::string> args{"meetings", "transcribe", meeting["id"]};
+      args.insert(args.end(), c.transcribe.begin(), c.transcribe.end());
+      meeting = stepped_json(args);
+    }
+    EXPECT_EQ(meeting["transcriptionModel"], "pocketsphinx-en-us") << c.language;
+    EXPECT_EQ(meeting["recognitionWarnings"], c.warnings) << c.language;
+    EXPECT_EQ(cli_json({"meetings", "show", meeting["id"]})["recognitionWarnings"], c.warnings)
+        << c.language;
+  }
+}
+
 // Imports from many clients at once are each recognised in full, however
 // many recognitions wait for a turn (run under the tsan preset, this is the
 // recogniser's thread check).
