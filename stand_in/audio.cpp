@@ -89,8 +89,12 @@ void map_channels(const Audio& part, std::size_t first, std::size_t count, int c
   }
 }
 
-void append_floats(const float* data, std::size_t count, std::vector<std::int16_t>& to) {
+// Appends up to `end` samples in all: what the resampler makes past a
+// part's length is dropped, so the joined buffer never outgrows its reserve.
+void append_floats(const float* data, std::size_t count, std::size_t end,
+                   std::vector<std::int16_t>& to) {
   const std::size_t at = to.size();
+  count = std::min(count, end > at ? end - at : 0);
   to.resize(at + count);
   src_float_to_short_array(data, to.data() + at, static_cast<int>(count));
 }
@@ -172,7 +176,7 @@ std::expected<void, std::string> append_converted(const Audio& part, Audio& to) 
     const std::size_t count = std::min(kChunkFrames, frames - at);
     map_channels(part, at, count, channels, in);
     if (ratio == 1.0) {
-      append_floats(in.data(), in.size(), to.samples);
+      append_floats(in.data(), in.size(), end, to.samples);
       continue;
     }
     SRC_DATA data{};
@@ -187,7 +191,7 @@ std::expected<void, std::string> append_converted(const Audio& part, Audio& to) 
       if (const int failed = src_process(resampler.get(), &data); failed != 0) {
         return std::unexpected(src_strerror(failed));
       }
-      append_floats(out.data(), static_cast<std::size_t>(data.output_frames_gen) * channels,
+      append_floats(out.data(), static_cast<std::size_t>(data.output_frames_gen) * channels, end,
                     to.samples);
       data.data_in += data.input_frames_used * channels;
       data.input_frames -= data.input_frames_used;
