@@ -1,9 +1,12 @@
 #include "audio.hpp"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <memory>
 
 #include <fmt/format.h>
+#include <samplerate.h>
 #include <sndfile.h>
 
 namespace stand_in {
@@ -51,6 +54,50 @@ sf_count_t memory_write(const void* in, sf_count_t count, void* data) {
 }
 
 sf_count_t memory_tell(void* data) { return static_cast<MemoryFile*>(data)->position; }
+
+struct DeleteResampler {
+  void operator()(SRC_STATE* state) const { src_delete(state); }
+};
+using Resampler = std::unique_ptr<SRC_STATE, DeleteResampler>;
+
+std::size_t frames_at(const Audio& part, int rate) {
+  const std::size_t frames = part.samples.size() / part.channels;
+  if (part.sample_rate == rate) return frames;
+  return static_cast<std::size_t>(
+      std::llround(static_cast<double>(frames) * rate / part.sample_rate));
+}
+
+// Frames [first, first + count) of `part` as floats with `channels`
+// channels: more channels are mixed down (each output channel the mean of
+// the inputs that fall on it), fewer are spread over the rest.
+void map_channels(const Audio& part, std::size_t first, std::size_t count, int channels,
+                  std::vector<float>& out) {
+  out.assign(count * channels, 0.0f);
+  const int from = part.channels;
+  for (std::size_t frame = 0; frame < count; ++frame) {
+    const std::int16_t* in = part.samples.data() + (first + frame) * from;
+    float* mapped = out.data() + frame * channels;
+    if (from > channels) {
+      for (int i = 0; i < from; ++i) mapped[i % channels] += in[i];
+      for (int c = 0; c < channels; ++c) {
+        const int sharing = (from - c + channels - 1) / channels;
+        mapped[c] /= static_cast<float>(sharing) * 32768.0f;
+      }
+    } else {
+      for (int c = 0; c < channels; ++c) mapped[c] = in[c % from] / 32768.0f;
+    }
+  }
+}
+
+// Appends up to `end` samples in all: what the resampler makes past a
+// part's length is dropped, so the joined buffer never outgrows its reserve.
+void append_floats(const float* data, std::size_t count, std::size_t end,
+                   std::vector<std::int16_t>& to) {
+  const std::size_t at = to.size();
+  count = std::min(count, end > at ? end - at : 0);
+  to.resize(at + count);
+  src_float_to_short_array(data, to.data() + at, static_cast<int>(count));
+}
 
 }  // namespace
 
@@ -104,6 +151,57 @@ std::expected<Audio, AudioError> read_audio(int fd) {
   audio.samples.resize(static_cast<std::size_t>(frames) * info.channels);
   audio.samples.shrink_to_fit();
   return audio;
+}
+
+std::size_t converted_size(const Audio& part, const Audio& to) {
+  return frames_at(part, to.sample_rate) * to.channels;
+}
+
+std::expected<void, std::string> append_converted(const Audio& part, Audio& to) {
+  if (part.sample_rate == to.sample_rate && part.channels == to.channels) {
+    to.samples.insert(to.samples.end(), part.samples.begin(), part.samples.end());
+    return {};
+  }
+  const std::size_t frames = part.samples.size() / part.channels;
+  const std::size_t end = to.samples.size() + converted_size(part, to);
+  const int channels = to.channels;
+  const double ratio = static_cast<double>(to.sample_rate) / part.sample_rate;
+  constexpr std::size_t kChunkFrames = 1 << 14;
+  std::vector<float> in;
+  std::vector<float> out((static_cast<std::size_t>(kChunkFrames * ratio) + 64) * channels);
+  int error = 0;
+  Resampler resampler(src_new(SRC_SINC_FASTEST, channels, &error));
+  if (!resampler) return std::unexpected(src_strerror(error));
+  for (std::size_t at = 0; at < frames; at += kChunkFrames) {
+    const std::size_t count = std::min(kChunkFrames, frames - at);
+    map_channels(part, at, count, channels, in);
+    if (ratio == 1.0) {
+      append_floats(in.data(), in.size(), end, to.samples);
+      continue;
+    }
+    SRC_DATA data{};
+    data.data_in = in.data();
+    data.input_frames = static_cast<long>(count);
+    data.data_out = out.data();
+    data.output_frames = static_cast<long>(out.size() / channels);
+    data.src_ratio = ratio;
+    data.end_of_input = at + count == frames;
+    // Until this chunk is used up, and at the end until nothing more comes.
+    for (;;) {
+      if (const int failed = src_process(resampler.get(), &data); failed != 0) {
+        return std::unexpected(src_strerror(failed));
+      }
+      append_floats(out.data(), static_cast<std::size_t>(data.output_frames_gen) * channels, end,
+                    to.samples);
+      data.data_in += data.input_frames_used * channels;
+      data.input_frames -= data.input_frames_used;
+      if (data.input_frames == 0 && (!data.end_of_input || data.output_frames_gen == 0)) break;
+    }
+  }
+  // The resampler's filter delay leaves the count a few frames off: the part
+  // keeps its duration exactly, so that joined parts keep their places.
+  to.samples.resize(end, 0);
+  return {};
 }
 
 std::expected<std::string, std::string> wav_bytes(const Audio& audio) {

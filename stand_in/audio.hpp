@@ -39,6 +39,14 @@ struct AudioError {
 // really holds, never what its header claims.
 std::expected<Audio, AudioError> read_audio(int fd);
 
+// Appends `part` to `to` in `to`'s format: channels mixed down or spread,
+// then resampled in chunks, as many frames as the part's duration takes at
+// `to`'s rate. On an error `to` may hold part of it.
+std::expected<void, std::string> append_converted(const Audio& part, Audio& to);
+
+// How many samples `part` becomes in `to`'s format.
+std::size_t converted_size(const Audio& part, const Audio& to);
+
 // The audio as a 16-bit PCM WAV file.
 std::expected<std::string, std::string> wav_bytes(const Audio& audio);
 

@@ -111,7 +111,7 @@ std::expected<std::string, std::string> pdf(const Meeting& m, const std::string&
     blocks.push_back({Style::Heading, "Notes", ""});
     for (const auto& line : lines_of(m.notes)) blocks.push_back({Style::Body, line, ""});
   }
-  return render_pdf(blocks);
+  return render_pdf(m.title, blocks);
 }
 
 void put_le(std::string& out, std::uint32_t value, int bytes) {

@@ -25,6 +25,7 @@
 #include "common/environment.hpp"
 #include "common/paths.hpp"
 #include "common/system_error.hpp"
+#include "recognizer.hpp"
 #include "server.hpp"
 
 namespace {
@@ -130,6 +131,9 @@ int main(int argc, char** argv) {
       return fail("unknown argument " + argument + " (try --help)");
     }
   }
+
+  // Before any thread: the recogniser's log is the whole process's.
+  stand_in::quiet_recognizer_log();
 
   const std::string folder = murmela::app_data_folder();
   const std::string socket = murmela::socket_path();

@@ -25,23 +25,22 @@ std::string without_labels(const std::string& transcript) {
   return text_of_lines(lines);
 }
 
-// The recordings one after the other, copied once; none when any has no
-// real audio or their formats differ.
-std::shared_ptr<const Audio> joined_audio(const std::vector<std::shared_ptr<const Audio>>& parts) {
-  std::size_t total = 0;
-  for (const auto& part : parts) {
-    if (!part || part->sample_rate != parts.front()->sample_rate ||
-        part->channels != parts.front()->channels) {
-      return nullptr;
-    }
-    total += part->samples.size();
-  }
+// The recordings one after the other, each copied once, in the first one's
+// format (the others converted to it); none when a part has no real audio,
+// since silence or a tone in its place would be made up.
+std::expected<std::shared_ptr<const Audio>, std::string> joined_audio(
+    const std::vector<std::shared_ptr<const Audio>>& parts) {
+  if (std::ranges::any_of(parts, [](const auto& part) { return !part; })) return nullptr;
   auto joined = std::make_shared<Audio>();
   joined->sample_rate = parts.front()->sample_rate;
   joined->channels = parts.front()->channels;
+  std::size_t total = 0;
+  for (const auto& part : parts) total += converted_size(*part, *joined);
   joined->samples.reserve(total);
   for (const auto& part : parts) {
-    joined->samples.insert(joined->samples.end(), part->samples.begin(), part->samples.end());
+    if (auto appended = append_converted(*part, *joined); !appended) {
+      return std::unexpected(appended.error());
+    }
   }
   return joined;
 }
@@ -270,9 +269,16 @@ void App::transcribe(Meeting& meeting, const std::string& model, bool labels,
         std::move(failure));
     return;
   }
+  const auto language = settings_.find("language");
+  auto unmet = unmet_choices(model, language != settings_.end() && language->is_string()
+                                        ? language->get<std::string>()
+                                        : "auto");
   auto work = start_recognition(meeting.audio);
-  meeting.queue_job({}, job_step_, [finish, work](Meeting& done) {
-    if (work->transcript) finish(done, *work->transcript, kRecognizerModelId);
+  meeting.queue_job({}, job_step_, [finish, work, unmet = std::move(unmet)](Meeting& done) {
+    if (!work->transcript) return;
+    finish(done, *work->transcript, kRecognizerModelId);
+    // What a recognition could not honour is said, not silently dropped.
+    done.recognition_warnings = unmet;
   });
   meeting.wait_for("transcribing", std::move(work));
 }
@@ -285,6 +291,7 @@ Answer App::join_meetings(const Args& args, Lock& lock) {
   if (!title) return refuse(title.error());
   Meeting joined;
   std::vector<std::shared_ptr<const Audio>> parts;
+  std::optional<std::string> silent_part;
   for (const auto& id : *ids) {
     const Json one = {{"id", id}};
     auto part = find_idle_meeting(Args(one));
@@ -292,11 +299,24 @@ Answer App::join_meetings(const Args& args, Lock& lock) {
     joined.duration_seconds += (*part)->duration_seconds;
     for (const auto& line : (*part)->audio_script) joined.audio_script.push_back(line);
     parts.push_back((*part)->audio);
+    if (!(*part)->audio && !silent_part) silent_part = (*part)->title;
   }
   {
     // The parts' audio never changes once made: it is joined outside the lock.
     Unlocked unlocked(*this, lock, "join_meetings");
-    joined.audio = joined_audio(parts);
+    auto audio = joined_audio(parts);
+    if (audio) {
+      joined.audio = *std::move(audio);
+    } else {
+      joined.recognition_warnings.push_back(
+          fmt::format("The joined meeting has no audio: the parts' audio could not be joined "
+                      "({}).",
+                      audio.error()));
+    }
+  }
+  if (!joined.audio && silent_part) {
+    joined.recognition_warnings.push_back(fmt::format(
+        "The joined meeting has no audio: \"{}\" has no recorded audio to join.", *silent_part));
   }
   joined.id = new_meeting_id();
   if (joined.audio) joined.audio_file = new_meeting_id() + ".wav";
@@ -479,12 +499,23 @@ Answer App::delete_meeting(const Args& args) {
 
 namespace {
 
-// The meeting's real audio; a short tone for meetings without any.
-std::string meeting_wav(const Meeting& meeting) {
-  if (meeting.audio) {
-    if (auto bytes = wav_bytes(*meeting.audio)) return *std::move(bytes);
+Answer write_export(const std::string& path, const std::string& bytes);
+
+// The meeting's real audio. A demo meeting or a recording made here has
+// none: a short tone stands in for it, as its made-up transcript does. A
+// joined meeting without audio gets no tone: it is said to have none.
+std::expected<std::string, std::string> meeting_wav(const Meeting& meeting) {
+  if (meeting.audio) return wav_bytes(*meeting.audio);
+  if (meeting.source == "join") {
+    return std::unexpected("The meeting has no audio: its parts' audio could not be joined.");
   }
   return render_wav(meeting);
+}
+
+Answer exported_wav(const std::string& path, const Meeting& meeting) {
+  auto bytes = meeting_wav(meeting);
+  if (!bytes) return refuse(bytes.error());
+  return write_export(path, *bytes);
 }
 
 Answer write_export(const std::string& path, const std::string& bytes) {
@@ -527,7 +558,7 @@ Answer App::export_meeting(const Args& args, Lock& lock) {
   // The request's own copy: the meeting may change or go while it renders.
   const Meeting m = **meeting;
   Unlocked unlocked(*this, lock, "export_meeting");
-  if (*format == "wav") return write_export(*path, meeting_wav(m));
+  if (*format == "wav") return exported_wav(*path, m);
   auto document =
       render_document(m, *version == "cleaned" ? *m.cleaned_transcript : m.transcript, *format);
   if (!document) return refuse(fmt::format("Cannot render the {}: {}", *format, document.error()));
@@ -541,7 +572,7 @@ Answer App::export_meeting_audio(const Args& args, Lock& lock) {
   if (!path) return refuse(path.error());
   const Meeting m = **meeting;
   Unlocked unlocked(*this, lock, "export_meeting_audio");
-  return write_export(*path, meeting_wav(m));
+  return exported_wav(*path, m);
 }
 
 }  // namespace stand_in

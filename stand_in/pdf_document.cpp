@@ -1,6 +1,8 @@
 #include "pdf_document.hpp"
 
+#include <algorithm>
 #include <memory>
+#include <string_view>
 
 #include <cairo-pdf.h>
 #include <cairo.h>
@@ -49,15 +51,25 @@ double space_before(PdfBlock::Style style) {
   return style == PdfBlock::Style::Heading ? 14.0 : style == PdfBlock::Style::Body ? 5.0 : 2.0;
 }
 
-std::string markup_of(const PdfBlock& block) {
-  auto escaped = [](const std::string& text) {
-    char* markup = g_markup_escape_text(text.c_str(), static_cast<gssize>(text.size()));
-    std::string out = markup;
-    g_free(markup);
-    return out;
-  };
-  if (block.bold_prefix.empty()) return escaped(block.text);
-  return "<b>" + escaped(block.bold_prefix) + "</b> " + escaped(block.text);
+// Text as it is shown: a control character would cut the text (a NUL) or
+// start a paragraph of its own (a CR), so each shows as the replacement
+// character, U+FFFD. Tabs stay.
+std::string visible(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    out += byte == '\t' || (byte >= 0x20 && byte != 0x7F) ? std::string_view(&c, 1)
+                                                          : std::string_view("\uFFFD");
+  }
+  return out;
+}
+
+// Where to cut `text` at most `most` bytes in: the start of a character.
+std::size_t cut_before(std::string_view text, std::size_t most) {
+  std::size_t at = most;
+  while (at > 0 && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) --at;
+  return at > 0 ? at : most;
 }
 
 // Draws the blocks line by line, starting a new page where a line would
@@ -66,19 +78,60 @@ class Writer {
  public:
   explicit Writer(cairo_t* cairo) : cairo_(cairo) {}
 
+  // A paragraph is laid out a piece at a time: one layout of a very long
+  // paragraph loses text, and costs more than its length. A piece's last
+  // line, which the cut may have ended early, is laid out again with the
+  // next piece, so the paragraph wraps as if laid out whole.
   void draw(const PdfBlock& block) {
-    Layout layout(pango_cairo_create_layout(cairo_));
+    const std::string text = block.bold_prefix.empty()
+                                 ? visible(block.text)
+                                 : visible(block.bold_prefix) + " " + visible(block.text);
+    std::size_t bold_end = block.bold_prefix.empty() ? 0 : visible(block.bold_prefix).size();
     Font font(pango_font_description_from_string(font_of(block.style)));
-    pango_layout_set_font_description(layout.get(), font.get());
+    y_ += space_before(block.style);
+    std::string_view rest = text;
+    do {
+      const bool last_piece = rest.size() <= kPieceBytes;
+      const std::size_t taken = last_piece ? rest.size() : cut_before(rest, kPieceBytes);
+      Layout layout = laid_out(rest.substr(0, taken), font.get(), bold_end);
+      const int lines = pango_layout_get_line_count(layout.get());
+      const bool carry = !last_piece && lines > 1;
+      const std::size_t used =
+          carry ? static_cast<std::size_t>(
+                      pango_layout_get_line_readonly(layout.get(), lines - 1)->start_index)
+                : taken;
+      draw_lines(layout.get(), carry ? lines - 1 : lines);
+      rest.remove_prefix(used);
+      bold_end = bold_end > used ? bold_end - used : 0;
+    } while (!rest.empty());
+  }
+
+ private:
+  static constexpr std::size_t kPieceBytes = 8192;
+
+  Layout laid_out(std::string_view text, const PangoFontDescription* font, std::size_t bold_end) {
+    Layout layout(pango_cairo_create_layout(cairo_));
+    pango_layout_set_font_description(layout.get(), font);
     pango_layout_set_width(layout.get(),
                            static_cast<int>((kPageWidth - 2 * kMargin) * PANGO_SCALE));
     pango_layout_set_wrap(layout.get(), PANGO_WRAP_WORD_CHAR);
-    const std::string markup = markup_of(block);
-    pango_layout_set_markup(layout.get(), markup.c_str(), static_cast<int>(markup.size()));
+    pango_layout_set_text(layout.get(), text.data(), static_cast<int>(text.size()));
+    if (bold_end > 0) {
+      PangoAttrList* attributes = pango_attr_list_new();
+      PangoAttribute* bold = pango_attr_weight_new(PANGO_WEIGHT_BOLD);
+      bold->start_index = 0;
+      bold->end_index = static_cast<guint>(std::min(bold_end, text.size()));
+      pango_attr_list_insert(attributes, bold);
+      pango_layout_set_attributes(layout.get(), attributes);
+      pango_attr_list_unref(attributes);
+    }
+    return layout;
+  }
 
-    y_ += space_before(block.style);
-    PangoLayoutIter* lines = pango_layout_get_iter(layout.get());
-    do {
+  // The first `count` lines of the layout.
+  void draw_lines(PangoLayout* layout, int count) {
+    PangoLayoutIter* lines = pango_layout_get_iter(layout);
+    for (int drawn = 0; drawn < count; ++drawn) {
       PangoRectangle extent;
       pango_layout_iter_get_line_extents(lines, nullptr, &extent);
       const double height = static_cast<double>(extent.height) / PANGO_SCALE;
@@ -91,22 +144,24 @@ class Writer {
       cairo_move_to(cairo_, kMargin, y_ + baseline);
       pango_cairo_show_layout_line(cairo_, pango_layout_iter_get_line_readonly(lines));
       y_ += height;
-    } while (pango_layout_iter_next_line(lines));
+      if (!pango_layout_iter_next_line(lines)) break;
+    }
     pango_layout_iter_free(lines);
   }
 
- private:
   cairo_t* cairo_;
   double y_ = kMargin;
 };
 
 }  // namespace
 
-std::expected<std::string, std::string> render_pdf(const std::vector<PdfBlock>& blocks) {
+std::expected<std::string, std::string> render_pdf(const std::string& title,
+                                                   const std::vector<PdfBlock>& blocks) {
   std::string bytes;
   {
     Surface surface(
         cairo_pdf_surface_create_for_stream(append_bytes, &bytes, kPageWidth, kPageHeight));
+    cairo_pdf_surface_set_metadata(surface.get(), CAIRO_PDF_METADATA_TITLE, visible(title).c_str());
     Context cairo(cairo_create(surface.get()));
     Writer writer(cairo.get());
     for (const PdfBlock& block : blocks) writer.draw(block);

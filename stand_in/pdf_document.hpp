@@ -15,7 +15,9 @@ struct PdfBlock {
 };
 
 // An A4 document of the blocks, laid out by pango (any script the installed
-// fonts cover) and drawn by cairo; paragraphs flow on to new pages.
-std::expected<std::string, std::string> render_pdf(const std::vector<PdfBlock>& blocks);
+// fonts cover) and drawn by cairo; paragraphs of any length flow on to new
+// pages. `title` is the document's title in its metadata.
+std::expected<std::string, std::string> render_pdf(const std::string& title,
+                                                   const std::vector<PdfBlock>& blocks);
 
 }  // namespace stand_in

@@ -1,11 +1,19 @@
 #include "recognizer.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
+#include <mutex>
+#include <semaphore>
+#include <thread>
 
+#include <fmt/format.h>
 #include <pocketsphinx.h>
 #include <samplerate.h>
+#include <sphinxbase/err.h>
 #include <sys/stat.h>
+
+#include "common/platform.hpp"
 
 namespace stand_in {
 
@@ -26,17 +34,90 @@ struct Decoder {
   }
 };
 
+// No -logfn here: naming a log file makes every decoder set-up replace the
+// library's one process-wide log, under the feet of decoders at work on
+// other threads. The log is silenced once, at start (quiet_recognizer_log).
 std::expected<std::unique_ptr<Decoder>, std::string> load_decoder() {
   const std::string folder = kModelFolder;
   auto loaded = std::make_unique<Decoder>();
-  loaded->config =
-      cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", (folder + "/en-us").c_str(), "-lm",
-                  (folder + "/en-us.lm.bin").c_str(), "-dict",
-                  (folder + "/cmudict-en-us.dict").c_str(), "-logfn", "/dev/null", nullptr);
+  loaded->config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", (folder + "/en-us").c_str(),
+                               "-lm", (folder + "/en-us.lm.bin").c_str(), "-dict",
+                               (folder + "/cmudict-en-us.dict").c_str(), nullptr);
   if (loaded->config) loaded->decoder = ps_init(loaded->config);
   if (!loaded->decoder) return std::unexpected("the speech model could not be loaded");
   return loaded;
 }
+
+// The loaded decoders, one per recognition at work, at most one per core: a
+// model is about 100 MB, and more recognitions than cores only share them.
+// This pocketsphinx cannot share one model between decoders, so decoders
+// are kept and handed from one recognition to the next instead of loaded
+// for each.
+class DecoderPool {
+ public:
+  // A decoder lent to one recognition; back in the pool when it goes.
+  class Lease {
+   public:
+    Lease(DecoderPool& pool, std::unique_ptr<Decoder> decoder)
+        : pool_(&pool), decoder_(std::move(decoder)) {}
+    Lease(Lease&& other) noexcept = default;
+    Lease& operator=(Lease&&) = delete;
+    ~Lease() {
+      if (pool_ && decoder_) pool_->give_back(std::move(decoder_));
+    }
+    ps_decoder_t* get() const { return decoder_->decoder; }
+
+   private:
+    DecoderPool* pool_;
+    std::unique_ptr<Decoder> decoder_;
+  };
+
+  static DecoderPool& shared() {
+    static DecoderPool pool(
+        static_cast<std::ptrdiff_t>(std::max(1u, std::thread::hardware_concurrency())));
+    return pool;
+  }
+
+  // Waits for a turn (or for `cancelled`), then lends an idle decoder, or
+  // loads one where none is idle yet.
+  std::expected<Lease, std::string> borrow(const std::atomic<bool>& cancelled) {
+    while (!turns_.try_acquire_for(std::chrono::milliseconds(100))) {
+      if (cancelled) return std::unexpected("The job was cancelled.");
+    }
+    std::unique_ptr<Decoder> decoder;
+    {
+      std::lock_guard lock(mutex_);
+      if (!idle_.empty()) {
+        decoder = std::move(idle_.back());
+        idle_.pop_back();
+      }
+    }
+    if (!decoder) {
+      auto loaded = load_decoder();
+      if (!loaded) {
+        turns_.release();
+        return std::unexpected(loaded.error());
+      }
+      decoder = *std::move(loaded);
+    }
+    return Lease(*this, std::move(decoder));
+  }
+
+ private:
+  explicit DecoderPool(std::ptrdiff_t turns) : turns_(turns) {}
+
+  void give_back(std::unique_ptr<Decoder> decoder) {
+    {
+      std::lock_guard lock(mutex_);
+      idle_.push_back(std::move(decoder));
+    }
+    turns_.release();
+  }
+
+  std::counting_semaphore<> turns_;
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<Decoder>> idle_;
+};
 
 // One channel at the model's rate, resampled where the file has another.
 std::expected<std::vector<std::int16_t>, std::string> at_model_rate(const Audio& audio,
@@ -129,19 +210,53 @@ bool recognizer_installed() {
   return ::stat((std::string(kModelFolder) + "/en-us/mdef").c_str(), &info) == 0;
 }
 
-std::expected<std::vector<Segment>, std::string> recognize(const Audio& audio,
-                                                           const std::atomic<bool>& cancelled) {
-  auto decoder = load_decoder();
-  if (!decoder) return std::unexpected(decoder.error());
+void quiet_recognizer_log() { err_set_logfp(nullptr); }
+
+namespace {
+
+std::expected<std::vector<Segment>, std::string> recognize_with(
+    ps_decoder_t* decoder, const Audio& audio, const std::atomic<bool>& cancelled) {
   std::vector<Segment> segments;
   for (int channel = 0; channel < std::min(audio.channels, 2); ++channel) {
     auto samples = at_model_rate(audio, channel);
     if (!samples) return std::unexpected(samples.error());
-    auto done = recognize_channel((*decoder)->decoder, *samples, channel, cancelled, segments);
+    auto done = recognize_channel(decoder, *samples, channel, cancelled, segments);
     if (!done) return std::unexpected(done.error());
   }
   std::ranges::stable_sort(segments, {}, &Segment::start);
   return segments;
+}
+
+}  // namespace
+
+std::expected<std::vector<Segment>, std::string> recognize(const Audio& audio,
+                                                           const std::atomic<bool>& cancelled) {
+  std::expected<std::vector<Segment>, std::string> segments;
+  {
+    auto decoder = DecoderPool::shared().borrow(cancelled);
+    if (!decoder) return std::unexpected(decoder.error());
+    segments = recognize_with(decoder->get(), audio, cancelled);
+  }
+  // The channel copies at the model's rate were the job's big buffers.
+  murmela::platform::return_free_memory();
+  return segments;
+}
+
+std::vector<std::string> unmet_choices(const std::string& model, const std::string& language) {
+  std::vector<std::string> unmet;
+  const bool english = language == "auto" || language == "en" || language.starts_with("en-") ||
+                       language.starts_with("en_");
+  if (!english) {
+    unmet.push_back(fmt::format(
+        "Recognised as English: the stand-in app has no recogniser for the language {}.",
+        language));
+  }
+  if (model != kRecognizerModelId) {
+    unmet.push_back(
+        fmt::format("Recognised with {}: the stand-in app has no recogniser for the model {}.",
+                    kRecognizerModelId, model));
+  }
+  return unmet;
 }
 
 std::string transcript_of(const std::vector<Segment>& segments, int channels) {

@@ -15,6 +15,10 @@ namespace stand_in {
 inline constexpr const char* kRecognizerModelId = "pocketsphinx-en-us";
 bool recognizer_installed();
 
+// Silences the recogniser's log. Its log is one for the whole process, so it
+// is set once, before any thread starts.
+void quiet_recognizer_log();
+
 // One stretch of speech on one channel, timed from the recogniser's words.
 struct Segment {
   int channel = 0;
@@ -25,9 +29,15 @@ struct Segment {
 
 // Recognises the English speech in each channel of `audio`, in chunks of
 // about a second; stops between chunks once `cancelled` is set (the result
-// is then an error). Segments come in the order they start.
+// is then an error). Segments come in the order they start. At most one
+// recognition per core runs at once; the others wait for a turn.
 std::expected<std::vector<Segment>, std::string> recognize(const Audio& audio,
                                                            const std::atomic<bool>& cancelled);
+
+// What a recognition asked for in `model` and `language` ("auto", "en",
+// "de", ...) but will not get, since the one recogniser here is English
+// pocketsphinx: one sentence each, for the meeting's recognitionWarnings.
+std::vector<std::string> unmet_choices(const std::string& model, const std::string& language);
 
 // The transcript of the segments: one "Speaker: text" line each. A stereo
 // recording keeps the microphone on the left ("You") and the other side on

@@ -17,6 +17,9 @@
 #include <mach-o/dyld.h>
 #else
 #include <sys/auxv.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #endif
 
 #include "common/environment.hpp"
@@ -74,6 +77,8 @@ void prefer_huge_pages(const void*, std::size_t) {}
 
 int open_exit_watch(int) { return -1; }
 
+void return_free_memory() {}
+
 int make_pipe(int fds[2]) {
   if (::pipe(fds) != 0) return errno;
   for (int i = 0; i < 2; ++i) ::fcntl(fds[i], F_SETFD, FD_CLOEXEC);
@@ -81,6 +86,15 @@ int make_pipe(int fds[2]) {
 }
 
 #else
+
+// glibc keeps freed heap memory, above all below its top, for later
+// allocations: after a job of hundreds of megabytes it would stay with the
+// process.
+void return_free_memory() {
+#if defined(__GLIBC__)
+  ::malloc_trim(0);
+#endif
+}
 
 // The name the program was started by (not /proc/self/exe, which resolves
 // links: run through ~/.local/bin/murmela-cli, that link is the path we want).

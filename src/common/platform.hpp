@@ -49,4 +49,8 @@ int open_exit_watch(int pid);
 // Does nothing where the system has no such hint.
 void prefer_huge_pages(const void* data, std::size_t bytes);
 
+// Hands memory freed by a finished job back to the system, where the
+// allocator keeps freed memory for itself; does nothing elsewhere.
+void return_free_memory();
+
 }  // namespace murmela::platform

@@ -1,5 +1,8 @@
+#include <cmath>
 #include <filesystem>
+#include <numbers>
 #include <random>
+#include <thread>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -141,6 +144,90 @@ TEST_F(StandInAudio, ExportedAudioIsTheImportedSamples) {
   }
 }
 
+// A 440 Hz tone, the same on every channel.
+Wav tone(int rate, int channels, double seconds) {
+  Wav wav{rate, channels, {}};
+  const auto frames = static_cast<std::size_t>(std::llround(seconds * rate));
+  for (std::size_t i = 0; i < frames; ++i) {
+    const double value = 0.3 * 32767 * std::sin(2 * std::numbers::pi * 440.0 * i / rate);
+    for (int c = 0; c < channels; ++c) wav.samples.push_back(static_cast<std::int16_t>(value));
+  }
+  return wav;
+}
+
+double rms(const std::vector<std::int16_t>& samples, std::size_t first, std::size_t count) {
+  double sum = 0;
+  for (std::size_t i = first; i < first + count; ++i) sum += double(samples[i]) * samples[i];
+  return std::sqrt(sum / static_cast<double>(count));
+}
+
+// Parts of other rates and channel counts are converted to the first part's
+// format: each keeps its duration and its sound.
+TEST_F(StandInAudio, AJoinConvertsThePartsToTheFirstPartsFormat) {
+  struct Part {
+    int rate;
+    int channels;
+    double seconds;
+  };
+  const std::vector<std::vector<Part>> cases = {
+      {{16000, 1, 1.0}, {22050, 2, 0.5}, {48000, 4, 0.25}},
+      {{22050, 2, 0.5}, {16000, 1, 1.0}, {8000, 3, 0.75}},
+  };
+  const double tone_rms = 0.3 * 32767 / std::numbers::sqrt2;
+  for (const auto& parts : cases) {
+    std::vector<std::string> args{"meetings", "join"};
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+      const Part& p = parts[i];
+      args.push_back(
+          imported(tone(p.rate, p.channels, p.seconds), "part" + std::to_string(i) + ".wav")["id"]);
+    }
+    const std::string id = cli_json(args)["id"];
+    auto joined = stepped_json({"meetings", "wait", id});
+    double seconds = 0;
+    for (const Part& p : parts) seconds += p.seconds;
+    EXPECT_EQ(joined["durationSeconds"], seconds);
+    EXPECT_EQ(joined["recognitionWarnings"], json::array());
+
+    ASSERT_EQ(run({"meetings", "export-audio", id, home / "joined.wav", "--no-launch"}).exit_code,
+              0);
+    const Wav back = read_wav(home.read("joined.wav"));
+    const Part& first = parts.front();
+    ASSERT_EQ(back.sample_rate, first.rate);
+    ASSERT_EQ(back.channels, first.channels);
+    std::size_t at = 0;
+    for (const Part& p : parts) {
+      const auto frames = static_cast<std::size_t>(std::llround(p.seconds * first.rate));
+      // The middle half of the part, away from the resampler's edges.
+      const std::size_t first_sample = (at + frames / 4) * first.channels;
+      ASSERT_LE(first_sample + frames / 2 * first.channels, back.samples.size());
+      EXPECT_NEAR(rms(back.samples, first_sample, frames / 2 * first.channels), tone_rms,
+                  tone_rms * 0.05)
+          << p.rate << " Hz, " << p.channels << " channels";
+      at += frames;
+    }
+    EXPECT_EQ(back.samples.size(), at * first.channels);
+  }
+}
+
+// A part without recorded audio leaves the join without audio, which it
+// says; its audio export is refused rather than made up.
+TEST_F(StandInAudio, AJoinWithAPartWithoutAudioSaysItHasNone) {
+  const std::string imported_id = imported(tone(16000, 1, 1.0))["id"];
+  const std::string id = cli_json({"meetings", "join", imported_id, "8a4be"})["id"];
+  auto joined = stepped_json({"meetings", "wait", id});
+  EXPECT_EQ(joined["recognitionWarnings"],
+            json::array({"The joined meeting has no audio: \"Client call, part 2\" has no "
+                         "recorded audio to join."}));
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"meetings", "export-audio", id, home / "a.wav", "--no-launch"},
+           {"meetings", "export", id, home / "b.wav", "--format", "wav", "--no-launch"}}) {
+    auto refused = run(args);
+    EXPECT_EQ(refused.exit_code, 1) << args[1];
+    EXPECT_EQ(refused.err, "error: The meeting has no audio: its parts' audio could not be joined.\n");
+    EXPECT_FALSE(fs::exists(args[3])) << args[1];
+  }
+}
+
 TEST_F(StandInAudio, RecognisesWhatWasSaid) {
   skip_without_recogniser();
   auto meeting = imported(spoken("The quarterly budget review moves to Friday morning."));
@@ -169,6 +256,69 @@ TEST_F(StandInAudio, AStereoRecordingIsTwoSpeakersByChannel) {
       << transcript;
   auto speakers = cli_json({"meetings", "speakers", "latest"})["speakers"];
   EXPECT_EQ(speakers.size(), 2u);
+}
+
+// A language or model the stand-in has no recogniser for is heard as English
+// by pocketsphinx, and the meeting says so.
+TEST_F(StandInAudio, AChoiceWithoutARecogniserIsSaidInTheWarnings) {
+  skip_without_recogniser();
+  const std::string base =
+      "Recognised with pocketsphinx-en-us: the stand-in app has no recogniser for the model ";
+  struct Case {
+    std::string language;
+    std::vector<std::string> transcribe;  // after the import, if any
+    json warnings;
+  };
+  const std::vector<Case> cases = {
+      {"de",
+       {},
+       {"Recognised as English: the stand-in app has no recogniser for the language de.",
+        base + "base."}},
+      {"en-US", {"--model", "tiny"}, {base + "tiny."}},
+  };
+  const Wav speech = spoken("The quarterly budget review moves to Friday morning.");
+  for (const auto& c : cases) {
+    cli_json({"settings", "set", "language=" + c.language});
+    json meeting = imported(speech);
+    if (!c.transcribe.empty()) {
+      std::vector<std::string> args{"meetings", "transcribe", meeting["id"]};
+      args.insert(args.end(), c.transcribe.begin(), c.transcribe.end());
+      meeting = stepped_json(args);
+    }
+    EXPECT_EQ(meeting["transcriptionModel"], "pocketsphinx-en-us") << c.language;
+    EXPECT_EQ(meeting["recognitionWarnings"], c.warnings) << c.language;
+    EXPECT_EQ(cli_json({"meetings", "show", meeting["id"]})["recognitionWarnings"], c.warnings)
+        << c.language;
+  }
+}
+
+// Imports from many clients at once are each recognised in full, however
+// many recognitions wait for a turn (run under the tsan preset, this is the
+// recogniser's thread check).
+TEST_F(StandInAudio, ManyImportsAtOnceAreEachRecognised) {
+  skip_without_recogniser();
+  home.write("talk.wav",
+             wav_file_bytes(spoken("The quarterly budget review moves to Friday morning.")));
+  constexpr int kClients = 12;
+  std::vector<std::string> ids(kClients);
+  {
+    std::vector<std::jthread> clients;
+    for (int i = 0; i < kClients; ++i) {
+      clients.emplace_back([&, i] {
+        auto started = run({"meetings", "import", home / "talk.wav", "--no-launch"});
+        auto answer = json::parse(started.out, nullptr, false);
+        if (started.exit_code == 0 && answer.contains("id")) ids[i] = answer["id"];
+      });
+    }
+  }
+  for (const auto& id : ids) {
+    ASSERT_FALSE(id.empty());
+    auto done = stepped_json({"meetings", "wait", id});
+    EXPECT_EQ(done["status"], "ready") << done;
+    const std::string transcript = run({"meetings", "transcript", id, "--no-launch"}).out;
+    EXPECT_GE(words_heard(transcript, {"quarterly", "budget", "review", "moves", "friday"}), 4u)
+        << transcript;
+  }
 }
 
 TEST_F(StandInAudio, CancelStopsARecognition) {

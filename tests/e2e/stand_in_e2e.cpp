@@ -1,6 +1,7 @@
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
+#include <sstream>
 #include <thread>
 
 #include <fcntl.h>
@@ -415,6 +416,48 @@ TEST_F(StandIn, PdfShowsEveryLetter) {
   EXPECT_EQ(rendered.exit_code, 0) << rendered.err;
   EXPECT_EQ(rendered.err, "");
   EXPECT_TRUE(fs::exists(home / "page-1.png"));
+}
+
+// A PDF keeps every paragraph whole, however long, shows a NUL as a visible
+// character, and carries the meeting's title as its own.
+TEST_F(StandIn, PdfKeepsEveryParagraphWholeAndTheTitle) {
+  if (!fs::exists("/usr/bin/pdftotext") || !fs::exists("/usr/bin/pdfinfo")) {
+    GTEST_SKIP() << "poppler-utils is not installed";
+  }
+  const std::string title = "Plans <&> \"Q1\" für Köln";
+  cli_json({"meetings", "rename", "3f1c", title});
+  // One line of about 400 KB, numbered words, then a line holding a NUL.
+  const auto numbered = [](int i) {
+    char word[16];
+    std::snprintf(word, sizeof word, "w%06d", i);
+    return std::string(word);
+  };
+  std::string notes;
+  constexpr int kWords = 50'000;
+  for (int i = 0; i < kWords; ++i) notes += numbered(i) + " ";
+  notes += "\nbefore";
+  notes += '\0';
+  notes += "after the NUL\n";
+  home.write("notes.txt", notes);
+  cli_json({"meetings", "set-notes", "3f1c", "--file", home / "notes.txt"});
+  cli_json({"meetings", "export", "3f1c", home / "call.pdf"});
+
+  auto text = run_program("/usr/bin/pdftotext", {home / "call.pdf", "-"}, {env, "", home.path()});
+  ASSERT_EQ(text.exit_code, 0) << text.err;
+  std::istringstream words(text.out);
+  int next = 0;
+  for (std::string word; words >> word && next < kWords;) {
+    if (word == numbered(next)) ++next;
+  }
+  EXPECT_EQ(next, kWords) << "the notes stop after word " << next;
+  EXPECT_NE(text.out.find("before\uFFFDafter the NUL"), std::string::npos);
+
+  auto info = run_program("/usr/bin/pdfinfo", {home / "call.pdf"}, {env, "", home.path()});
+  std::istringstream lines(info.out);
+  std::string line;
+  while (std::getline(lines, line) && !line.starts_with("Title:")) {
+  }
+  EXPECT_EQ(line.substr(std::min(line.size(), line.find_first_not_of(' ', 6))), title) << info.out;
 }
 
 // The notes' own headings sit below the export's "## Notes" heading.
