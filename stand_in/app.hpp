@@ -89,7 +89,14 @@ class App {
   Answer import_media(const Args& args, Lock& lock);
   Answer join_meetings(const Args& args, Lock& lock);
   Answer transcribe_meeting(const Args& args, bool detach, Lock& lock);
-  void transcribe(Meeting& meeting, const std::string& model, bool labels,
+  // The speech model a transcription uses, and whether someone chose it:
+  // the app's default is what the recogniser here stands in for.
+  struct ModelChoice {
+    std::string id;
+    bool chosen = false;
+  };
+  ModelChoice model_in_settings() const;
+  void transcribe(Meeting& meeting, const ModelChoice& model, bool labels,
                   std::optional<std::string> failure = {});
   std::shared_ptr<BackgroundJob> start_recognition(std::shared_ptr<const Audio> audio);
   // Keeps the library where there is one; a failure is also remembered

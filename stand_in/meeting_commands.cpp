@@ -218,7 +218,7 @@ Answer App::import_media(const Args& args, Lock& lock) {
       "Speaker 1: The speech model is not installed, so the stand-in app made this text up.",
       "Speaker 2: Install pocketsphinx-en-us to have imported audio recognised."};
   meeting.start_job({"importing"}, job_step_, nullptr);
-  transcribe(meeting, settings_["asrModel"].get<std::string>(), true);
+  transcribe(meeting, model_in_settings(), true);
   return add_meeting(std::move(meeting)).to_json();
 }
 
@@ -253,7 +253,13 @@ std::shared_ptr<BackgroundJob> App::start_recognition(std::shared_ptr<const Audi
 
 // Queues the transcription job: real recognition of real audio where the
 // model is installed, else the made-up text of the audio script.
-void App::transcribe(Meeting& meeting, const std::string& model, bool labels,
+App::ModelChoice App::model_in_settings() const {
+  std::string id = settings_["asrModel"].get<std::string>();
+  const bool chosen = id != demo_settings()["asrModel"].get<std::string>();
+  return {std::move(id), chosen};
+}
+
+void App::transcribe(Meeting& meeting, const ModelChoice& model, bool labels,
                      std::optional<std::string> failure) {
   auto finish = [labels](Meeting& done, std::string transcript, std::string used) {
     done.audio_script = murmela::split_lines(transcript);
@@ -265,12 +271,15 @@ void App::transcribe(Meeting& meeting, const std::string& model, bool labels,
   if (!meeting.audio || !recognizer_installed() || failure) {
     meeting.queue_job(
         {"transcribing"}, job_step_,
-        [finish, model](Meeting& done) { finish(done, text_of_lines(done.audio_script), model); },
+        [finish, model = model.id](Meeting& done) {
+          finish(done, text_of_lines(done.audio_script), model);
+        },
         std::move(failure));
     return;
   }
   const auto language = settings_.find("language");
-  auto unmet = unmet_choices(model, language != settings_.end() && language->is_string()
+  auto unmet = unmet_choices(model.chosen ? std::optional(model.id) : std::nullopt,
+                             language != settings_.end() && language->is_string()
                                         ? language->get<std::string>()
                                         : "auto");
   auto work = start_recognition(meeting.audio);
@@ -335,14 +344,15 @@ Answer App::transcribe_meeting(const Args& args, bool detach, Lock& lock) {
     return refuse("Stop the recording before transcribing it.");
   auto model = args.optional_string("model");
   if (!model) return refuse(model.error());
-  std::string chosen = model->value_or(settings_["meetingAsrModel"].get<std::string>());
-  if (chosen.empty()) chosen = settings_["asrModel"].get<std::string>();
+  ModelChoice chosen{model->value_or(settings_["meetingAsrModel"].get<std::string>()), true};
+  if (chosen.id.empty()) chosen = model_in_settings();
   if (!std::ranges::any_of(
-          models_, [&](const Json& m) { return m["id"] == chosen && m["kind"] == "speech"; })) {
-    return refuse(fmt::format("Unknown speech model `{}`.", chosen));
+          models_, [&](const Json& m) { return m["id"] == chosen.id && m["kind"] == "speech"; })) {
+    return refuse(fmt::format("Unknown speech model `{}`.", chosen.id));
   }
   std::optional<std::string> failure;
-  if (!model_installed(chosen)) failure = fmt::format("The model {} is not downloaded.", chosen);
+  if (!model_installed(chosen.id))
+    failure = fmt::format("The model {} is not downloaded.", chosen.id);
   transcribe(**meeting, chosen, settings_["meetingSpeakerLabels"] == true, std::move(failure));
 
   if (detach) return (*meeting)->to_json();

@@ -242,7 +242,8 @@ std::expected<std::vector<Segment>, std::string> recognize(const Audio& audio,
   return segments;
 }
 
-std::vector<std::string> unmet_choices(const std::string& model, const std::string& language) {
+std::vector<std::string> unmet_choices(const std::optional<std::string>& chosen_model,
+                                       const std::string& language) {
   std::vector<std::string> unmet;
   const bool english = language == "auto" || language == "en" || language.starts_with("en-") ||
                        language.starts_with("en_");
@@ -251,10 +252,10 @@ std::vector<std::string> unmet_choices(const std::string& model, const std::stri
         "Recognised as English: the stand-in app has no recogniser for the language {}.",
         language));
   }
-  if (model != kRecognizerModelId) {
+  if (chosen_model && *chosen_model != kRecognizerModelId) {
     unmet.push_back(
         fmt::format("Recognised with {}: the stand-in app has no recogniser for the model {}.",
-                    kRecognizerModelId, model));
+                    kRecognizerModelId, *chosen_model));
   }
   return unmet;
 }

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <expected>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,10 +35,13 @@ struct Segment {
 std::expected<std::vector<Segment>, std::string> recognize(const Audio& audio,
                                                            const std::atomic<bool>& cancelled);
 
-// What a recognition asked for in `model` and `language` ("auto", "en",
-// "de", ...) but will not get, since the one recogniser here is English
-// pocketsphinx: one sentence each, for the meeting's recognitionWarnings.
-std::vector<std::string> unmet_choices(const std::string& model, const std::string& language);
+// What a recognition asked for but will not get, since the one recogniser
+// here is English pocketsphinx: one sentence each, for the meeting's
+// recognitionWarnings. `chosen_model` is a model someone chose; the app's
+// default model is what pocketsphinx stands in for, and no choice.
+// `language` is "auto", "en", "de", ...
+std::vector<std::string> unmet_choices(const std::optional<std::string>& chosen_model,
+                                       const std::string& language);
 
 // The transcript of the segments: one "Speaker: text" line each. A stereo
 // recording keeps the microphone on the left ("You") and the other side on

@@ -264,21 +264,27 @@ TEST_F(StandInAudio, AChoiceWithoutARecogniserIsSaidInTheWarnings) {
   skip_without_recogniser();
   const std::string base =
       "Recognised with pocketsphinx-en-us: the stand-in app has no recogniser for the model ";
+  // The app's default model is what the recogniser stands in for; any model
+  // someone chose, even that one by name, is a choice it cannot honour.
   struct Case {
     std::string language;
+    std::string model_setting;
     std::vector<std::string> transcribe;  // after the import, if any
     json warnings;
   };
   const std::vector<Case> cases = {
       {"de",
+       "base",
        {},
-       {"Recognised as English: the stand-in app has no recogniser for the language de.",
-        base + "base."}},
-      {"en-US", {"--model", "tiny"}, {base + "tiny."}},
+       {"Recognised as English: the stand-in app has no recogniser for the language de."}},
+      {"en-US", "base", {"--model", "tiny"}, {base + "tiny."}},
+      {"en", "base", {"--model", "base"}, {base + "base."}},
+      {"auto", "tiny", {}, {base + "tiny."}},
+      {"auto", "base", {}, json::array()},
   };
   const Wav speech = spoken("The quarterly budget review moves to Friday morning.");
   for (const auto& c : cases) {
-    cli_json({"settings", "set", "language=" + c.language});
+    cli_json({"settings", "set", "language=" + c.language, "asrModel=" + c.model_setting});
     json meeting = imported(speech);
     if (!c.transcribe.empty()) {
       std::vector<std::string> args{"meetings", "transcribe", meeting["id"]};
