@@ -296,8 +296,12 @@ bool App::model_installed(const std::string& id) const {
 Json App::diagnostics() {
   return {{"app", "Murmela stand-in"},
           {"note",
-           "This is a stand-in app for development and testing; its meetings live in memory "
-           "only."},
+           library_path_.empty()
+               ? "This is a stand-in app for development and testing. This run is throwaway: "
+                 "its meetings live in memory only."
+               : fmt::format("This is a stand-in app for development and testing. Its library "
+                             "is kept in {}.",
+                             library_path_)},
           {"speechRecognition",
            recognizer_installed()
                ? "pocketsphinx-en-us: imported audio is recognised (English)"

@@ -1,0 +1,166 @@
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <thread>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "stand_in_fixture.hpp"
+#include "wav.hpp"
+
+using namespace testing_support;
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The stand-in keeps its library in the data folder unless a run is
+// throwaway; these tests start, stop and kill it in the test's HOME.
+class KeptLibrary : public StandIn {
+ protected:
+  std::vector<std::string> run_arguments;
+  std::vector<std::string> arguments() const override { return run_arguments; }
+
+  std::string kept() const { return data_folder() + "/stand-in-library.json"; }
+
+  void stop() {
+    if (app <= 0) return;
+    EXPECT_EQ(run({"quit", "--no-launch"}).exit_code, 0);
+    ::waitpid(app, nullptr, 0);
+    app = -1;
+  }
+
+  void kill_app() {
+    ::kill(app, SIGKILL);
+    ::waitpid(app, nullptr, 0);
+    app = -1;
+  }
+
+  void restart(std::vector<std::string> arguments = {}) {
+    stop();
+    run_arguments = std::move(arguments);
+    app = start();
+    ASSERT_TRUE(answers_ping());
+  }
+
+  // Temporary files a save left behind, anywhere in the data folder.
+  std::vector<std::string> leftovers() const {
+    std::vector<std::string> found;
+    std::error_code error;
+    for (const auto& entry : fs::recursive_directory_iterator(data_folder(), error)) {
+      if (entry.path().filename().string().find(".murmela-tmp-") != std::string::npos)
+        found.push_back(entry.path());
+    }
+    return found;
+  }
+
+  std::map<std::string, json> meetings_by_id() {
+    std::map<std::string, json> by_id;
+    for (const auto& meeting : cli_json({"meetings", "list"})) by_id[meeting["id"]] = meeting;
+    return by_id;
+  }
+};
+
+// What identifies one state of a file: replaced or written, it changes.
+struct FileState {
+  ino_t inode = 0;
+  timespec modified{};
+  std::string content;
+
+  static FileState of(const std::string& path) {
+    struct stat info {};
+    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+    return {info.st_ino, info.st_mtim, read_file_text(path)};
+  }
+  bool operator==(const FileState& other) const {
+    return inode == other.inode && modified.tv_sec == other.modified.tv_sec &&
+           modified.tv_nsec == other.modified.tv_nsec && content == other.content;
+  }
+};
+
+// The CLI starts the stand-in without options: what it changes there
+// outlives the stand-in.
+class KeptByDefault : public CliTest {
+ protected:
+  void TearDown() override {
+    run({"quit", "--no-launch"});
+    wait_until_ended();
+  }
+
+  // The instance lock is free once the stand-in has ended: the test asks
+  // for it rather than waiting a while.
+  void wait_until_ended() const {
+    const int fd = ::open((data_folder() + "/stand-in.lock").c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return;
+    ::flock(fd, LOCK_EX);
+    ::close(fd);
+  }
+};
+
+TEST_F(KeptByDefault, WhatAStandInStartedByTheCliChangedIsThereAfterARestart) {
+  auto renamed = run({"meetings", "rename", "3f1c", "Kept by default"});
+  ASSERT_EQ(renamed.exit_code, 0) << renamed.err;
+  const std::string kept = data_folder() + "/stand-in-library.json";
+  auto diagnostics = json::parse(run({"diagnostics", "--no-launch"}).out);
+  EXPECT_EQ(diagnostics["library"], kept);
+  EXPECT_NE(diagnostics["note"].get<std::string>().find("kept in " + kept), std::string::npos)
+      << diagnostics;
+
+  EXPECT_EQ(run({"quit", "--no-launch"}).exit_code, 0);
+  wait_until_ended();
+  auto shown = run({"meetings", "show", "3f1c"});
+  ASSERT_EQ(shown.exit_code, 0) << shown.err;
+  EXPECT_EQ(json::parse(shown.out)["title"], "Kept by default");
+}
+
+// A throwaway run (asked for, or a fixture's) neither reads nor writes the
+// kept library; the next kept run finds it as it was.
+TEST_F(KeptLibrary, AThrowawayRunLeavesTheKeptLibraryAlone) {
+  cli_json({"meetings", "rename", "3f1c", "Kept name"});
+  const std::string fixture =
+      home.write("fixture.json", R"({"meetings": [{"id": "fix1", "title": "Fixture"}]})");
+  struct Case {
+    std::vector<std::string> arguments;
+    const char* variable;  // MURMELA_EPHEMERAL's value, or none
+    std::string renamed;   // a meeting the throwaway run has
+  };
+  const std::vector<Case> cases = {
+      {{"--ephemeral"}, nullptr, "3f1c"},
+      {{}, "1", "3f1c"},
+      {{"--library", fixture}, nullptr, "fix1"},
+  };
+  stop();
+  const FileState before = FileState::of(kept());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments.empty() ? "MURMELA_EPHEMERAL" : c.arguments.front());
+    if (c.variable) env["MURMELA_EPHEMERAL"] = c.variable;
+    restart(c.arguments);
+    env.erase("MURMELA_EPHEMERAL");
+    auto diagnostics = cli_json({"diagnostics"});
+    EXPECT_TRUE(diagnostics["library"].is_null()) << diagnostics;
+    EXPECT_NE(diagnostics["note"].get<std::string>().find("throwaway"), std::string::npos);
+    if (c.renamed == "3f1c")
+      EXPECT_NE(cli_json({"meetings", "show", "3f1c"})["title"], "Kept name");
+    cli_json({"meetings", "rename", c.renamed, "Thrown away"});
+    stop();
+    EXPECT_TRUE(FileState::of(kept()) == before);
+  }
+  // `--persist`, the default, is still taken, and the command line has the
+  // last word.
+  env["MURMELA_EPHEMERAL"] = "1";
+  restart({"--persist"});
+  EXPECT_EQ(cli_json({"meetings", "show", "3f1c"})["title"], "Kept name");
+  EXPECT_EQ(cli_json({"diagnostics"})["library"], kept());
+}
+
+}  // namespace
