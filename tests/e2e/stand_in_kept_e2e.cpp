@@ -163,4 +163,43 @@ TEST_F(KeptLibrary, AThrowawayRunLeavesTheKeptLibraryAlone) {
   EXPECT_EQ(cli_json({"diagnostics"})["library"], kept());
 }
 
+// Every command the table marks as not changing the library answers without
+// writing it: same file, same inode, same time.
+TEST_F(KeptLibrary, CommandsThatChangeNothingKeptNeverWriteTheLibrary) {
+  cli_json({"meetings", "rename", "3f1c", "Kept"});
+  const std::string id = cli_json({"meetings", "show", "3f1c"})["id"];
+  cli_json({"meetings", "clean", id});
+  const std::map<std::string, json> values = {
+      {"id", id},
+      {"path", home / "export.out"},
+      {"format", "markdown"},
+      {"transcriptVersion", "recognized"},
+      {"limit", 5},
+      {"model", "base"},
+      {"page", "meetings"},
+  };
+  const FileState before = FileState::of(kept());
+  int asked = 0;
+  for (const auto& command : cli_json({"commands"})) {
+    if (command["changesLibrary"] != false || command["name"] == "quit_app") continue;
+    const std::string name = command["name"];
+    json args = json::object();
+    for (const std::string arg : command["args"]) {
+      const auto value = values.find(arg);
+      if (value == values.end()) {
+        ADD_FAILURE() << "no value for `" << arg << "` of " << name;
+        continue;
+      }
+      args[arg] = value->second;
+    }
+    auto answered = run({"invoke", name, args.dump(), "--no-launch"});
+    EXPECT_EQ(answered.err.find("Unknown command"), std::string::npos) << name;
+    EXPECT_TRUE(FileState::of(kept()) == before) << name << " wrote the library";
+    ++asked;
+  }
+  EXPECT_GT(asked, 10);
+  // The export did run: it is a read of the library, not a no-op.
+  EXPECT_TRUE(fs::exists(home / "export.out"));
+}
+
 }  // namespace
