@@ -202,4 +202,110 @@ TEST_F(KeptLibrary, CommandsThatChangeNothingKeptNeverWriteTheLibrary) {
   EXPECT_TRUE(fs::exists(home / "export.out"));
 }
 
+// Killed at any point, the stand-in restarts with every result a client
+// was told of, a library that loads, and no temporary files.
+TEST_F(KeptLibrary, AKillLosesNoResultAClientWasToldOf) {
+  home.write("talk.wav", wav_file_bytes({16000, 1, std::vector<std::int16_t>(16000, 300)}));
+  const auto first = cli_json({"meetings", "show", "3f1c"});
+  const std::string demo = first["id"];
+  std::map<std::string, std::string> titles{{demo, first["title"]}};  // reported: ID -> title
+  std::map<std::string, std::string> unsure;       // sent, unanswered: ID -> title
+  std::map<std::string, std::string> transcripts;  // reported: ID -> transcript
+  for (int round = 0; round < 6; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    const std::string title = "Round " + std::to_string(round);
+    const std::string id = cli_json({"meetings", "import", home / "talk.wav", "--detach"})["id"];
+    titles[id] = "talk.wav";
+    switch (round % 3) {
+      case 0:  // right after a reply, the import's job still running
+        break;
+      case 1: {  // right after a job's result and an edit were reported
+        const auto done = stepped_json({"meetings", "wait", id});
+        ASSERT_EQ(done["status"], "ready") << done;
+        transcripts[id] = cli_json({"meetings", "show", id})["transcript"];
+        cli_json({"meetings", "rename", id, title});
+        titles[id] = title;
+        break;
+      }
+      case 2: {  // while a change is on its way: it must be kept once reported
+        RunResult renamed;
+        std::thread change([&] {
+          renamed = run({"meetings", "rename", demo, title, "--no-launch"});
+        });
+        kill_app();
+        change.join();
+        (renamed.exit_code == 0 ? titles : unsure)[demo] = title;
+        break;
+      }
+    }
+    if (app > 0) kill_app();
+
+    app = start();
+    ASSERT_TRUE(answers_ping());
+    EXPECT_EQ(leftovers(), std::vector<std::string>());
+    const auto library = json::parse(read_file_text(kept()), nullptr, false);
+    EXPECT_TRUE(library.is_object() && library["meetings"].is_array());
+    const auto meetings = meetings_by_id();
+    for (auto& [kept_id, kept_title] : titles) {
+      const auto meeting = meetings.find(kept_id);
+      ASSERT_NE(meeting, meetings.end()) << kept_id << " is lost";
+      const std::string now = meeting->second["title"];
+      if (const auto sent = unsure.find(kept_id); sent != unsure.end()) {
+        EXPECT_TRUE(now == kept_title || now == sent->second) << now;
+        kept_title = now;
+        unsure.erase(sent);
+      } else {
+        EXPECT_EQ(now, kept_title) << kept_id;
+      }
+    }
+    for (const auto& [kept_id, transcript] : transcripts) {
+      EXPECT_EQ(cli_json({"meetings", "show", kept_id})["transcript"], transcript) << kept_id;
+    }
+  }
+}
+
+// A full disk, as the file-size limit of the stand-in's process makes one:
+// the change that cannot be kept fails with the reason, the app goes on
+// answering, and once there is room the next change keeps everything.
+TEST_F(KeptLibrary, AChangeThatCannotBeKeptFailsAndTheNextOneKeepsAll) {
+  cli_json({"meetings", "rename", "3f1c", "Before"});
+  const Wav audio{16000, 2, std::vector<std::int16_t>(16000 * 2, 777)};  // 128 KB as WAV
+  home.write("talk.wav", wav_file_bytes(audio));
+  const FileState before = FileState::of(kept());
+
+  // Only the soft limit moves: raising it back needs no privilege.
+  rlimit room{};
+  ASSERT_EQ(::prlimit(app, RLIMIT_FSIZE, nullptr, &room), 0) << std::strerror(errno);
+  const rlimit full{32 * 1024, room.rlim_max};
+  ASSERT_EQ(::prlimit(app, RLIMIT_FSIZE, &full, nullptr), 0) << std::strerror(errno);
+  auto failed = run({"meetings", "import", home / "talk.wav", "--detach", "--no-launch"});
+  EXPECT_EQ(failed.exit_code, 1);
+  EXPECT_TRUE(
+      failed.err.starts_with("error: The change was made but could not be kept: Cannot "
+                             "write " +
+                             data_folder() + "/audio/"))
+      << failed.err;
+  EXPECT_NE(failed.err.find("File too large"), std::string::npos) << failed.err;
+  EXPECT_EQ(run({"ping", "--no-launch"}).exit_code, 0);
+  EXPECT_TRUE(cli_json({"diagnostics"})["librarySaveError"].is_string());
+  EXPECT_TRUE(FileState::of(kept()) == before);
+  EXPECT_EQ(leftovers(), std::vector<std::string>());
+
+  ASSERT_EQ(::prlimit(app, RLIMIT_FSIZE, &room, nullptr), 0) << std::strerror(errno);
+  cli_json({"meetings", "rename", "3f1c", "After"});
+  EXPECT_TRUE(cli_json({"diagnostics"})["librarySaveError"].is_null());
+
+  kill_app();
+  app = start();
+  ASSERT_TRUE(answers_ping());
+  EXPECT_EQ(cli_json({"meetings", "show", "3f1c"})["title"], "After");
+  std::string imported;
+  for (const auto& meeting : cli_json({"meetings", "list"})) {
+    if (meeting["title"] == "talk.wav") imported = meeting["id"];
+  }
+  ASSERT_FALSE(imported.empty());
+  cli_json({"meetings", "export-audio", imported, home / "back.wav"});
+  EXPECT_EQ(read_wav(read_file_text(home / "back.wav")).samples, audio.samples);
+}
+
 }  // namespace
