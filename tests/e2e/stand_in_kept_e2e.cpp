@@ -149,8 +149,9 @@ TEST_F(KeptLibrary, AThrowawayRunLeavesTheKeptLibraryAlone) {
     auto diagnostics = cli_json({"diagnostics"});
     EXPECT_TRUE(diagnostics["library"].is_null()) << diagnostics;
     EXPECT_NE(diagnostics["note"].get<std::string>().find("throwaway"), std::string::npos);
-    if (c.renamed == "3f1c")
+    if (c.renamed == "3f1c") {
       EXPECT_NE(cli_json({"meetings", "show", "3f1c"})["title"], "Kept name");
+    }
     cli_json({"meetings", "rename", c.renamed, "Thrown away"});
     stop();
     EXPECT_TRUE(FileState::of(kept()) == before);
