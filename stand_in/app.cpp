@@ -24,67 +24,88 @@ App::App(std::string data_folder, std::string socket_path, Clock::duration job_s
   }
 }
 
-namespace {
-
-// Commands that change nothing kept: no save after them.
-bool only_reads(std::string_view command) {
-  for (std::string_view reading :
-       {"ping", "commands", "get_state", "list_meetings", "get_meeting", "meeting_speakers",
-        "get_model_library", "get_ai_settings", "get_vocabulary", "get_diagnostics", "get_snapshot",
-        "list_dictations", "export_meeting", "export_meeting_audio"}) {
-    if (command == reading) return true;
-  }
-  return false;
-}
-
-}  // namespace
-
 void App::save() {
-  Lock lock(mutex_);
-  (void)save_locked();
-}
-
-std::expected<void, std::string> App::save_locked() {
-  if (library_path_.empty()) return {};
-  advance_jobs();
-  auto saved = write_library(library_path_, meetings_, settings_, data_folder_ + "/audio");
-  if (!saved) {
-    std::fprintf(stderr, "murmela (stand-in): cannot keep the library: %s\n",
-                 saved.error().c_str());
-    save_error_ = saved.error();
-  } else {
-    save_error_.reset();
+  std::optional<LibrarySnapshot> snapshot;
+  {
+    Lock lock(mutex_);
+    snapshot = snapshot_locked();
   }
-  return saved;
+  if (snapshot) (void)write_unlocked(*snapshot);
 }
 
-// Every command: its name, the arguments it reads, and its handler. A
-// command is listed exactly when it can be answered.
+std::optional<LibrarySnapshot> App::snapshot_locked() {
+  if (library_path_.empty()) return std::nullopt;
+  advance_jobs();
+  LibrarySnapshot snapshot = snapshot_library(meetings_, settings_);
+  snapshot.sequence = ++snapshots_taken_;
+  return snapshot;
+}
+
+std::expected<void, std::string> App::write_unlocked(const LibrarySnapshot& snapshot) {
+  std::unique_lock saving(save_mutex_);
+  // A newer snapshot was written first: it holds this one's changes too.
+  if (snapshot.sequence <= written_through_) return last_write_;
+  last_write_ = write_library(library_path_, snapshot, data_folder_ + "/audio");
+  written_through_ = snapshot.sequence;
+  const auto written = last_write_;
+  saving.unlock();
+  written_.notify_all();
+
+  if (!written) {
+    std::fprintf(stderr, "murmela (stand-in): cannot keep the library: %s\n",
+                 written.error().c_str());
+  }
+  Lock lock(mutex_);
+  if (snapshot.sequence > save_error_sequence_) {
+    save_error_sequence_ = snapshot.sequence;
+    save_error_ = written ? std::nullopt : std::optional(written.error());
+  }
+  return written;
+}
+
+void App::await_written(std::uint64_t sequence) {
+  std::unique_lock saving(save_mutex_);
+  written_.wait(saving, [&] { return written_through_ >= sequence; });
+}
+
+// Every command: its name, the arguments it reads, what it does with the
+// kept library, and its handler. A command is listed exactly when it can be
+// answered.
 const std::vector<App::Command>& App::commands() {
   using Call = const App::Call&;
   static const std::vector<Command> table = {
       {"ping",
        {},
+       Kept::Untouched,
        [](App&, Call) -> Answer {
          return Json{{"pong", true}};
        }},
-      {"commands", {}, [](App&, Call) -> Answer { return command_list_json(); }},
-      {"get_state", {}, [](App& app, Call) -> Answer { return app.state(); }},
-      {"save_settings", {"settings"}, [](App& app, Call c) { return app.save_settings(c.args); }},
+      {"commands", {}, Kept::Untouched, [](App&, Call) -> Answer { return command_list_json(); }},
+      {"get_state", {}, Kept::Shows, [](App& app, Call) -> Answer { return app.state(); }},
+      {"save_settings",
+       {"settings"},
+       Kept::Changes,
+       [](App& app, Call c) { return app.save_settings(c.args); }},
       {"quit_app",
        {},
+       Kept::Untouched,
        [](App& app, Call) -> Answer {
          app.quit_requested_ = true;
          return Json{{"quitting", true}};
        }},
-      {"show_page", {"page"}, [](App& app, Call c) { return app.show_page(c.args); }},
+      {"show_page",
+       {"page"},
+       Kept::Untouched,
+       [](App& app, Call c) { return app.show_page(c.args); }},
       {"get_model_library",
        {},
+       Kept::Untouched,
        [](App& app, Call) -> Answer {
          return Json{{"models", app.models_}};
        }},
       {"get_ai_settings",
        {},
+       Kept::Shows,
        [](App& app, Call) -> Answer {
          return Json{{"provider", "local"},
                      {"cloud", false},
@@ -93,64 +114,111 @@ const std::vector<App::Command>& App::commands() {
        }},
       {"get_vocabulary",
        {},
+       Kept::Untouched,
        [](App&, Call) -> Answer {
          return Json{{"words", Json::array({"Murmela", "Quillon", "Reeves"})}};
        }},
-      {"get_diagnostics", {}, [](App& app, Call) -> Answer { return app.diagnostics(); }},
+      {"get_diagnostics",
+       {},
+       Kept::Untouched,
+       [](App& app, Call) -> Answer { return app.diagnostics(); }},
       {"get_snapshot",
        {},
+       Kept::Shows,
        [](App& app, Call) -> Answer {
          return Json{{"state", app.state()}, {"meetings", app.meeting_list()}};
        }},
       {"acknowledge_download_terms",
        {"model"},
+       Kept::Untouched,
        [](App& app, Call c) { return app.acknowledge_download_terms(c.args); }},
-      {"start_dictation", {}, [](App& app, Call) { return app.dictation_step("start_dictation"); }},
-      {"stop_dictation", {}, [](App& app, Call) { return app.dictation_step("stop_dictation"); }},
+      {"start_dictation",
+       {},
+       Kept::Untouched,
+       [](App& app, Call) { return app.dictation_step("start_dictation"); }},
+      {"stop_dictation",
+       {},
+       Kept::Untouched,
+       [](App& app, Call) { return app.dictation_step("stop_dictation"); }},
       {"cancel_dictation",
        {},
+       Kept::Untouched,
        [](App& app, Call) { return app.dictation_step("cancel_dictation"); }},
-      {"list_dictations", {"limit"}, [](App& app, Call c) { return app.list_dictations(c.args); }},
-      {"copy_last_dictation", {}, [](App& app, Call) { return app.copy_last_dictation(); }},
-      {"list_meetings", {}, [](App& app, Call) -> Answer { return app.meeting_list(); }},
-      {"get_meeting", {"id"}, [](App& app, Call c) { return app.get_meeting(c.args); }},
-      {"meeting_speakers", {"id"}, [](App& app, Call c) { return app.meeting_speakers(c.args); }},
+      {"list_dictations",
+       {"limit"},
+       Kept::Untouched,
+       [](App& app, Call c) { return app.list_dictations(c.args); }},
+      {"copy_last_dictation",
+       {},
+       Kept::Untouched,
+       [](App& app, Call) { return app.copy_last_dictation(); }},
+      {"list_meetings",
+       {},
+       Kept::Shows,
+       [](App& app, Call) -> Answer { return app.meeting_list(); }},
+      {"get_meeting",
+       {"id"},
+       Kept::Shows,
+       [](App& app, Call c) { return app.get_meeting(c.args); }},
+      {"meeting_speakers",
+       {"id"},
+       Kept::Shows,
+       [](App& app, Call c) { return app.meeting_speakers(c.args); }},
       {"start_meeting",
        {"title", "source"},
+       Kept::Changes,
        [](App& app, Call c) { return app.start_meeting(c.args); }},
-      {"stop_meeting", {}, [](App& app, Call) { return app.stop_meeting(); }},
+      {"stop_meeting", {}, Kept::Changes, [](App& app, Call) { return app.stop_meeting(); }},
       {"import_media",
        {"path"},
+       Kept::Changes,
        [](App& app, Call c) { return app.import_media(c.args, c.lock); }},
       {"join_meetings",
        {"ids", "title"},
+       Kept::Changes,
        [](App& app, Call c) { return app.join_meetings(c.args, c.lock); }},
       {"transcribe_meeting",
        {"id", "model"},
+       Kept::Changes,
        [](App& app, Call c) { return app.transcribe_meeting(c.args, c.detach, c.lock); }},
-      {"cancel_meeting", {"id"}, [](App& app, Call c) { return app.cancel_meeting(c.args); }},
+      {"cancel_meeting",
+       {"id"},
+       Kept::Changes,
+       [](App& app, Call c) { return app.cancel_meeting(c.args); }},
       {"save_meeting",
        {"id", "title", "transcript", "notes"},
+       Kept::Changes,
        [](App& app, Call c) { return app.save_meeting(c.args); }},
       {"rename_meeting_speaker",
        {"id", "from", "to"},
+       Kept::Changes,
        [](App& app, Call c) { return app.rename_meeting_speaker(c.args); }},
       {"set_meeting_speaker_labels",
        {"id", "enabled", "confirmed"},
+       Kept::Changes,
        [](App& app, Call c) { return app.set_meeting_speaker_labels(c.args); }},
-      {"clean_meeting", {"id"}, [](App& app, Call c) { return app.clean_meeting(c.args); }},
+      {"clean_meeting",
+       {"id"},
+       Kept::Changes,
+       [](App& app, Call c) { return app.clean_meeting(c.args); }},
       {"generate_notes",
        {"id", "preset", "instructions"},
+       Kept::Changes,
        [](App& app, Call c) { return app.generate_notes(c.args, c.detach, c.lock); }},
-      {"delete_meeting", {"id"}, [](App& app, Call c) { return app.delete_meeting(c.args); }},
+      {"delete_meeting",
+       {"id"},
+       Kept::Changes,
+       [](App& app, Call c) { return app.delete_meeting(c.args); }},
       {"export_meeting",
        {"id", "path", "format", "transcriptVersion"},
+       Kept::Shows,
        [](App& app, Call c) { return app.export_meeting(c.args, c.lock); }},
       {"export_meeting_audio",
        {"id", "path"},
+       Kept::Shows,
        [](App& app, Call c) { return app.export_meeting_audio(c.args, c.lock); }},
       // Stand-in only: moves every running job on by one status.
-      {"stand_in_step", {}, [](App& app, Call) { return app.step_jobs(); }},
+      {"stand_in_step", {}, Kept::Changes, [](App& app, Call) { return app.step_jobs(); }},
   };
   return table;
 }
@@ -158,7 +226,9 @@ const std::vector<App::Command>& App::commands() {
 Json App::command_list_json() {
   Json list = Json::array();
   for (const auto& command : commands())
-    list.push_back({{"name", command.name}, {"args", command.args}});
+    list.push_back({{"name", command.name},
+                    {"args", command.args},
+                    {"changesLibrary", command.kept == Kept::Changes}});
   return list;
 }
 
@@ -180,12 +250,18 @@ Answer App::handle(const std::string& command, const Json& args, bool detach) {
     const bool landed = advance_jobs();
     auto answer = found->handler(*this, Call{reader, detach, lock});
     // A change, or a job's result that landed meanwhile, is kept before
-    // the client hears of it; a change that could not be kept fails.
-    if (landed || !only_reads(command)) {
-      if (auto saved = save_locked(); !saved && answer) {
-        return refuse(fmt::format("The change was made but could not be kept: {}",
-                                  saved.error()));
+    // the client hears of it; a change that could not be kept fails. The
+    // writing is done without the lock: other clients go on meanwhile.
+    std::optional<LibrarySnapshot> snapshot;
+    if (landed || found->kept == Kept::Changes) snapshot = snapshot_locked();
+    const std::uint64_t shown = snapshots_taken_;
+    lock.unlock();
+    if (snapshot) {
+      if (auto saved = write_unlocked(*snapshot); !saved && answer) {
+        return refuse(fmt::format("The change was made but could not be kept: {}", saved.error()));
       }
+    } else if (found->kept == Kept::Shows) {
+      await_written(shown);
     }
     return answer;
   } catch (const std::exception& error) {
@@ -294,24 +370,28 @@ bool App::model_installed(const std::string& id) const {
 }
 
 Json App::diagnostics() {
-  return {{"app", "Murmela stand-in"},
-          {"note",
-           "This is a stand-in app for development and testing; its meetings live in memory "
-           "only."},
-          {"speechRecognition",
-           recognizer_installed()
-               ? "pocketsphinx-en-us: imported audio is recognised (English)"
-               : "pocketsphinx-en-us is not installed: transcripts are made up (apt-get install "
-                 "pocketsphinx-en-us)"},
-          {"dataFolder", data_folder_},
-          {"socket", socket_path_},
-          {"pid", ::getpid()},
-          {"uptimeSeconds",
-           std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - started_).count()},
-          {"meetings", meetings_.size()},
-          {"library", library_path_.empty() ? Json() : Json(library_path_)},
-          {"librarySaveError", save_error_ ? Json(*save_error_) : Json()},
-          {"requestsAtWork", at_work_}};
+  return {
+      {"app", "Murmela stand-in"},
+      {"note", library_path_.empty()
+                   ? "This is a stand-in app for development and testing. This run is throwaway: "
+                     "its meetings live in memory only."
+                   : fmt::format("This is a stand-in app for development and testing. Its library "
+                                 "is kept in {}.",
+                                 library_path_)},
+      {"speechRecognition",
+       recognizer_installed()
+           ? "pocketsphinx-en-us: imported audio is recognised (English)"
+           : "pocketsphinx-en-us is not installed: transcripts are made up (apt-get install "
+             "pocketsphinx-en-us)"},
+      {"dataFolder", data_folder_},
+      {"socket", socket_path_},
+      {"pid", ::getpid()},
+      {"uptimeSeconds",
+       std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - started_).count()},
+      {"meetings", meetings_.size()},
+      {"library", library_path_.empty() ? Json() : Json(library_path_)},
+      {"librarySaveError", save_error_ ? Json(*save_error_) : Json()},
+      {"requestsAtWork", at_work_}};
 }
 
 }  // namespace stand_in

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <list>
 #include <map>
@@ -34,7 +35,8 @@ class App {
   App(std::string data_folder, std::string socket_path, Clock::duration job_step,
       std::optional<Library> library, std::string library_path);
 
-  // Writes the library to its file, where there is one.
+  // Writes the library to its file, where there is one. Called without the
+  // lock held.
   void save();
 
   Answer handle(const std::string& command, const Json& args, bool detach);
@@ -54,9 +56,15 @@ class App {
     bool detach;
     Lock& lock;
   };
+  // What a command does with the kept library. A change is saved before
+  // its client hears of it. An answer that shows what is kept waits for a
+  // save already under way, so that nothing is reported that a kill could
+  // still lose; the rest are answered at once, whatever a save is doing.
+  enum class Kept { Changes, Shows, Untouched };
   struct Command {
     std::string name;
     std::vector<std::string> args;
+    Kept kept;
     Answer (*handler)(App&, const Call&);
   };
   static const std::vector<Command>& commands();
@@ -99,9 +107,17 @@ class App {
   void transcribe(Meeting& meeting, const ModelChoice& model, bool labels,
                   std::optional<std::string> failure = {});
   std::shared_ptr<BackgroundJob> start_recognition(std::shared_ptr<const Audio> audio);
-  // Keeps the library where there is one; a failure is also remembered
-  // for `get_diagnostics` until a save goes through.
-  std::expected<void, std::string> save_locked();
+  // Saving is in two halves, so that no request waits for the disk: the
+  // library is taken as it stands under the lock (nothing where none is
+  // kept), then written without it. Writes go in the order snapshots were
+  // taken; one older than a snapshot already written is not written again,
+  // since the newer one holds its changes. A failure is also remembered for
+  // `get_diagnostics` until a save goes through.
+  std::optional<LibrarySnapshot> snapshot_locked();
+  std::expected<void, std::string> write_unlocked(const LibrarySnapshot& snapshot);
+  // Waits, without the lock, until every snapshot up to `sequence` has been
+  // written (or has failed to be).
+  void await_written(std::uint64_t sequence);
   Answer cancel_meeting(const Args& args);
   Answer save_meeting(const Args& args);
   Answer rename_meeting_speaker(const Args& args);
@@ -136,7 +152,16 @@ class App {
   Clock::time_point started_ = Clock::now();
   std::atomic<bool> quit_requested_{false};
   std::string library_path_;  // empty: nothing is kept
+  std::uint64_t snapshots_taken_ = 0;
   std::optional<std::string> save_error_;
+  std::uint64_t save_error_sequence_ = 0;  // the snapshot `save_error_` is about
+
+  // Writes are ordered by `save_mutex_`, which guards what follows; it and
+  // `mutex_` are never held together.
+  std::mutex save_mutex_;
+  std::condition_variable written_;
+  std::uint64_t written_through_ = 0;
+  std::expected<void, std::string> last_write_;
 
   Json settings_;
   Json models_;

@@ -43,8 +43,9 @@ bool safe_id(std::string_view id) {
 // The name of a meeting's audio file, as the stand-in makes it: 32 hex digits.
 bool made_audio_name(std::string_view name) {
   return name.size() == 36 && name.ends_with(".wav") &&
-         std::ranges::all_of(name.substr(0, 32),
-                             [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+         std::ranges::all_of(name.substr(0, 32), [](char c) {
+           return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+         });
 }
 
 // A text member: absent (nullopt), or a string; null too where `nullable`.
@@ -54,8 +55,7 @@ std::expected<std::optional<std::string>, std::string> text_field(const Json& ob
   const auto found = object.find(key);
   if (found == object.end() || (nullable && found->is_null())) return std::nullopt;
   if (!found->is_string()) {
-    return std::unexpected(
-        fmt::format("`{}` must be a string{}", key, nullable ? " or null" : ""));
+    return std::unexpected(fmt::format("`{}` must be a string{}", key, nullable ? " or null" : ""));
   }
   return found->get<std::string>();
 }
@@ -83,10 +83,10 @@ Check read_texts(const Json& object, Meeting& m) {
     const char* key;
     std::string* into;
   };
-  for (const Text& text : {Text{"id", &m.id}, Text{"title", &m.title},
-                           Text{"createdAt", &m.created_at}, Text{"source", &m.source},
-                           Text{"transcript", &m.transcript}, Text{"notes", &m.notes},
-                           Text{"status", &m.settled_status}}) {
+  for (const Text& text :
+       {Text{"id", &m.id}, Text{"title", &m.title}, Text{"createdAt", &m.created_at},
+        Text{"source", &m.source}, Text{"transcript", &m.transcript}, Text{"notes", &m.notes},
+        Text{"status", &m.settled_status}}) {
     auto value = text_field(object, text.key);
     if (!value) return std::unexpected(value.error());
     if (*value) *text.into = **value;
@@ -159,7 +159,8 @@ std::expected<std::shared_ptr<const Audio>, std::string> kept_audio(const std::s
   const murmela::FileDescriptor fd(
       ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
   struct stat info {};
-  if (!fd.valid() || ::fstat(fd.get(), &info) != 0) return std::unexpected(murmela::system_error_text(errno));
+  if (!fd.valid() || ::fstat(fd.get(), &info) != 0)
+    return std::unexpected(murmela::system_error_text(errno));
   if (!S_ISREG(info.st_mode)) return std::unexpected("it is not a regular file");
   auto audio = read_audio(fd.get());
   if (!audio) return std::unexpected(audio.error().reason);
@@ -182,9 +183,9 @@ std::expected<Meeting, std::string> meeting_from(const Json& object,
         m.id, kMaxIdLength));
   }
   if (!end_status(m.settled_status)) {
-    return std::unexpected(fmt::format(
-        "status \"{}\" is not one a meeting rests in (ready, failed or cancelled)",
-        m.settled_status));
+    return std::unexpected(
+        fmt::format("status \"{}\" is not one a meeting rests in (ready, failed or cancelled)",
+                    m.settled_status));
   }
   if (m.created_at.empty()) m.created_at = iso_time_now();
   if (m.audio_script.empty()) m.audio_script = murmela::split_lines(m.transcript);
@@ -214,8 +215,8 @@ std::expected<Json, std::string> settings_from(const Json& given, const Json& de
   for (const auto& [key, value] : given.items()) {
     const auto known = defaults.find(key);
     if (known == defaults.end()) return std::unexpected(fmt::format("unknown setting `{}`", key));
-    const bool same_type = known->type() == value.type() ||
-                           (known->is_number() && value.is_number());
+    const bool same_type =
+        known->type() == value.type() || (known->is_number() && value.is_number());
     if (!same_type) {
       return std::unexpected(fmt::format("setting `{}` must be a {}", key, known->type_name()));
     }
@@ -244,12 +245,12 @@ std::expected<std::string, std::string> library_text(const std::string& path) {
 }
 
 // The audio files of meetings that are gone from the library.
-void remove_deleted_audio(const std::string& folder, const std::list<Meeting>& meetings) {
+void remove_deleted_audio(const std::string& folder, const LibrarySnapshot& snapshot) {
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
     const auto name = entry.path().filename().string();
     const bool kept = std::ranges::any_of(
-        meetings, [&](const Meeting& m) { return m.audio && name == m.audio_file; });
+        snapshot.audio, [&](const LibrarySnapshot::KeptAudio& a) { return name == a.file; });
     if (!kept && name.ends_with(".wav")) std::filesystem::remove(entry.path(), error);
   }
 }
@@ -273,9 +274,8 @@ std::expected<Library, std::string> read_library(const std::string& path,
       return std::unexpected(fmt::format("{}: meeting {}: {}", path, i + 1, meeting.error()));
     }
     if (!ids.insert(meeting->id).second) {
-      return std::unexpected(
-          fmt::format("{}: meeting {}: the ID {} is taken by an earlier one", path, i + 1,
-                      meeting->id));
+      return std::unexpected(fmt::format("{}: meeting {}: the ID {} is taken by an earlier one",
+                                         path, i + 1, meeting->id));
     }
     library.meetings.push_back(*std::move(meeting));
   }
@@ -303,31 +303,39 @@ void remove_leftovers(const std::string& path, const std::string& audio_folder) 
   }
 }
 
-std::expected<void, std::string> write_library(const std::string& path,
-                                               const std::list<Meeting>& meetings,
-                                               const Json& settings,
-                                               const std::string& audio_folder) {
+LibrarySnapshot snapshot_library(const std::list<Meeting>& meetings, const Json& settings) {
   std::vector<const Meeting*> order;
   for (const Meeting& m : meetings) order.push_back(&m);
   std::ranges::sort(order, {}, &Meeting::sequence);
+  LibrarySnapshot snapshot;
   Json stored_meetings = Json::array();
   for (const Meeting* m : order) {
     stored_meetings.push_back(stored(*m));
-    const std::string audio_file = murmela::join_path(audio_folder, m->audio_file);
-    if (!m->audio || murmela::is_regular_file(audio_file)) continue;
+    if (m->audio) snapshot.audio.push_back({m->audio_file, m->audio});
+  }
+  const Json library = {{"meetings", stored_meetings}, {"settings", settings}};
+  snapshot.text = murmela::to_pretty(library) + "\n";
+  return snapshot;
+}
+
+std::expected<void, std::string> write_library(const std::string& path,
+                                               const LibrarySnapshot& snapshot,
+                                               const std::string& audio_folder) {
+  // The audio first: a library file never names audio that is not there.
+  for (const auto& [file, audio] : snapshot.audio) {
+    const std::string audio_file = murmela::join_path(audio_folder, file);
+    if (murmela::is_regular_file(audio_file)) continue;
     ::mkdir(audio_folder.c_str(), 0700);
-    auto bytes = wav_bytes(*m->audio);
+    auto bytes = wav_bytes(*audio);
     if (!bytes) return std::unexpected(bytes.error());
     if (auto written = murmela::write_atomically(audio_file, *bytes, 0600); !written) {
       return std::unexpected(written.error());
     }
   }
-  const Json library = {{"meetings", stored_meetings}, {"settings", settings}};
-  if (auto written = murmela::write_atomically(path, murmela::to_pretty(library) + "\n", 0600);
-      !written) {
+  if (auto written = murmela::write_atomically(path, snapshot.text, 0600); !written) {
     return written;
   }
-  remove_deleted_audio(audio_folder, meetings);
+  remove_deleted_audio(audio_folder, snapshot);
   return {};
 }
 

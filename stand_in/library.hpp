@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstdint>
 #include <expected>
 #include <list>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,11 +32,25 @@ std::expected<Library, std::string> read_library(const std::string& path,
 // its audio files. Only while no other instance can be saving.
 void remove_leftovers(const std::string& path, const std::string& audio_folder);
 
-// Writes the library atomically, and the audio of meetings whose audio file
-// is not there yet.
+// The library as it stood at one moment, taken under the app's lock and
+// written without it: the file's text, and the audio every meeting that has
+// some keeps (audio never changes once made, so it is shared, not copied).
+struct LibrarySnapshot {
+  struct KeptAudio {
+    std::string file;
+    std::shared_ptr<const Audio> audio;
+  };
+  std::uint64_t sequence = 0;  // the order snapshots were taken in, from 1
+  std::string text;
+  std::vector<KeptAudio> audio;
+};
+
+LibrarySnapshot snapshot_library(const std::list<Meeting>& meetings, const Json& settings);
+
+// Writes the audio files that are not there yet, then the library file
+// atomically (each synced), then removes the audio of meetings that are gone.
 std::expected<void, std::string> write_library(const std::string& path,
-                                               const std::list<Meeting>& meetings,
-                                               const Json& settings,
+                                               const LibrarySnapshot& snapshot,
                                                const std::string& audio_folder);
 
 }  // namespace stand_in

@@ -1,7 +1,7 @@
-// The Murmela stand-in: serves the app's CLI socket with an in-memory meeting
-// library, so that murmela-cli can be used and tested where the real app does
-// not exist. Imported audio is real, and recognised where the speech model is
-// installed.
+// The Murmela stand-in: serves the app's CLI socket with a meeting library,
+// kept in the data folder unless a run is throwaway, so that murmela-cli can
+// be used and tested where the real app does not exist. Imported audio is
+// real, and recognised where the speech model is installed.
 
 #include <cerrno>
 #include <chrono>
@@ -72,24 +72,32 @@ int listen_on(const std::string& path) {
   return fd;
 }
 
-constexpr const char* kHelp = R"(Usage: murmela [--startup] [--persist] [--library FILE] [--verbose]
+constexpr const char* kHelp =
+    R"(Usage: murmela [--startup] [--ephemeral] [--library FILE] [--verbose]
 
 A stand-in for the Murmela app: it serves murmela-cli's socket with a meeting
-library, by default a few demo meetings kept in memory. `meetings import`
-reads real audio (WAV, FLAC, Ogg/Vorbis, ...); its English speech is
-recognised with pocketsphinx where Debian's pocketsphinx-en-us model is
-installed (else transcripts are made up; `murmela-cli diagnostics` says
-which). A stereo file is two speakers: left "You", right "Other speakers".
-Audio longer than 4 hours (or past 8 channels or 192 kHz) is refused.
+library, kept in the data folder (stand-in-library.json and audio/) as the
+app keeps its own: every change, and every job's result as it lands, is
+written before a client hears of it, so a restart (or a kill) keeps imports
+and edits. The first start has a few demo meetings. `meetings import` reads
+real audio (WAV, FLAC, Ogg/Vorbis, ...); its English speech is recognised
+with pocketsphinx where Debian's pocketsphinx-en-us model is installed (else
+transcripts are made up; `murmela-cli diagnostics` says which, and where the
+library is kept). A stereo file is two speakers: left "You", right "Other
+speakers". Audio longer than 4 hours (or past 8 channels or 192 kHz) is
+refused.
 
-  --persist         keep the library in the data folder (stand-in-library.json
-                    and audio/), written after every change, so that a restart
-                    keeps imports and edits
+  --ephemeral       a throwaway run: the library lives in memory only and the
+                    kept one is neither read nor written; also
+                    MURMELA_EPHEMERAL=1
+  --persist         keep the library (the default); with --library, keep the
+                    fixture's meetings in the data folder from then on
   --library FILE    start with the meetings (and settings) of a JSON file
                     ({"meetings": [{"title": ..., "transcript": ...}, ...]},
-                    "settings" optional); also MURMELA_STAND_IN_LIBRARY. Every
-                    member is checked first: IDs unique, of letters, digits,
-                    '-' and '_'; statuses ready, failed or cancelled
+                    "settings" optional), in memory only unless --persist;
+                    also MURMELA_STAND_IN_LIBRARY. Every member is checked
+                    first: IDs unique, of letters, digits, '-' and '_';
+                    statuses ready, failed or cancelled
   --verbose         print the socket path, and one line per request and reply,
                     on standard error
   --startup         accepted for the real app's sake; does nothing
@@ -103,9 +111,18 @@ read at start); `manual` moves jobs on only with
 )";
 
 struct Options {
-  bool persist = false;
+  // Unset: kept, unless a fixture is given or MURMELA_EPHEMERAL=1 says
+  // otherwise; the command line has the last word.
+  std::optional<bool> keep;
   bool verbose = false;
   std::optional<std::string> library;
+
+  // A fixture run is throwaway unless asked: a test's or a demo's fixture
+  // must never replace the library a user keeps.
+  bool kept() const {
+    if (keep) return *keep;
+    return !library && murmela::env_value("MURMELA_EPHEMERAL") != "1";
+  }
 };
 
 }  // namespace
@@ -120,7 +137,9 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (argument == "--persist") {
-      options.persist = true;
+      options.keep = true;
+    } else if (argument == "--ephemeral") {
+      options.keep = false;
     } else if (argument == "--verbose") {
       options.verbose = true;
     } else if (argument == "--library" && i + 1 < argc) {
@@ -160,8 +179,9 @@ int main(int argc, char** argv) {
   // temporary files are there were left by one that was killed.
   stand_in::remove_leftovers(kept, folder + "/audio");
   std::optional<stand_in::Library> library;
+  const bool keep = options.kept();
   const std::optional<std::string> source = options.library ? options.library
-                                            : options.persist && murmela::is_regular_file(kept)
+                                            : keep && murmela::is_regular_file(kept)
                                                 ? std::optional(kept)
                                                 : std::nullopt;
   if (source) {
@@ -177,8 +197,7 @@ int main(int argc, char** argv) {
   if (options.verbose)
     std::fprintf(stderr, "murmela (stand-in): listening on %s\n", socket.c_str());
 
-  stand_in::App app(folder, socket, job_step(), std::move(library),
-                    options.persist ? kept : std::string());
+  stand_in::App app(folder, socket, job_step(), std::move(library), keep ? kept : std::string());
   stand_in::serve(app, listener, options.verbose);
   app.save();
   ::close(listener);

@@ -238,12 +238,16 @@ std::shared_ptr<BackgroundJob> App::start_recognition(std::shared_ptr<const Audi
     } catch (const std::exception& error) {
       transcript = std::unexpected(fmt::format("The recognition failed: {}", error.what()));
     }
-    std::lock_guard lock(mutex_);
-    work->transcript = std::move(transcript);
-    work->finished = true;
     // The result is kept as it lands, not at the next change.
     try {
-      if (advance_jobs()) (void)save_locked();
+      std::optional<LibrarySnapshot> snapshot;
+      {
+        std::lock_guard lock(mutex_);
+        work->transcript = std::move(transcript);
+        work->finished = true;
+        if (advance_jobs()) snapshot = snapshot_locked();
+      }
+      if (snapshot) (void)write_unlocked(*snapshot);
     } catch (const std::exception&) {
       // Kept at the next change, whose client then hears of any failure.
     }

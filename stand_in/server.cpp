@@ -143,6 +143,8 @@ std::string reply_line(App& app, const std::string& request_line) {
 
 int serve(App& app, int listener, bool verbose) {
   std::signal(SIGPIPE, SIG_IGN);
+  // A write past the file-size limit is a failed save, not the app's end.
+  std::signal(SIGXFSZ, SIG_IGN);
   std::signal(SIGINT, on_signal);
   std::signal(SIGTERM, on_signal);
   while (!g_signalled && !g_quit) {

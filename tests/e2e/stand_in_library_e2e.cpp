@@ -284,8 +284,9 @@ TEST_F(StandInAlone, VerboseLogsTheSocketAndEachRequestAndReply) {
 TEST_F(StandInAlone, HelpDocumentsTheSwitchesAndTheStepVariable) {
   auto help = run_program(kStandInPath, {"--help"}, {env, "", home.path()});
   EXPECT_EQ(help.exit_code, 0);
-  for (const char* text : {"--persist", "--library FILE", "MURMELA_STAND_IN_LIBRARY", "--verbose",
-                           "MURMELA_STAND_IN_STEP_MS", "pocketsphinx-en-us", "large-v3"}) {
+  for (const char* text : {"--ephemeral", "MURMELA_EPHEMERAL=1", "--persist", "--library FILE",
+                           "MURMELA_STAND_IN_LIBRARY", "--verbose", "MURMELA_STAND_IN_STEP_MS",
+                           "pocketsphinx-en-us", "large-v3"}) {
     EXPECT_NE(help.out.find(text), std::string::npos) << text;
   }
 }
