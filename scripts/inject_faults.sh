@@ -7,8 +7,7 @@
 #   scripts/inject_faults.sh [--all] [scratch-folder]
 #
 # --all runs the whole suite for every fault instead of the tests named below.
-# Builds and test runs take the shared build lock (/tmp/murmela-build.lock);
-# the times reported leave out the wait for it.
+# The run holds the shared build lock (/tmp/murmela-build.lock) throughout.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -22,20 +21,27 @@ lock=/tmp/murmela-build.lock
 log=$scratch/logs
 mkdir -p "$scratch/tree" "$log"
 
-rsync -a --delete --exclude /build --exclude /.git "$root/" "$scratch/tree/"
+# The tree as it stands, uncommitted changes included, without builds.
+(cd "$root" && git ls-files -z --cached --others --exclude-standard) |
+  (cd "$root" && xargs -0 cp --parents -t "$scratch/tree")
 cd "$scratch/tree"
 cmake --preset dev >"$log/configure.txt"
 
-# Runs a command under the build lock; $took is how long it ran, the wait
-# for the lock left out.
+# The whole run holds the shared build lock once (unless the caller already
+# holds it and says so with MURMELA_BUILD_LOCK_HELD=1), so the times below are
+# the work's own and others wait for one run, not for each step.
+if [[ ${MURMELA_BUILD_LOCK_HELD:-0} != 1 ]]; then
+  exec 9>>"$lock"
+  flock 9
+fi
+
+# Runs a command; $took is how long it ran, in whole seconds.
 took=0
 locked() {
-  local times
-  times=$(mktemp)
-  local rc=0
-  flock "$lock" bash -c 'start=$(date +%s.%N); "$@"; rc=$?; echo "$start $(date +%s.%N)" >"'"$times"'"; exit $rc' _ "$@" || rc=$?
-  took=$(awk '{ printf "%.0f", $2 - $1 }' "$times")
-  rm -f "$times"
+  local start rc=0
+  start=$(date +%s.%N)
+  "$@" || rc=$?
+  took=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.0f", b - a }')
   return $rc
 }
 

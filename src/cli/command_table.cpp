@@ -53,14 +53,15 @@ Done version(const Context& ctx, Words, Words) { return print_text(ctx, version_
 Done settings(const Context& ctx, Words, Words) { return print_settings(ctx, nullptr); }
 Done meeting_list(const Context& ctx, Words, Words) { return meetings::list(ctx); }
 
-// The meetings commands that take the meeting and maybe one more word.
+// Commands that take their one or two arguments as they were typed; the row's
+// usage has already counted them.
 template <Done (*kCommand)(const Context&, const std::string&)>
-Done on_meeting(const Context& ctx, Words, Words a) {
+Done one_argument(const Context& ctx, Words, Words a) {
   return kCommand(ctx, a[0]);
 }
 
 template <Done (*kCommand)(const Context&, const std::string&, const std::string&)>
-Done on_meeting_and(const Context& ctx, Words, Words a) {
+Done two_arguments(const Context& ctx, Words, Words a) {
   return kCommand(ctx, a[0], a[1]);
 }
 
@@ -102,27 +103,27 @@ constexpr std::array kRows = {
                }},
 
     CommandRow{kMeetings, "meetings list", meeting_list},
-    CommandRow{kMeetings, "meetings show <id>             Full record as JSON", on_meeting<show>},
-    CommandRow{kMeetings, "meetings transcript <id> [--cleaned]", on_meeting<transcript>},
-    CommandRow{kMeetings, "meetings notes <id>", on_meeting<notes>},
+    CommandRow{kMeetings, "meetings show <id>             Full record as JSON", one_argument<show>},
+    CommandRow{kMeetings, "meetings transcript <id> [--cleaned]", one_argument<transcript>},
+    CommandRow{kMeetings, "meetings notes <id>", one_argument<notes>},
     CommandRow{kMeetings, "meetings record start [--title T] [--source both|microphone|system]",
                [](const Context& ctx, Words, Words) { return record_start(ctx); }},
     CommandRow{kMeetings, "meetings record stop",
                [](const Context& ctx, Words, Words) { return record_stop(ctx); }},
-    CommandRow{kMeetings, "meetings import <file>", on_meeting<import_media>},
+    CommandRow{kMeetings, "meetings import <file>", one_argument<import_media>},
     CommandRow{kMeetings,
                "meetings join <id> <id> ... [--title T]    New meeting from recordings in order",
                [](const Context& ctx, Words, Words a) { return join(ctx, a); }},
     CommandRow{kMeetings, "meetings transcribe <id> [--model M] [--detach]",
-               on_meeting<transcribe>},
+               one_argument<transcribe>},
     CommandRow{kMeetings,
                "meetings wait <id> [--timeout S]           Wait for a detached job to finish",
-               on_meeting<wait>},
-    CommandRow{kMeetings, "meetings cancel <id>", on_meeting<cancel>},
-    CommandRow{kMeetings, "meetings rename <id> <title>", on_meeting_and<rename>},
+               one_argument<wait>},
+    CommandRow{kMeetings, "meetings cancel <id>", one_argument<cancel>},
+    CommandRow{kMeetings, "meetings rename <id> <title>", two_arguments<rename>},
     CommandRow{kMeetings,
                "meetings speakers <id>                     Speaker labels in the transcript",
-               on_meeting<speakers>},
+               one_argument<speakers>},
     CommandRow{kMeetings,
                "meetings rename-speaker <id> <from> <to>   e.g. \"Speaker 2\" \"Mara Quillon\"",
                [](const Context& ctx, Words, Words a) {
@@ -132,18 +133,18 @@ constexpr std::array kRows = {
                "meetings labels <id> on|off [--confirm]    Numbered voices on or off",
                [](const Context& ctx, Words, Words a) { return labels(ctx, a[0], a[1] == "on"); }},
     CommandRow{kMeetings, "meetings clean <id>                        Local transcript cleanup",
-               on_meeting<clean>},
+               one_argument<clean>},
     CommandRow{kMeetings,
                "meetings generate-notes <id> [--preset "
                "summary|tasks|speakers|brief|formatted-transcript|custom] [--instructions T]",
-               on_meeting<generate_notes>},
-    CommandRow{kMeetings, "meetings set-notes <id> --file F | --text T", on_meeting<set_notes>},
+               one_argument<generate_notes>},
+    CommandRow{kMeetings, "meetings set-notes <id> --file F | --text T", one_argument<set_notes>},
     CommandRow{kMeetings, "meetings set-transcript <id> --file F | --text T",
-               on_meeting<set_transcript>},
+               one_argument<set_transcript>},
     CommandRow{kMeetings, "meetings export <id> <path> [--format md|txt|html|pdf|wav] [--cleaned]",
-               on_meeting_and<export_meeting>},
-    CommandRow{kMeetings, "meetings export-audio <id> <path>", on_meeting_and<export_audio>},
-    CommandRow{kMeetings, "meetings delete <id> --confirm", on_meeting<remove>},
+               two_arguments<export_meeting>},
+    CommandRow{kMeetings, "meetings export-audio <id> <path>", two_arguments<export_audio>},
+    CommandRow{kMeetings, "meetings delete <id> --confirm", one_argument<remove>},
 
     CommandRow{kElse, "commands                       Every app command and its arguments",
                app_command<kCommands>},
