@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "agent_integration/agent_environment.hpp"
+#include "agent_integration/entry_decision.hpp"
 #include "agent_integration/run_with_limit.hpp"
 #include "common/environment.hpp"
 #include "common/paths.hpp"
@@ -98,23 +99,26 @@ std::optional<TargetReport> update_claude_code(IntegrationMode mode,
   const bool points_here = names_path(query.output, lossy_utf8(cli_path));
   const bool mentions_cli = query.output.find("murmela-cli") != std::string::npos;
 
-  switch (mode) {
-    case IntegrationMode::Status:
-      return TargetReport{"Claude Code",
-                          !registered   ? "absent"
-                          : points_here ? "present"
-                                        : "skipped",
-                          std::nullopt};
-    case IntegrationMode::Install:
-      if (!registered) return from_change(run(add_args), "added");
-      if (points_here) return TargetReport{"Claude Code", "present", std::nullopt};
-      if (!mentions_cli)
-        return TargetReport{"Claude Code", "skipped", "Another server is already named murmela."};
+  // `claude` takes the path as an argument of its own, so any path can be written.
+  switch (decide_entry(mode, {registered, mentions_cli, points_here}, true)) {
+    case EntryDecision::Absent:
+      return TargetReport{"Claude Code", "absent", std::nullopt};
+    case EntryDecision::Present:
+      return TargetReport{"Claude Code", "present", std::nullopt};
+    case EntryDecision::Foreign:
+      // Another program's server is nothing of ours to remove.
+      if (mode == IntegrationMode::Remove) return TargetReport{"Claude Code", "absent", std::nullopt};
+      if (mode == IntegrationMode::Status) return TargetReport{"Claude Code", "skipped", std::nullopt};
+      return TargetReport{"Claude Code", "skipped", "Another server is already named murmela."};
+    case EntryDecision::CannotWrite:
+      break;
+    case EntryDecision::Add:
+      return from_change(run(add_args), "added");
+    case EntryDecision::Update:
       run(remove_args);
       return from_change(run(add_args), "updated");
-    case IntegrationMode::Remove:
-      if (registered && mentions_cli) return from_change(run(remove_args), "removed");
-      return TargetReport{"Claude Code", "absent", std::nullopt};
+    case EntryDecision::Remove:
+      return from_change(run(remove_args), "removed");
   }
   return std::nullopt;
 }

@@ -6,6 +6,7 @@
 
 #include "agent_integration/agent_environment.hpp"
 #include "agent_integration/codex_check.hpp"
+#include "agent_integration/entry_decision.hpp"
 #include "agent_integration/toml_lines.hpp"
 #include "common/atomic_file.hpp"
 #include "common/environment.hpp"
@@ -166,31 +167,32 @@ std::optional<TargetReport> update_codex(IntegrationMode mode,
 
   std::string new_text, state;
   CodexEdit edit = CodexEdit::Add;
-  switch (mode) {
-    case IntegrationMode::Status:
-      return line(!ours ? "absent" : points_here ? "present" : "skipped", path);
-    case IntegrationMode::Install:
-      if (ours && points_here) return line("present", path);
-      if (ours && !mentions_cli) return line("skipped", path);
-      if (!is_valid_utf8(cli_path)) return line("failed", "The CLI path is not valid UTF-8.");
-      if (ours) {
-        lines[*ours->command] = "command = " + quoted;
-        new_text = joined(lines);
-        state = "updated";
-        edit = CodexEdit::Update;
-      } else {
-        new_text = std::string(text.substr(0, text.find_last_not_of(" \t\r\n\f\v") + 1));
-        if (!new_text.empty()) new_text += "\n\n";
-        new_text += fmt::format(
-            "{}\n# Added by Murmela: points agents to murmela-cli\ncommand = {}\nargs = "
-            "[\"mcp\"]\n",
-            kHeader, quoted);
-        state = "added";
-      }
+  switch (decide_entry(mode, {ours.has_value(), mentions_cli, points_here},
+                       is_valid_utf8(cli_path))) {
+    case EntryDecision::Absent:
+      return line("absent", path);
+    case EntryDecision::Present:
+      return line("present", path);
+    case EntryDecision::Foreign:
+      return line("skipped", path);
+    case EntryDecision::CannotWrite:
+      return line("failed", "The CLI path is not valid UTF-8.");
+    case EntryDecision::Update:
+      lines[*ours->command] = "command = " + quoted;
+      new_text = joined(lines);
+      state = "updated";
+      edit = CodexEdit::Update;
       break;
-    case IntegrationMode::Remove: {
-      if (!ours) return line("absent", path);
-      if (!mentions_cli) return line("skipped", path);
+    case EntryDecision::Add:
+      new_text = std::string(text.substr(0, text.find_last_not_of(" \t\r\n\f\v") + 1));
+      if (!new_text.empty()) new_text += "\n\n";
+      new_text += fmt::format(
+          "{}\n# Added by Murmela: points agents to murmela-cli\ncommand = {}\nargs = "
+          "[\"mcp\"]\n",
+          kHeader, quoted);
+      state = "added";
+      break;
+    case EntryDecision::Remove: {
       std::size_t keep = ours->header;
       while (keep > 0 && trim(lines[keep - 1]).empty()) --keep;
       std::vector<std::string> kept(lines.begin(),

@@ -1,9 +1,6 @@
 #include "agent_integration/integration.hpp"
 
-#include <cerrno>
 #include <optional>
-
-#include <sys/file.h>
 
 #include "agent_integration/agent_environment.hpp"
 #include "agent_integration/claude_code_target.hpp"
@@ -46,19 +43,22 @@ void write_marker(IntegrationMode mode, const std::string& cli_path,
 // cannot take it goes ahead unlocked: a missing data folder must not stop it.
 class IntegrationLock {
  public:
-  explicit IntegrationLock(const std::string& data_folder) {
+  IntegrationLock(const std::string& data_folder, Disk& disk) : disk_(disk) {
     if (!make_data_folder(data_folder)) return;
     auto file = open_own_file(join_path(data_folder, kLockName));
     if (!file) return;
     file_ = *std::move(file);
-    int locked;
-    while ((locked = ::flock(file_.get(), LOCK_EX)) != 0 && errno == EINTR) {
-    }
-    held_ = locked == 0;
+    held_ = disk_.lock(file_.get()).has_value();
+  }
+  IntegrationLock(const IntegrationLock&) = delete;
+  IntegrationLock& operator=(const IntegrationLock&) = delete;
+  ~IntegrationLock() {
+    if (held_) disk_.unlock(file_.get());
   }
   bool held() const { return held_; }
 
  private:
+  Disk& disk_;
   FileDescriptor file_;
   bool held_ = false;
 };
@@ -88,12 +88,12 @@ std::string marker_text(const std::string& cli_path, bool removed) {
          ",\n  \"removed\": " + (removed ? "true" : "false") + "\n}";
 }
 
-Reports run_integration(IntegrationMode mode, const AgentEnvironment& environment) {
+Reports run_integration(IntegrationMode mode, const AgentEnvironment& environment, Disk& disk) {
   const std::string& cli_path = environment.cli_path;
   const std::string& data_folder = environment.data_folder;
   std::optional<IntegrationLock> lock;
   if (mode != IntegrationMode::Status) {
-    lock.emplace(data_folder);
+    lock.emplace(data_folder, disk);
     // Only a run that holds the lock knows no other run is mid-write.
     if (lock->held()) remove_leftovers(environment);
   }
@@ -111,7 +111,7 @@ Reports run_integration(IntegrationMode mode, const AgentEnvironment& environmen
   return reports;
 }
 
-std::optional<Reports> ensure_integration(const AgentEnvironment& environment) {
+std::optional<Reports> ensure_integration(const AgentEnvironment& environment, Disk& disk) {
   const std::string& cli_path = environment.cli_path;
   const std::string& data_folder = environment.data_folder;
   if (runs_from_build_folder(cli_path) || !is_regular_file(cli_path)) return std::nullopt;
@@ -124,7 +124,7 @@ std::optional<Reports> ensure_integration(const AgentEnvironment& environment) {
       if (removed.get<bool>() || same_path(*cli, cli_path)) return std::nullopt;
     }
   }
-  return run_integration(IntegrationMode::Install, environment);
+  return run_integration(IntegrationMode::Install, environment, disk);
 }
 
 }  // namespace murmela

@@ -6,6 +6,7 @@
 #include <fmt/format.h>
 
 #include "agent_integration/agent_environment.hpp"
+#include "agent_integration/entry_decision.hpp"
 #include "agent_integration/json_members.hpp"
 #include "common/atomic_file.hpp"
 #include "common/files.hpp"
@@ -151,24 +152,24 @@ std::optional<TargetReport> update_json_target(IntegrationMode mode, const JsonT
   }
 
   std::string state;
-  switch (mode) {
-    case IntegrationMode::Status:
-      return line(!ours ? "absent" : equal ? "present" : "skipped", path);
-    case IntegrationMode::Install:
-      if (ours && equal) return line("present", path);
-      if (ours && !own) return line("skipped", path);
-      if (!path_is_text) return line("failed", "The CLI path is not valid UTF-8.");
-      if (ours) {
-        ours->raw = to_compact(desired);
-        state = "updated";
-      } else {
-        servers.members.push_back({"murmela", to_compact(desired)});
-        state = "added";
-      }
+  switch (decide_entry(mode, {ours != nullptr, own, equal}, path_is_text)) {
+    case EntryDecision::Absent:
+      return line("absent", path);
+    case EntryDecision::Present:
+      return line("present", path);
+    case EntryDecision::Foreign:
+      return line("skipped", path);
+    case EntryDecision::CannotWrite:
+      return line("failed", "The CLI path is not valid UTF-8.");
+    case EntryDecision::Update:
+      ours->raw = to_compact(desired);
+      state = "updated";
       break;
-    case IntegrationMode::Remove:
-      if (!ours) return line("absent", path);
-      if (!own) return line("skipped", path);
+    case EntryDecision::Add:
+      servers.members.push_back({"murmela", to_compact(desired)});
+      state = "added";
+      break;
+    case EntryDecision::Remove:
       servers.erase("murmela");
       state = "removed";
       break;

@@ -25,17 +25,11 @@ Json report_json(const Reports& reports) {
 
 }  // namespace
 
-Done run_agents(const Context& ctx, std::span<const std::string> words) {
-  static constexpr std::string_view kActions[] = {"status", "install", "remove", "ensure",
-                                                  "uninstall"};
-  if (words.size() != 1 || std::ranges::find(kActions, words[0]) == std::end(kActions)) {
-    return fail(CliError::usage("Use `agents status|install|remove`."));
-  }
+Done run_agents(const Context& ctx, std::string_view action) {
   auto cli_path = platform::executable_path();
   if (!cli_path) return fail(CliError::failed(cli_path.error()));
   const std::string data_folder = app_data_folder();
   const auto environment = AgentEnvironment::of_process(*cli_path, data_folder);
-  const std::string& action = words[0];
 
   Reports reports;
   if (action == "status") {

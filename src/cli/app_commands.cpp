@@ -35,16 +35,6 @@ Result<Json> app_state(const Context& ctx) {
   return call_app(ctx, "get_state", Json::object(), false);
 }
 
-const char* const kSettingsUsage = "Use `settings get [key]` or `settings set key=value ...`.";
-
-Done print_settings(const Context& ctx, const std::string* key) {
-  auto state = app_state(ctx);
-  if (!state) return fail(state.error());
-  Json settings = member_or_null(*state, "settings");
-  print_json(ctx.out, key ? member_or_null(settings, *key) : settings);
-  return {};
-}
-
 // Every word is checked before anything is sent, so a bad word leaves the
 // app's settings untouched.
 Result<Json> merged_settings(Json settings, std::span<const std::string> pairs) {
@@ -89,6 +79,16 @@ Done check_sent_back_unchanged(JsonView settings, std::span<const std::string> p
   return {};
 }
 
+}  // namespace
+
+Done print_settings(const Context& ctx, const std::string* key) {
+  auto state = app_state(ctx);
+  if (!state) return fail(state.error());
+  Json settings = member_or_null(*state, "settings");
+  print_json(ctx.out, key ? member_or_null(settings, *key) : settings);
+  return {};
+}
+
 Done change_settings(const Context& ctx, std::span<const std::string> pairs) {
   auto reply = ctx.app.call("get_state", Json::object(), false, ctx.invocation.no_launch);
   if (!reply) return fail(reply.error());
@@ -105,8 +105,6 @@ Done change_settings(const Context& ctx, std::span<const std::string> pairs) {
   print_json(ctx.out, member_or_null(*saved, "settings"));
   return {};
 }
-
-}  // namespace
 
 Json setting_value(const std::string& text) {
   auto parsed = parse_json(text);
@@ -143,15 +141,6 @@ Done run_invoke(const Context& ctx, const std::string& command, const std::strin
     args = *std::move(parsed);
   }
   return call_and_print(ctx, command, args);
-}
-
-Done run_settings(const Context& ctx, std::span<const std::string> words) {
-  if (words.empty()) return print_settings(ctx, nullptr);
-  if (words[0] == "get" && words.size() <= 2) {
-    return print_settings(ctx, words.size() == 2 ? &words[1] : nullptr);
-  }
-  if (words[0] == "set" && words.size() >= 2) return change_settings(ctx, words.subspan(1));
-  return fail(CliError::usage(kSettingsUsage));
 }
 
 }  // namespace murmela

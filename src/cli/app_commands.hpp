@@ -13,9 +13,12 @@ namespace murmela {
 [[nodiscard]] Done run_invoke(const Context& ctx, const std::string& command,
                               const std::string* json_text);
 
-// `settings`, `settings get [key]`, `settings set key=value ...`: the words
-// after `settings`.
-[[nodiscard]] Done run_settings(const Context& ctx, std::span<const std::string> words);
+// `settings get [key]`: every setting, or the one `key` names.
+[[nodiscard]] Done print_settings(const Context& ctx, const std::string* key);
+
+// `settings set key=value ...`: every word is checked before anything is
+// sent, so a bad word leaves the app's settings untouched.
+[[nodiscard]] Done change_settings(const Context& ctx, std::span<const std::string> pairs);
 
 // The value a `settings set` word stores: JSON when the text parses as one
 // document, else the text itself as a string.

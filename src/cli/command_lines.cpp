@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
-#include "cli/texts.hpp"
+#include "cli/command_table.hpp"
 
 namespace murmela {
 
@@ -27,7 +27,7 @@ std::string_view trimmed(std::string_view text) {
 
 bool is_command_word(std::string_view token) {
   return !token.empty() && std::all_of(token.begin(), token.end(), [](char c) {
-    return (c >= 'a' && c <= 'z') || c == '-' || c == '|';
+    return (c >= 'a' && c <= 'z') || c == '-' || c == '|' || c == '_';
   });
 }
 
@@ -42,7 +42,11 @@ ValueSpec argument_value(std::string_view placeholder, bool optional, std::strin
   if (placeholder == "<file>" || placeholder == "<path>") return {ValueKind::Path, {}};
   if (placeholder == "key") return {ValueKind::SettingKey, {}};
   if (placeholder == "key=value") return {ValueKind::SettingPair, {}};
-  if (placeholder.find('|') != std::string_view::npos) return choices_of(placeholder, "|");
+  if (placeholder.find('|') != std::string_view::npos) {
+    ValueSpec value = choices_of(placeholder, "|");
+    value.closed = true;
+    return value;
+  }
   if (const auto colon = summary.find(": "); optional && colon != std::string_view::npos) {
     return choices_of(summary.substr(colon + 2), ", ");
   }
@@ -85,6 +89,7 @@ void read_usage(const std::vector<std::string>& tokens, std::size_t i, CommandLi
       command.options.push_back(option_of(token, has_value ? tokens[i++] : ""));
     } else {
       command.arguments.push_back(argument_value(token, false, command.summary));
+      ++command.required_arguments;
     }
   }
 }
@@ -121,34 +126,30 @@ std::vector<CommandLine> commands_of_line(std::string_view line, std::string_vie
   return commands;
 }
 
-// A line indented by two spaces is a command; a line indented further goes
-// on with the description of the line before it.
-std::vector<CommandLine> read_help_text(std::string_view help) {
-  std::vector<CommandLine> commands;
-  std::string_view section_line;
-  std::size_t last_line_commands = 0;
-  for (const std::string& line : split(help, "\n")) {
-    const std::string_view text = line;
-    if (!text.empty() && text[0] != ' ') {
-      section_line = text;
-    } else if (text.starts_with("  ") && text.size() > 2 && text[2] != ' ') {
-      auto line_commands = commands_of_line(text.substr(2), section_line);
-      last_line_commands = line_commands.size();
-      for (auto& command : line_commands) commands.push_back(std::move(command));
-    } else if (!trimmed(text).empty()) {
-      for (std::size_t i = commands.size() - last_line_commands; i < commands.size(); ++i) {
-        commands[i].summary += ' ';
-        commands[i].summary += trimmed(text);
-      }
+}  // namespace
+
+// The first line is the command; further lines go on with its description.
+std::vector<CommandLine> commands_of_row(const CommandRow& row) {
+  const std::vector<std::string> lines = split(row.line, "\n");
+  std::vector<CommandLine> commands = commands_of_line(lines[0], row.section);
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    for (CommandLine& command : commands) {
+      command.summary += ' ';
+      command.summary += trimmed(lines[i]);
     }
   }
   return commands;
 }
 
-}  // namespace
-
 const std::vector<CommandLine>& documented_commands() {
-  static const std::vector<CommandLine> commands = read_help_text(help_text());
+  static const std::vector<CommandLine> commands = [] {
+    std::vector<CommandLine> documented;
+    for (const CommandRow& row : command_table()) {
+      if (row.section.empty()) continue;
+      for (CommandLine& command : commands_of_row(row)) documented.push_back(std::move(command));
+    }
+    return documented;
+  }();
   return commands;
 }
 

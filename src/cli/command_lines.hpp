@@ -19,6 +19,7 @@ enum class ValueKind {
 struct ValueSpec {
   ValueKind kind = ValueKind::Text;
   std::vector<std::string> choices;
+  bool closed = false;  // `on|off`: another word is not this command
 };
 
 struct OptionSpec {
@@ -36,14 +37,20 @@ struct CommandLine {
   std::string usage;               // everything after the words, as the help shows it
   std::string summary;             // the help's description; may be empty
   std::vector<ValueSpec> arguments;
+  std::size_t required_arguments = 0;  // the leading ones not in `[...]`
   bool last_argument_repeats = false;  // `<id> <id> ...`, `key=value ...`
   std::vector<OptionSpec> options;
 };
 
-// Every command the help text lists, in its order; a line that lists
-// alternatives (`dictation start|stop|cancel`) gives one command for each.
-// The help text is the one list of documented commands: the man page and the
-// shell completions are made from this.
+struct CommandRow;
+
+// The commands one row of the command table runs: one for each alternative
+// its line lists (`dictation start|stop|cancel`).
+std::vector<CommandLine> commands_of_row(const CommandRow& row);
+
+// Every command the help text lists, in its order. The command table's
+// documented rows are the one list of documented commands: the help, the man
+// page and the shell completions are made from this.
 const std::vector<CommandLine>& documented_commands();
 
 }  // namespace murmela

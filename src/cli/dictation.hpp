@@ -1,13 +1,15 @@
 #pragma once
 
-#include <span>
-#include <string>
+#include <string_view>
 
 #include "cli/context.hpp"
 
 namespace murmela {
 
-// `dictation start|stop|cancel|history|copy-last`: the words after `dictation`.
-[[nodiscard]] Done run_dictation(const Context& ctx, std::span<const std::string> words);
+// `dictation start`, `stop` or `cancel`: the step's word.
+[[nodiscard]] Done dictation_step(const Context& ctx, std::string_view step);
+
+// `dictation history [--limit N]`.
+[[nodiscard]] Done dictation_history(const Context& ctx);
 
 }  // namespace murmela

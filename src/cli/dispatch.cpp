@@ -1,74 +1,86 @@
 #include "cli/dispatch.hpp"
 
-#include <span>
+#include <algorithm>
+#include <vector>
 
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
-#include "cli/agents_command.hpp"
-#include "cli/app_commands.hpp"
-#include "cli/completion_words.hpp"
-#include "cli/dictation.hpp"
-#include "cli/mcp.hpp"
-#include "cli/meetings/meetings.hpp"
+#include "cli/command_lines.hpp"
+#include "cli/command_table.hpp"
 #include "cli/texts.hpp"
 
 namespace murmela {
 
 namespace {
 
-using Words = std::span<const std::string>;
+struct Runnable {
+  CommandLine command;
+  const CommandRow* row;
+};
 
-Done print_text(const Context& ctx, std::string_view text) {
-  ctx.out.write(text);
-  return {};
+const std::vector<Runnable>& runnable_commands() {
+  static const std::vector<Runnable> runnable = [] {
+    std::vector<Runnable> all;
+    for (const CommandRow& row : command_table()) {
+      for (CommandLine& command : commands_of_row(row)) all.push_back({std::move(command), &row});
+    }
+    return all;
+  }();
+  return runnable;
 }
 
-bool is(Words words, std::initializer_list<std::string_view> expected) {
-  return std::equal(words.begin(), words.end(), expected.begin(), expected.end());
+// Whether the words after a command's own words fit its usage: as many as it
+// takes, and a word from a closed list (`on|off`) one of the list.
+bool fits(const CommandLine& command, Words arguments) {
+  if (arguments.size() < command.required_arguments) return false;
+  if (!command.last_argument_repeats && arguments.size() > command.arguments.size()) return false;
+  for (std::size_t i = 0; i < arguments.size() && i < command.arguments.size(); ++i) {
+    const ValueSpec& value = command.arguments[i];
+    if (value.closed && std::ranges::find(value.choices, arguments[i]) == value.choices.end()) {
+      return false;
+    }
+  }
+  return true;
 }
 
-// Commands that are one app command with `{}`, printed as the app answered.
-const char* plain_app_command(Words words) {
-  if (is(words, {"models"}) || is(words, {"models", "list"})) return "get_model_library";
-  if (is(words, {"ai"}) || is(words, {"ai", "settings"})) return "get_ai_settings";
-  if (is(words, {"vocabulary"}) || is(words, {"vocabulary", "list"})) return "get_vocabulary";
-  if (is(words, {"diagnostics"})) return "get_diagnostics";
-  if (is(words, {"snapshot"})) return "get_snapshot";
-  if (is(words, {"commands"})) return "commands";
-  if (is(words, {"ping"})) return "ping";
+const Runnable* matching(Words words) {
+  for (const Runnable& runnable : runnable_commands()) {
+    const auto& command_words = runnable.command.words;
+    if (words.size() < command_words.size() ||
+        !std::equal(command_words.begin(), command_words.end(), words.begin())) {
+      continue;
+    }
+    if (fits(runnable.command, words.subspan(command_words.size()))) return &runnable;
+  }
   return nullptr;
 }
 
 }  // namespace
 
-Done dispatch(const Context& ctx) {
-  const Words words = ctx.invocation.words;
-  const std::string_view first = words.empty() ? std::string_view() : words[0];
-  const Words rest = words.empty() ? words : words.subspan(1);
+const CommandRow* command_row(std::span<const std::string> typed) {
+  if (typed.empty()) return nullptr;
+  std::vector<std::string> words(typed.begin(), typed.end());
+  words[0] = family_word(words[0]);
+  const Runnable* runnable = matching(words);
+  return runnable ? runnable->row : nullptr;
+}
 
-  if (words.empty() || is(words, {"help"})) return print_text(ctx, help_text());
-  if (is(words, {"help", "agents"}) || is(words, {"guide"}) || is(words, {"agents"})) {
-    return print_text(ctx, guide_text());
+Done dispatch(const Context& ctx) {
+  if (ctx.invocation.words.empty()) {
+    ctx.out.write(help_text());
+    return {};
   }
-  if (first == "agents") return run_agents(ctx, rest);
-  if (is(words, {"version"})) return print_text(ctx, version_line());
-  if (is(words, {"mcp"})) return run_mcp();
-  if (is(words, {"status"})) return run_status(ctx);
-  if (is(words, {"quit"})) return run_quit(ctx);
-  if (is(words, {"open"})) return run_open(ctx, "dictation");
-  if (first == "open" && words.size() == 2) return run_open(ctx, words[1]);
-  if (first == "settings") return run_settings(ctx, rest);
-  if (const char* command = plain_app_command(words)) {
-    return call_and_print(ctx, command, Json::object());
+  std::vector<std::string> words = ctx.invocation.words;
+  words[0] = family_word(words[0]);
+  if (const Runnable* runnable = matching(words)) {
+    const std::size_t n = runnable->command.words.size();
+    return runnable->row->run(ctx, Words(words).first(n), Words(words).subspan(n));
   }
-  if (first == "invoke" && (words.size() == 2 || words.size() == 3)) {
-    return run_invoke(ctx, words[1], words.size() == 3 ? &words[2] : nullptr);
-  }
-  if (first == "meetings" || first == "meeting") return run_meetings(ctx, rest);
-  if (first == "dictation") return run_dictation(ctx, rest);
-  if (first == "__complete") return run_completion_words(ctx, rest);
-  return fail(CliError::usage(fmt::format("Unknown command: {}", fmt::join(words, " "))));
+  const std::string usage = family_usage(words[0], Words(words).subspan(1));
+  if (!usage.empty()) return fail(CliError::usage(usage));
+  return fail(CliError::usage(
+      fmt::format("Unknown command: {}", fmt::join(ctx.invocation.words, " "))));
 }
 
 }  // namespace murmela

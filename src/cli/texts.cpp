@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include "app_link/protocol.hpp"
+#include "cli/command_table.hpp"
 #include "common/platform.hpp"
 #include "common/utf8.hpp"
 
@@ -10,7 +11,7 @@ namespace murmela {
 
 namespace {
 
-// What follows "murmela-cli {version}".
+// What follows "murmela-cli {version}", before the commands.
 constexpr std::string_view kHelpAfterVersion =
     R"TEXT(: control Murmela from a terminal, script or agent.
 
@@ -20,55 +21,6 @@ The CLI talks to the running Murmela app and starts it in the background if
 needed (--no-launch to skip). Results print as JSON; errors go to stderr.
 Exit codes: 0 ok, 1 failed, 2 usage, 3 Murmela not running.
 
-App
-  status                         Version, state and selected models
-  quit                           Quit Murmela (saves an active recording first)
-  open [page]                    Open a window: dictation, meetings, setup, appearance, microphone, shortcuts
-  settings get [key]             Show settings
-  settings set key=value ...     Change settings (values are JSON where they parse)
-  models list                    Installed and available models
-  ai                             Cloud AI settings (Notes, titles)
-  vocabulary list                Custom words
-  diagnostics                    Diagnostic report
-
-Dictation
-  dictation start|stop|cancel
-  dictation history [--limit N]
-  dictation copy-last
-
-Meetings  (<id> is a full ID, a unique prefix, or `latest` for the most recently started)
-  meetings list
-  meetings show <id>             Full record as JSON
-  meetings transcript <id> [--cleaned]
-  meetings notes <id>
-  meetings record start [--title T] [--source both|microphone|system]
-  meetings record stop
-  meetings import <file>
-  meetings join <id> <id> ... [--title T]    New meeting from recordings in order
-  meetings transcribe <id> [--model M] [--detach]
-  meetings wait <id> [--timeout S]           Wait for a detached job to finish
-  meetings cancel <id>
-  meetings rename <id> <title>
-  meetings speakers <id>                     Speaker labels in the transcript
-  meetings rename-speaker <id> <from> <to>   e.g. "Speaker 2" "Mara Quillon"
-  meetings labels <id> on|off [--confirm]    Numbered voices on or off
-  meetings clean <id>                        Local transcript cleanup
-  meetings generate-notes <id> [--preset summary|tasks|speakers|brief|formatted-transcript|custom] [--instructions T]
-  meetings set-notes <id> --file F | --text T
-  meetings set-transcript <id> --file F | --text T
-  meetings export <id> <path> [--format md|txt|html|pdf|wav] [--cleaned]
-  meetings export-audio <id> <path>
-  meetings delete <id> --confirm
-
-Everything else
-  commands                       Every app command and its arguments
-  invoke <command> [json]        Call any app command, e.g. invoke get_meeting '{"id":"..."}'
-  guide                          How agents should use Murmela
-  agents status|install|remove   murmela-cli on PATH, and the MCP pointer in
-                                 Claude Code, Codex, Gemini, Cursor, Windsurf,
-                                 Claude Desktop and opencode
-  mcp                            MCP stub for agents: it points them to this CLI
-  version
 )TEXT";
 
 constexpr std::string_view kGuideBeforePath = R"TEXT(# Using Murmela from an agent
@@ -118,7 +70,8 @@ or add `--detach` and then run `meetings wait <id>`.
 }  // namespace
 
 const std::string& help_text() {
-  static const std::string text = fmt::format("murmela-cli {}{}", kCliVersion, kHelpAfterVersion);
+  static const std::string text =
+      fmt::format("murmela-cli {}{}{}", kCliVersion, kHelpAfterVersion, command_table_help());
   return text;
 }
 

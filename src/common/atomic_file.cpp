@@ -11,6 +11,7 @@
 #include <fmt/format.h>
 
 #include "common/descriptor.hpp"
+#include "common/disk.hpp"
 #include "common/paths.hpp"
 #include "common/system_error.hpp"
 
@@ -45,73 +46,65 @@ mode_t current_umask() {
   return mask;
 }
 
-// Writes the complete file under a temporary name; the error is an errno.
-std::expected<std::string, int> write_temporary(const std::string& target, const std::string& text,
-                                                mode_t mode) {
+// Writes the complete file under a temporary name: its bytes, its mode, and
+// a sync, so that the rename never shows a file whose data is still in
+// flight. The error is an errno.
+std::expected<std::string, int> write_temporary(Disk& disk, const std::string& target,
+                                                const std::string& text, mode_t mode) {
   std::string name = join_path(folder_of(target), temporary_prefix(target));
   name += "XXXXXX";
-  // mkostemp creates the file exclusively (a planted link makes it fail, it
-  // is never followed) with mode 0600.
-  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) return std::unexpected(errno);
-  std::expected<void, int> done = write_all(fd, text);
-  if (!done && done.error() == 0) done = std::unexpected(EIO);
-  if (done && ::fchmod(fd, mode) != 0) done = std::unexpected(errno);
-  if (done && ::fsync(fd) != 0) done = std::unexpected(errno);
-  if (::close(fd) != 0 && done) done = std::unexpected(errno);
+  // The file is created exclusively (a planted link makes it fail, it is
+  // never followed) with mode 0600.
+  const auto fd = disk.create_temporary(name);
+  if (!fd) return std::unexpected(fd.error());
+  std::expected<void, int> done = disk.write(*fd, text);
+  if (done) done = disk.change_mode(*fd, mode);
+  if (done) done = disk.sync(*fd);
+  if (auto closed = disk.close(*fd); !closed && done) done = closed;
   if (!done) {
-    ::unlink(name.c_str());
+    disk.remove(name);
     return std::unexpected(done.error());
   }
   return name;
 }
 
-void sync_folder(const std::string& folder) {
-  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir < 0) return;
-  ::fsync(dir);
-  ::close(dir);
-}
-
-}  // namespace
-
-namespace {
-
 // Replaces `target` by a complete new file of `mode`; `shown` is the path the
 // caller knows it by, for the message.
-std::expected<void, std::string> replace_file(const std::string& shown, const std::string& target,
-                                              const std::string& text, mode_t mode) {
-  auto temporary = write_temporary(target, text, mode);
-  if (temporary && ::rename(temporary->c_str(), target.c_str()) != 0) {
-    const int error = errno;
-    ::unlink(temporary->c_str());
-    temporary = std::unexpected(error);
+std::expected<void, std::string> replace_file(Disk& disk, const std::string& shown,
+                                              const std::string& target, const std::string& text,
+                                              mode_t mode) {
+  auto temporary = write_temporary(disk, target, text, mode);
+  if (temporary) {
+    if (auto renamed = disk.rename(*temporary, target); !renamed) {
+      disk.remove(*temporary);
+      temporary = std::unexpected(renamed.error());
+    }
   }
   if (!temporary)
     return std::unexpected(
         fmt::format("Cannot write {}: {}", shown, system_error_text(temporary.error())));
-  sync_folder(folder_of(target));
+  disk.sync_folder(folder_of(target));
   return {};
 }
 
 }  // namespace
 
 std::expected<void, std::string> write_atomically(const std::string& path, const std::string& text,
-                                                  unsigned new_mode) {
+                                                  unsigned new_mode, Disk& disk) {
   const std::string target = final_link_target(path);
   // A config kept private (it may hold API keys) must stay private.
   struct stat existing {};
   const mode_t mode = ::stat(target.c_str(), &existing) == 0
                           ? (existing.st_mode & 07777)
                           : (static_cast<mode_t>(new_mode) & ~current_umask());
-  return replace_file(path, target, text, mode);
+  return replace_file(disk, path, target, text, mode);
 }
 
 std::expected<void, std::string> replace_private_file(const std::string& path,
-                                                      const std::string& text) {
+                                                      const std::string& text, Disk& disk) {
   // rename() replaces the entry at `path` itself, whatever it is: a link
   // planted there is never followed.
-  return replace_file(path, path, text, 0600);
+  return replace_file(disk, path, path, text, 0600);
 }
 
 void remove_stale_temporaries(const std::string& path, AtLink at_link) {

@@ -3,6 +3,8 @@
 #include <expected>
 #include <string>
 
+#include "common/disk.hpp"
+
 namespace murmela {
 
 // Replaces `path` whole: the text goes to a new temporary file beside the
@@ -15,14 +17,15 @@ namespace murmela {
 // "Cannot write {path}: {reason}".
 [[nodiscard]] std::expected<void, std::string> write_atomically(const std::string& path,
                                                                 const std::string& text,
-                                                                unsigned new_mode = 0666);
+                                                                unsigned new_mode = 0666,
+                                                                Disk& disk = real_disk());
 
 // Replaces a private file of our own whole, like write_atomically, but the
 // entry at `path` itself: a symbolic link or another user's file planted
 // there is replaced, never written through, and the new file is 0600
 // whatever the umask or the mode of what it replaces.
-[[nodiscard]] std::expected<void, std::string> replace_private_file(const std::string& path,
-                                                                    const std::string& text);
+[[nodiscard]] std::expected<void, std::string> replace_private_file(
+    const std::string& path, const std::string& text, Disk& disk = real_disk());
 
 // Whether a symbolic link at a path leads to the file meant (another
 // product's configuration) or is only in the way (a file of our own).

@@ -200,6 +200,38 @@ TEST_F(Meetings, WaitOutcomes) {
   }
 }
 
+// Every status the app reports while a job runs keeps `wait` waiting (here
+// with no time to wait, so it says so); any other status ends the wait.
+TEST_F(Meetings, WaitWaitsThroughEveryBusyStatusAndNoOther) {
+  struct StatusCase {
+    std::string status;
+    int exit_code;
+    std::string err;
+  };
+  const std::vector<StatusCase> cases = {
+      {"recording", 1, "error: Still recording after 0 s.\n"},
+      {"importing", 1, "error: Still importing after 0 s.\n"},
+      {"finalizing", 1, "error: Still finalizing after 0 s.\n"},
+      {"transcribing", 1, "error: Still transcribing after 0 s.\n"},
+      {"processingNotes", 1, "error: Still processingNotes after 0 s.\n"},
+      {"generatingTitle", 1, "error: Still generatingTitle after 0 s.\n"},
+      {"ready", 0, ""},
+      {"cancelled", 0, ""},
+      {"failed", 1, "error: The operation failed.\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.status);
+    FakeApp app(socket_path());
+    app.on_ok("get_meeting", R"({"status":")" + c.status + R"("})");
+    auto run = this->run({"meetings", "wait", kId, "--timeout", "0"});
+    EXPECT_EQ(run.exit_code, c.exit_code);
+    EXPECT_EQ(run.err, c.err);
+    // A finished job prints its summary; one still running prints nothing.
+    EXPECT_EQ(run.out.empty(), c.exit_code == 1 && c.status != "failed") << run.out;
+    EXPECT_EQ(app.commands(), std::vector<std::string>{"get_meeting"});
+  }
+}
+
 TEST_F(Meetings, TextInputFromFileAndStdin) {
   FakeApp app(socket_path());
   app.on_ok("get_meeting", R"({"id":"i","title":"t","transcript":"x"})");

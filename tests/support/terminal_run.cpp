@@ -1,6 +1,7 @@
 #include "terminal_run.hpp"
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <stdexcept>
 
@@ -10,6 +11,8 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <gtest/gtest.h>
 
 #include "run_program.hpp"
 
@@ -74,11 +77,21 @@ bool TerminalRun::read_some(int timeout_ms) {
 }
 
 bool TerminalRun::wait_for_terminal(std::string_view text) {
-  // Generous: the machine may be busy. The program's own end stops it sooner.
-  for (int i = 0; i < 2000; ++i) {
+  // The text is the program's first output, drawn once it has asked the app
+  // one question: a busy machine takes a second or two, not half a minute.
+  // The program's own end, or the text showing up on standard output
+  // instead, stops the wait at once.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (std::chrono::steady_clock::now() < deadline) {
     if (ended_.terminal.find(text) != std::string::npos) return true;
-    if (!read_some(100)) return false;
+    if (ended_.out.find(text) != std::string::npos) {
+      ADD_FAILURE() << "Expected on the terminal but written to standard output: " << text;
+      return false;
+    }
+    if (!read_some(100)) break;
   }
+  ADD_FAILURE() << "Never shown on the terminal: " << text << "\nterminal so far: "
+                << ended_.terminal << "\nstandard output so far: " << ended_.out;
   return false;
 }
 

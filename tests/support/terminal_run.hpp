@@ -21,8 +21,9 @@ class TerminalRun {
   TerminalRun& operator=(const TerminalRun&) = delete;
   ~TerminalRun();
 
-  // Reads until `text` has appeared on the terminal; false when the program
-  // ended first.
+  // Reads until `text` has appeared on the terminal; false, with a test
+  // failure that says what was seen instead, when the program ended first,
+  // wrote the text to standard output, or showed nothing for 20 seconds.
   bool wait_for_terminal(std::string_view text);
 
   // Takes in what the program wrote so far, so that it never blocks on a

@@ -1,9 +1,13 @@
 #include "cli/command_lines.hpp"
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
+#include "cli/command_table.hpp"
 #include "cli/dispatch.hpp"
 #include "cli/invocation.hpp"
+#include "cli/texts.hpp"
 #include "fake_app_link.hpp"
 
 using namespace murmela;
@@ -37,19 +41,86 @@ std::string typed(const ValueSpec& value) {
   return "text";
 }
 
+// The words and values a user would type for a command, options included.
+std::vector<std::string> typed_command(const CommandLine& command) {
+  std::vector<std::string> args = command.words;
+  for (const ValueSpec& argument : command.arguments) args.push_back(typed(argument));
+  if (command.last_argument_repeats) args.push_back(typed(command.arguments.back()));
+  for (const OptionSpec& option : command.options) {
+    args.push_back("--" + option.name);
+    if (option.value) args.push_back(typed(*option.value));
+  }
+  return args;
+}
+
+std::vector<std::string> positional(const std::vector<std::string>& args) {
+  auto invocation = scan(args);
+  return invocation ? invocation->words : std::vector<std::string>{};
+}
+
+// Both ways: every row's command lines, typed as its usage shows them (with
+// and without the optional words), reach that very row and no other; and a
+// row the help does not show is one of the few deliberate exceptions, so a
+// new command cannot run undocumented by accident.
+TEST(CommandTable, EveryRowIsDocumentedAndRunsItsOwnCommands) {
+  const std::vector<std::string> undocumented = {
+      "help", "help agents", "agents", "agents ensure|uninstall", "settings", "models",
+      "ai settings", "vocabulary", "snapshot", "ping", "meetings", "__complete [what] ..."};
+  for (const CommandRow& row : command_table()) {
+    if (row.section.empty()) {
+      EXPECT_NE(std::ranges::find(undocumented, row.line), undocumented.end()) << row.line;
+    } else {
+      std::string first_line(row.line.substr(0, row.line.find('\n')));
+      EXPECT_NE(help_text().find("\n  " + first_line + "\n"), std::string::npos) << row.line;
+    }
+    for (const CommandLine& command : commands_of_row(row)) {
+      std::vector<std::string> words = positional(typed_command(command));
+      EXPECT_EQ(command_row(words), &row) << command.syntax;
+      words.resize(command.words.size() + command.required_arguments);
+      EXPECT_EQ(command_row(words), &row) << command.syntax << " without optional words";
+    }
+  }
+  EXPECT_EQ(command_row(std::vector<std::string>{"meeting", "list"}),
+            command_row(std::vector<std::string>{"meetings", "list"}));
+}
+
+// Words that no row takes: one too many or too few, a word outside a closed
+// list; the usage error names the family where there is one.
+TEST(CommandTable, WordsNoRowTakesAreRefusedAsBefore) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"meetings", "show"}, "Unknown meetings command: show"},
+      {{"meeting", "show", "a", "b"}, "Unknown meetings command: show a b"},
+      {{"meetings", "labels", "a", "maybe"}, "Unknown meetings command: labels a maybe"},
+      {{"meetings", "join", "a"}, "Unknown meetings command: join a"},
+      {{"dictation", "start", "now"}, "Use `dictation start|stop|cancel|history|copy-last`."},
+      {{"settings", "get", "a", "b"}, "Use `settings get [key]` or `settings set key=value ...`."},
+      {{"settings", "set"}, "Use `settings get [key]` or `settings set key=value ...`."},
+      {{"agents", "status", "now"}, "Use `agents status|install|remove`."},
+      {{"agents", "wipe"}, "Use `agents status|install|remove`."},
+      {{"open", "a", "b"}, "Unknown command: open a b"},
+      {{"models", "all"}, "Unknown command: models all"},
+      {{"invoke"}, "Unknown command: invoke"},
+      {{"help", "me"}, "Unknown command: help me"},
+  };
+  for (const auto& [args, message] : cases) {
+    FakeAppLink app;
+    StringOutput out;
+    auto invocation = scan(args);
+    ASSERT_TRUE(invocation);
+    auto done = dispatch(Context{*invocation, app, out});
+    ASSERT_FALSE(done) << message;
+    EXPECT_EQ(done.error().message, message);
+    EXPECT_TRUE(app.calls.empty()) << message;
+  }
+}
+
 // The man page and the completions are made from the help text: every
 // command it lists must be one the CLI runs. (`agents` and `mcp` act on this
 // process itself, its HOME and its standard input, so they are left out.)
 TEST(DocumentedCommands, AreAllCommandsTheCliRuns) {
   for (const CommandLine& command : documented_commands()) {
     if (command.words[0] == "agents" || command.words[0] == "mcp") continue;
-    std::vector<std::string> args = command.words;
-    for (const ValueSpec& argument : command.arguments) args.push_back(typed(argument));
-    if (command.last_argument_repeats) args.push_back(typed(command.arguments.back()));
-    for (const OptionSpec& option : command.options) {
-      args.push_back("--" + option.name);
-      if (option.value) args.push_back(typed(*option.value));
-    }
+    const std::vector<std::string> args = typed_command(command);
     FakeAppLink app;
     app.on("get_state", Json{{"settings", {{"language", "en"}}}});
     StringOutput out;

@@ -1,0 +1,22 @@
+#include "agent_integration/entry_decision.hpp"
+
+namespace murmela {
+
+EntryDecision decide_entry(IntegrationMode mode, const FoundEntry& found, bool can_write) {
+  switch (mode) {
+    case IntegrationMode::Status:
+      if (!found.present) return EntryDecision::Absent;
+      return found.points_here ? EntryDecision::Present : EntryDecision::Foreign;
+    case IntegrationMode::Install:
+      if (found.present && found.points_here) return EntryDecision::Present;
+      if (found.present && !found.ours) return EntryDecision::Foreign;
+      if (!can_write) return EntryDecision::CannotWrite;
+      return found.present ? EntryDecision::Update : EntryDecision::Add;
+    case IntegrationMode::Remove:
+      if (!found.present) return EntryDecision::Absent;
+      return found.ours ? EntryDecision::Remove : EntryDecision::Foreign;
+  }
+  return EntryDecision::Foreign;
+}
+
+}  // namespace murmela

@@ -1,0 +1,70 @@
+#include "common/disk.hpp"
+
+#include <cerrno>
+#include <cstdlib>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "common/descriptor.hpp"
+
+namespace murmela {
+
+namespace {
+
+std::expected<void, int> checked(int result) {
+  if (result == 0) return {};
+  return std::unexpected(errno);
+}
+
+class RealDisk final : public Disk {
+ public:
+  std::expected<int, int> create_temporary(std::string& name) override {
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) return std::unexpected(errno);
+    return fd;
+  }
+
+  std::expected<void, int> write(int fd, std::string_view text) override {
+    auto done = write_all(fd, text);
+    // write_all reports a write that made no progress as 0.
+    if (!done && done.error() == 0) return std::unexpected(EIO);
+    return done;
+  }
+
+  std::expected<void, int> change_mode(int fd, mode_t mode) override {
+    return checked(::fchmod(fd, mode));
+  }
+  std::expected<void, int> sync(int fd) override { return checked(::fsync(fd)); }
+  std::expected<void, int> close(int fd) override { return checked(::close(fd)); }
+  std::expected<void, int> rename(const std::string& from, const std::string& to) override {
+    return checked(::rename(from.c_str(), to.c_str()));
+  }
+  void remove(const std::string& path) override { ::unlink(path.c_str()); }
+
+  void sync_folder(const std::string& folder) override {
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return;
+    ::fsync(dir);
+    ::close(dir);
+  }
+
+  std::expected<void, int> lock(int fd) override {
+    int locked;
+    while ((locked = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    return checked(locked);
+  }
+  void unlock(int fd) override { ::flock(fd, LOCK_UN); }
+};
+
+}  // namespace
+
+Disk& real_disk() {
+  static RealDisk disk;
+  return disk;
+}
+
+}  // namespace murmela

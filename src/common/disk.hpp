@@ -1,0 +1,41 @@
+#pragma once
+
+#include <expected>
+#include <string>
+#include <string_view>
+
+#include <sys/types.h>
+
+namespace murmela {
+
+// The file system calls behind a whole-file replacement and the lock that
+// keeps two writers apart. The real one makes the system calls; a test puts
+// its own in between to see the order of the steps, or to find a lock held.
+// Every failure is an errno.
+class Disk {
+ public:
+  virtual ~Disk() = default;
+
+  // mkostemp: creates the file `name` (ending in "XXXXXX", filled in)
+  // exclusively with mode 0600, never through a link; its descriptor.
+  virtual std::expected<int, int> create_temporary(std::string& name) = 0;
+  // Writes every byte of `text`.
+  virtual std::expected<void, int> write(int fd, std::string_view text) = 0;
+  virtual std::expected<void, int> change_mode(int fd, mode_t mode) = 0;
+  virtual std::expected<void, int> sync(int fd) = 0;
+  virtual std::expected<void, int> close(int fd) = 0;
+  virtual std::expected<void, int> rename(const std::string& from, const std::string& to) = 0;
+  virtual void remove(const std::string& path) = 0;
+  // Makes a rename in `folder` last; best effort.
+  virtual void sync_folder(const std::string& folder) = 0;
+
+  // Takes the exclusive lock of an open file, waiting while another process
+  // (or another descriptor) holds it; `unlock` gives it back.
+  virtual std::expected<void, int> lock(int fd) = 0;
+  virtual void unlock(int fd) = 0;
+};
+
+// The system's own.
+Disk& real_disk();
+
+}  // namespace murmela

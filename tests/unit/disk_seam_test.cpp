@@ -1,0 +1,239 @@
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "agent_integration/integration.hpp"
+#include "common/atomic_file.hpp"
+#include "common/disk.hpp"
+#include "temp_dir.hpp"
+
+using namespace murmela;
+using testing_support::TempDir;
+
+namespace {
+
+// The real disk, with each step written down; a step named in `failing`
+// fails with EIO instead of running.
+class RecordingDisk : public Disk {
+ public:
+  std::vector<std::string> steps;
+  std::string failing;
+
+  std::expected<int, int> create_temporary(std::string& name) override {
+    if (auto failed = step("create")) return std::unexpected(*failed);
+    return real_disk().create_temporary(name);
+  }
+  std::expected<void, int> write(int fd, std::string_view text) override {
+    if (auto failed = step("write")) return std::unexpected(*failed);
+    return real_disk().write(fd, text);
+  }
+  std::expected<void, int> change_mode(int fd, mode_t mode) override {
+    if (auto failed = step("mode")) return std::unexpected(*failed);
+    return real_disk().change_mode(fd, mode);
+  }
+  std::expected<void, int> sync(int fd) override {
+    if (auto failed = step("sync")) return std::unexpected(*failed);
+    return real_disk().sync(fd);
+  }
+  std::expected<void, int> close(int fd) override {
+    auto closed = real_disk().close(fd);  // the descriptor goes whatever is reported
+    if (auto failed = step("close")) return std::unexpected(*failed);
+    return closed;
+  }
+  std::expected<void, int> rename(const std::string& from, const std::string& to) override {
+    if (auto failed = step("rename")) return std::unexpected(*failed);
+    return real_disk().rename(from, to);
+  }
+  void remove(const std::string& path) override {
+    steps.push_back("remove");
+    real_disk().remove(path);
+  }
+  void sync_folder(const std::string& folder) override {
+    steps.push_back("sync folder");
+    real_disk().sync_folder(folder);
+  }
+  std::expected<void, int> lock(int fd) override {
+    if (auto failed = step("lock")) return std::unexpected(*failed);
+    return real_disk().lock(fd);
+  }
+  void unlock(int fd) override {
+    steps.push_back("unlock");
+    real_disk().unlock(fd);
+  }
+
+ protected:
+  std::optional<int> step(const std::string& name) {
+    steps.push_back(name);
+    return name == failing ? std::optional<int>(EIO) : std::nullopt;
+  }
+};
+
+std::vector<std::string> names_in(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A reader after a crash sees the old file or the whole new one: the data
+// and its mode are on disk before the rename makes them the file, and the
+// rename is on disk before the write counts as done.
+TEST(DiskSeam, AWholeFileReplacementStepsInTheOrderThatSurvivesACrash) {
+  TempDir dir;
+  dir.write("mcp.json", "old");
+  RecordingDisk disk;
+  ASSERT_TRUE(write_atomically(dir / "mcp.json", "new", 0666, disk));
+  EXPECT_EQ(disk.steps, (std::vector<std::string>{"create", "write", "mode", "sync", "close",
+                                                  "rename", "sync folder"}));
+  EXPECT_EQ(dir.read("mcp.json"), "new");
+
+  RecordingDisk private_disk;
+  ASSERT_TRUE(replace_private_file(dir / "marker", "new", private_disk));
+  EXPECT_EQ(private_disk.steps, disk.steps);
+}
+
+// Whatever step fails, the old file is left whole, the temporary file is
+// gone, nothing is renamed after the failure, and the error says why.
+TEST(DiskSeam, AFailedStepLeavesTheOldFileAndNothingElse) {
+  const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+      {"create", {"create"}},
+      {"write", {"create", "write", "close", "remove"}},
+      {"mode", {"create", "write", "mode", "close", "remove"}},
+      {"sync", {"create", "write", "mode", "sync", "close", "remove"}},
+      {"close", {"create", "write", "mode", "sync", "close", "remove"}},
+      {"rename", {"create", "write", "mode", "sync", "close", "rename", "remove"}},
+  };
+  for (const auto& [failing, steps] : cases) {
+    TempDir dir;
+    dir.write("config.toml", "old");
+    RecordingDisk disk;
+    disk.failing = failing;
+    auto written = write_atomically(dir / "config.toml", "new", 0666, disk);
+    ASSERT_FALSE(written) << failing;
+    EXPECT_EQ(written.error(),
+              "Cannot write " + dir / "config.toml" + ": Input/output error (os error 5)")
+        << failing;
+    EXPECT_EQ(disk.steps, steps) << failing;
+    EXPECT_EQ(dir.read("config.toml"), "old") << failing;
+    EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"config.toml"}) << failing;
+  }
+}
+
+// Another run holds the agents lock; the disk asks (without waiting) whether
+// the lock is free when a run wants it. When it is not, that run is blocked
+// behind the other: `while_blocked` plays the other run's last write, and
+// then the other run lets go.
+class LockProbeDisk : public RecordingDisk {
+ public:
+  int other_run = -1;
+  std::function<void()> while_blocked;
+  bool was_blocked = false;
+
+  std::expected<void, int> lock(int fd) override {
+    steps.push_back("lock");
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+      was_blocked = true;
+      while_blocked();
+      ::flock(other_run, LOCK_UN);
+    }
+    return real_disk().lock(fd);
+  }
+};
+
+struct AgentsHome {
+  TempDir dir;
+  AgentEnvironment environment;
+
+  AgentsHome() {
+    dir.mkdir("home/.cursor");
+    dir.mkdir("empty");
+    dir.mkdir("data");
+    environment.cli_path = dir.write("opt/murmela/murmela-cli", "");
+    ::chmod(environment.cli_path.c_str(), 0755);
+    environment.data_folder = dir / "data";
+    environment.home = dir / "home";
+    environment.search_path = dir / "empty";
+  }
+
+  std::string cursor_file() const { return dir / "home/.cursor/mcp.json"; }
+
+  nlohmann::json servers(std::initializer_list<const char*> names) const {
+    nlohmann::json servers = nlohmann::json::object();
+    for (const std::string name : names) {
+      servers[name] = name == "murmela"
+                          ? nlohmann::json{{"command", environment.cli_path}, {"args", {"mcp"}}}
+                          : nlohmann::json{{"command", "/usr/bin/" + name}};
+    }
+    return {{"mcpServers", servers}};
+  }
+};
+
+// Every run that writes takes the agents lock before it reads what it will
+// change, and keeps it to its last write: a run that starts while another is
+// mid-write waits for it, and the other's change survives. Status only reads.
+TEST(DiskSeam, EveryRunThatWritesWaitsForTheAgentsLockSoNoUpdateIsLost) {
+  struct Case {
+    const char* run;
+    std::function<std::optional<Reports>(const AgentEnvironment&, Disk&)> start;
+    std::initializer_list<const char*> before;
+    bool ours_after;
+  };
+  const std::vector<Case> cases = {
+      {"install",
+       [](const auto& e, Disk& d) { return run_integration(IntegrationMode::Install, e, d); },
+       {},
+       true},
+      {"remove",
+       [](const auto& e, Disk& d) { return run_integration(IntegrationMode::Remove, e, d); },
+       {"murmela"},
+       false},
+      {"ensure", [](const auto& e, Disk& d) { return ensure_integration(e, d); }, {}, true},
+  };
+  for (const Case& c : cases) {
+    AgentsHome home;
+    home.dir.write("home/.cursor/mcp.json", home.servers(c.before).dump());
+    std::vector<const char*> with_other(c.before);
+    with_other.push_back("other");
+
+    const int other_run = ::open((home.dir / "data/agent-integration.lock").c_str(),
+                                 O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(::flock(other_run, LOCK_EX), 0);
+    LockProbeDisk disk;
+    disk.other_run = other_run;
+    disk.while_blocked = [&] {
+      nlohmann::json edited = nlohmann::json::parse(home.dir.read("home/.cursor/mcp.json"));
+      edited["mcpServers"]["other"] = {{"command", "/usr/bin/other"}};
+      home.dir.write("home/.cursor/mcp.json", edited.dump());
+    };
+    const auto reports = c.start(home.environment, disk);
+    ::close(other_run);
+
+    ASSERT_TRUE(reports) << c.run;
+    EXPECT_TRUE(disk.was_blocked) << c.run << " went ahead while another run held the lock";
+    const auto servers = nlohmann::json::parse(home.dir.read("home/.cursor/mcp.json"))["mcpServers"];
+    EXPECT_TRUE(servers.contains("other")) << c.run << " lost the other run's update: " << servers;
+    EXPECT_EQ(servers.contains("murmela"), c.ours_after) << c.run << ": " << servers;
+    ASSERT_FALSE(disk.steps.empty());
+    EXPECT_EQ(disk.steps.front(), "lock") << c.run;
+    EXPECT_EQ(disk.steps.back(), "unlock") << c.run;
+  }
+
+  AgentsHome home;
+  LockProbeDisk disk;
+  run_integration(IntegrationMode::Status, home.environment, disk);
+  EXPECT_EQ(std::ranges::count(disk.steps, "lock"), 0);
+}
+
+}  // namespace
