@@ -313,8 +313,7 @@ LibrarySnapshot snapshot_library(const std::list<Meeting>& meetings, const Json&
     stored_meetings.push_back(stored(*m));
     if (m->audio) snapshot.audio.push_back({m->audio_file, m->audio});
   }
-  const Json library = {{"meetings", stored_meetings}, {"settings", settings}};
-  snapshot.text = murmela::to_pretty(library) + "\n";
+  snapshot.library = {{"meetings", std::move(stored_meetings)}, {"settings", settings}};
   return snapshot;
 }
 
@@ -332,7 +331,8 @@ std::expected<void, std::string> write_library(const std::string& path,
       return std::unexpected(written.error());
     }
   }
-  if (auto written = murmela::write_atomically(path, snapshot.text, 0600); !written) {
+  const std::string text = murmela::to_pretty(snapshot.library) + "\n";
+  if (auto written = murmela::write_atomically(path, text, 0600); !written) {
     return written;
   }
   remove_deleted_audio(audio_folder, snapshot);

@@ -41,7 +41,9 @@ struct LibrarySnapshot {
     std::shared_ptr<const Audio> audio;
   };
   std::uint64_t sequence = 0;  // the order snapshots were taken in, from 1
-  std::string text;
+  // Turned into text by the writer, not while the library is locked: a
+  // library of long notes takes a while to print.
+  Json library;
   std::vector<KeptAudio> audio;
 };
 
