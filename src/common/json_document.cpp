@@ -7,14 +7,13 @@
 #include "common/block_scan.hpp"
 #include "common/platform.hpp"
 #include "common/utf8.hpp"
+#include "common/text.hpp"
 
 namespace murmela {
 
 namespace {
 
 bool is_json_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
 int hex_value(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/utf8.hpp"
+#include "common/text.hpp"
 
 namespace murmela {
 
@@ -63,8 +64,6 @@ void append_code_point(std::string& out, std::uint32_t code_point) {
     out.push_back(static_cast<char>(code_point));
   }
 }
-
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 // Whether a number as written (and accepted by the reader) is already in the
 // output layout, so that it needs no round trip through a double: plain

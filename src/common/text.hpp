@@ -6,6 +6,9 @@
 
 namespace murmela {
 
+// An ASCII digit; unlike std::isdigit, never shaped by the locale.
+inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
 // The text without leading and trailing ASCII whitespace.
 inline std::string_view trim(std::string_view text) {
   constexpr std::string_view kSpace = " \t\r\n\f\v";
