@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -27,5 +28,8 @@ class TempDir {
 };
 
 std::string read_file_text(const std::string& path);
+
+// The names in a folder, sorted.
+std::vector<std::string> names_in(const std::string& folder);
 
 }  // namespace testing_support

@@ -11,6 +11,7 @@
 #include "temp_dir.hpp"
 
 using namespace murmela;
+using testing_support::names_in;
 using testing_support::TempDir;
 namespace fs = std::filesystem;
 
@@ -20,13 +21,6 @@ mode_t mode_of(const std::string& path) {
   struct stat info {};
   ::stat(path.c_str(), &info);
   return info.st_mode & 07777;
-}
-
-std::vector<std::string> names_in(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 TEST(WriteAtomically, ReplacesTheFileKeepingItsModeAndLeavesNothingBehind) {

@@ -19,6 +19,7 @@
 #include "temp_dir.hpp"
 
 using namespace murmela;
+using testing_support::names_in;
 using testing_support::TempDir;
 
 namespace {
@@ -78,14 +79,6 @@ class RecordingDisk : public Disk {
     return name == failing ? std::optional<int>(EIO) : std::nullopt;
   }
 };
-
-std::vector<std::string> names_in(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder))
-    names.push_back(entry.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 // A reader after a crash sees the old file or the whole new one: the data
 // and its mode are on disk before the rename makes them the file, and the
