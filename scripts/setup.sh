@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing need; does nothing
 # when they are all present already. `setup.sh fuzz` also installs what
-# scripts/fuzz.sh builds with (clang 16 and its libFuzzer and sanitizers).
+# scripts/fuzz.sh builds with (clang 16 and its libFuzzer and sanitizers),
+# `setup.sh stress` the load scripts/stress_test.sh runs the suite under.
 set -euo pipefail
 
 packages=(g++ cmake ninja-build nlohmann-json3-dev libfmt-dev libgtest-dev
@@ -16,6 +17,7 @@ packages=(g++ cmake ninja-build nlohmann-json3-dev libfmt-dev libgtest-dev
           # the tests of the completions, the manual page and the package
           bash-completion zsh fish groff-base lintian)
 [ "${1:-}" = fuzz ] && packages+=(clang-16 libclang-rt-16-dev)
+[ "${1:-}" = stress ] && packages+=(stress-ng)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -8,8 +8,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 repeats=${1:-3}
-scripts/setup.sh
-command -v stress-ng >/dev/null || { echo "stress-ng is missing: apt-get install stress-ng" >&2; exit 1; }
+scripts/setup.sh stress
+command -v stress-ng >/dev/null || { echo "stress-ng is missing: scripts/setup.sh stress" >&2; exit 1; }
 
 stress-ng --cpu "$(( $(nproc) * 2 ))" --quiet &
 load=$!

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <system_error>
 #include <thread>
 
@@ -14,6 +15,7 @@
 
 #include "app_link/protocol.hpp"
 #include "common/descriptor.hpp"
+#include "common/environment.hpp"
 
 namespace stand_in {
 
@@ -33,6 +35,24 @@ constexpr int kMaxConnections = 128;
 // has no limit: a blocking transcription may take hours.
 constexpr std::chrono::seconds kRequestDeadline{10};
 
+// The deadline in force: MURMELA_STAND_IN_REQUEST_DEADLINE_S (whole seconds,
+// 1 to 10) shortens it, so that a test of a late request line does not wait
+// out the full ten seconds; anything else keeps the default. Read once.
+std::chrono::seconds request_deadline() {
+  static const std::chrono::seconds deadline = [] {
+    const auto value = murmela::env_value("MURMELA_STAND_IN_REQUEST_DEADLINE_S");
+    if (!value) return kRequestDeadline;
+    char* end = nullptr;
+    const long seconds = std::strtol(value->c_str(), &end, 10);
+    if (end == value->c_str() || *end != '\0' || seconds < 1 ||
+        seconds > kRequestDeadline.count()) {
+      return kRequestDeadline;
+    }
+    return std::chrono::seconds(seconds);
+  }();
+  return deadline;
+}
+
 std::atomic<int> g_connections{0};
 
 std::string error_line(const std::string& message) {
@@ -41,7 +61,7 @@ std::string error_line(const std::string& message) {
 
 // The request line, or nothing when the deadline passed first (`late`).
 std::string read_request(int connection, bool& late) {
-  const auto deadline = std::chrono::steady_clock::now() + kRequestDeadline;
+  const auto deadline = std::chrono::steady_clock::now() + request_deadline();
   std::string request;
   char buffer[8192];
   while (request.size() < kMaxRequestBytes) {
@@ -106,7 +126,7 @@ void answer(App& app, int connection, bool verbose) {
   std::string reply;
   try {
     reply = late ? error_line(fmt::format("The request line did not arrive within {} s.",
-                                          kRequestDeadline.count()))
+                                          request_deadline().count()))
                  : reply_line(app, request);
   } catch (const std::exception& error) {
     reply = error_line(fmt::format("The stand-in app could not answer: {}", error.what()));

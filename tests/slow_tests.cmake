@@ -1,0 +1,20 @@
+# Read by ctest after the discovered tests: the slowest tests, by the seconds
+# each took in the sanitize build, so that `ctest -j` starts them first and a
+# run does not end on one long test while the other cores idle. ctest keeps
+# measured costs of its own after a first run; these order a fresh build's
+# first run. A name that no longer exists is ignored. (The checks from
+# outside, added after this file is read, have their costs beside them.)
+foreach(slow IN ITEMS
+    "e2e.Shells/Completion.OffersEveryDocumentedCommandWordByWord/zsh  # GetParam() = zsh:13"
+    "e2e.StandIn.OtherClientsAreAnsweredWhileAnExportRenders:7"
+    "e2e.StandIn.AnswersEveryCommandItLists:6"
+    "e2e.StandIn.ManyClientsAtOnce:6"
+    "e2e.AgentsSafety.TwoRunsAtOnceNeverCorruptAFile:6"
+    "e2e.StandInAudio.AStereoRecordingIsTwoSpeakersByChannel:6"
+    "e2e.StandIn.ExportsWriteFilesThatReadBack:6"
+    "e2e.Shells/Completion.OffersEveryOptionAndEveryValueTheHelpNames/zsh  # GetParam() = zsh:5"
+    "e2e.Shells/Completion.OffersEveryDocumentedCommandWordByWord/bash  # GetParam() = bash:4"
+    "e2e.Shells/Completion.OffersEveryOptionAndEveryValueTheHelpNames/bash  # GetParam() = bash:3")
+  string(REGEX MATCH "^(.*):([0-9]+)$" matched "${slow}")
+  set_tests_properties("${CMAKE_MATCH_1}" PROPERTIES COST ${CMAKE_MATCH_2})
+endforeach()
