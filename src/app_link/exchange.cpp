@@ -12,9 +12,9 @@
 
 #include "app_link/protocol.hpp"
 #include "common/descriptor.hpp"
+#include "common/json_document.hpp"
 #include "common/platform.hpp"
 #include "common/system_error.hpp"
-#include "common/utf8.hpp"
 
 namespace murmela {
 
@@ -107,7 +107,8 @@ std::expected<std::string, std::string> read_line(const FileDescriptor& socket,
       break;
     }
   }
-  if (!is_valid_utf8(line)) return std::unexpected(kInvalidUtf8Text);
+  // Whether the line is UTF-8 is left to the reader, which checks that
+  // before anything else (see interpret).
   return line;
 }
 
@@ -118,6 +119,10 @@ bool is_blank(std::string_view text) {
 Outcome interpret(std::string line) {
   if (is_blank(line)) return failed("Murmela closed the connection without replying.");
   auto reply = parse_reply(std::move(line));
+  // A reply that is not UTF-8 is a broken stream rather than bad JSON, and
+  // says so whatever else is wrong with it.
+  if (!reply && reply.error().starts_with(kInvalidUtf8Fault))
+    return failed(fmt::format("Murmela closed the connection: {}", kInvalidUtf8Text));
   if (!reply) return failed(fmt::format("Murmela sent an unreadable reply: {}", reply.error()));
   if (reply->ok) return std::move(reply->result);
   if (reply->has_error) return failed(reply->error);

@@ -39,10 +39,15 @@ bool is_low_surrogate(std::uint32_t unit) { return unit >= 0xDC00 && unit <= 0xD
 // their span, so that a walk over the text never scans one twice; the list
 // stays tiny against the text.
 constexpr std::size_t kSpanBytes = 1024;
+// Strings at least this long that get no index entry are remembered too, so
+// that the printer need not scan them again for their end; the list costs
+// at most a thirty-second of the text.
+constexpr std::size_t kStringSpanBytes = 256;
 
 struct Indexed {
   std::vector<JsonNode> nodes;
-  std::vector<JsonSpan> spans;  // sorted by start
+  std::vector<JsonSpan> spans;         // sorted by start
+  std::vector<JsonSpan> string_spans;  // sorted by start
 };
 
 // The reader: one pass over the text with an explicit stack of open
@@ -63,7 +68,7 @@ class Reader {
     }
     if (const std::size_t bad = first_invalid_utf8(text_, scan_); bad != std::string_view::npos) {
       pos_ = bad;
-      return fail("invalid UTF-8");
+      return fail(kInvalidUtf8Fault);
     }
     // Every value takes at least two bytes but the last, so the index never
     // has to move while it grows; untouched capacity costs no memory.
@@ -87,7 +92,7 @@ class Reader {
         if (open_.empty()) {
           if (pos_ != text_.size()) return fail("trailing characters");
           std::ranges::sort(spans_, {}, &JsonSpan::start);
-          return Indexed{std::move(nodes_), std::move(spans_)};
+          return Indexed{std::move(nodes_), std::move(spans_), std::move(string_spans_)};
         }
         const bool object = in_object();
         if (at(',')) {
@@ -270,6 +275,7 @@ class Reader {
 
   bool string() {
     const auto node = add_node(pos_);
+    const std::size_t start = pos_;
     ++pos_;
     bool as_written = true;
     for (;;) {
@@ -286,7 +292,13 @@ class Reader {
     }
     ++pos_;
     finish_node(node);
-    if (as_written && node != kNoNode) nodes_[node].after |= kPrintsAsWritten;
+    const std::uint32_t flag = as_written ? kPrintsAsWritten : 0;
+    if (node != kNoNode) {
+      nodes_[node].after |= flag;
+    } else if (pos_ - start >= kStringSpanBytes) {
+      string_spans_.push_back(
+          {static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(pos_) | flag});
+    }
     return true;
   }
 
@@ -336,6 +348,7 @@ class Reader {
   std::size_t pos_ = 0;
   std::vector<JsonNode> nodes_;
   std::vector<JsonSpan> spans_;
+  std::vector<JsonSpan> string_spans_;  // found in text order, so sorted
   std::vector<Open> open_;
   std::string error_;
 };
@@ -418,7 +431,7 @@ std::optional<JsonDocument::Unindexed> JsonDocument::unindexed_root() const {
   const char first = data_->text[node.start];
   if ((first != '{' && first != '[') || (node.after & kContentsNotIndexed) == 0)
     return std::nullopt;
-  return Unindexed{data_->text, node.start, node.end, &data_->spans};
+  return Unindexed{data_->text, node.start, node.end, &data_->spans, &data_->string_spans};
 }
 
 JsonView JsonDocument::root() const {
@@ -448,6 +461,7 @@ std::expected<JsonDocument, std::string> read_json(std::string text, LoneSurroga
   data->text = std::move(text);
   data->nodes = std::move(indexed->nodes);
   data->spans = std::move(indexed->spans);
+  data->string_spans = std::move(indexed->string_spans);
   data->lone_surrogates = lone_surrogates;
   return JsonDocument(std::move(data));
 }

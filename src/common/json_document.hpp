@@ -40,8 +40,9 @@ inline constexpr std::uint32_t kPrintsAsWritten = 1u << 31;
 // (see read_json's `indexed_depth`).
 inline constexpr std::uint32_t kContentsNotIndexed = kPrintsAsWritten;
 
-// Where a large container that was read but not indexed starts and ends, so
-// that a walk over the text can step over it at once.
+// Where a large container or a long string that was read but not indexed
+// starts and ends, so that a walk over the text can step over it at once.
+// A string's `end` carries kPrintsAsWritten as its index entry would.
 struct JsonSpan {
   std::uint32_t start;
   std::uint32_t end;
@@ -109,13 +110,15 @@ class JsonDocument {
   const std::string& text() const { return data_->text; }
 
   // A root container whose contents were not indexed, for printing straight
-  // from the text: its source and the spans of the large containers in it
-  // (sorted by start, offsets into text()). Nothing for any other root.
+  // from the text: its source and the spans of the large containers and of
+  // the long strings in it (each sorted by start, offsets into text()).
+  // Nothing for any other root.
   struct Unindexed {
     std::string_view text;
     std::size_t start;
     std::size_t end;
     const std::vector<JsonSpan>* spans;
+    const std::vector<JsonSpan>* string_spans;
   };
   std::optional<Unindexed> unindexed_root() const;
 
@@ -126,6 +129,7 @@ class JsonDocument {
     std::string text;
     std::vector<JsonNode> nodes;
     std::vector<JsonSpan> spans;
+    std::vector<JsonSpan> string_spans;
     LoneSurrogates lone_surrogates = LoneSurrogates::Kept;
     // The index of an unindexed root's contents, made when a view first
     // asks for it; its offsets count from the root's first byte.
@@ -136,6 +140,11 @@ class JsonDocument {
   std::unique_ptr<Data> data_;  // on the heap, so views survive moving the document
   std::uint32_t root_ = 0;
 };
+
+// How the reader's error for text that is not UTF-8 starts (its place
+// follows). That fault is looked for before any other, so it wins over
+// every other fault the text has.
+inline constexpr std::string_view kInvalidUtf8Fault = "invalid UTF-8";
 
 // Reads exactly one JSON document as RFC 8259 defines it: the whole byte
 // range, valid UTF-8, only space, tab, line feed and carriage return around

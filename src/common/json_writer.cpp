@@ -223,12 +223,19 @@ class Layout {
 // The walk over the text of a container whose contents the reader checked
 // but did not index (so the text is well formed): the output is the same as
 // ViewWriter's. An object's members are gathered with where each value
-// ends, so that scalars are scanned once; the end of a nested container
-// comes from the reader's spans when it is large, or a scan of its text.
+// ends, so that scalars are scanned once; the end of a nested container or
+// a string comes from the reader's spans when it is large or long, or from
+// a scan of its text.
 class TextWriter {
  public:
-  TextWriter(Layout& layout, std::string_view text, const std::vector<JsonSpan>& spans)
-      : layout_(layout), text_(text), spans_(spans), scan_(layout.style().scan) {}
+  TextWriter(Layout& layout, std::string_view text, const std::vector<JsonSpan>& spans,
+             const std::vector<JsonSpan>& string_spans)
+      : layout_(layout),
+        text_(text),
+        spans_(spans),
+        string_spans_(string_spans),
+        next_string_(string_spans.begin()),
+        scan_(layout.style().scan) {}
 
   void write(std::size_t start) {
     open(start);
@@ -295,7 +302,11 @@ class TextWriter {
 
   // One past the closing quote of the string at `pos`; `as_written` turns
   // false on an escape the printer writes anew.
-  std::size_t string_end(std::size_t pos, bool& as_written) const {
+  std::size_t string_end(std::size_t pos, bool& as_written) {
+    if (const JsonSpan* known = recorded_string(pos)) {
+      if ((known->end & kPrintsAsWritten) == 0) as_written = false;
+      return known->end & ~kPrintsAsWritten;
+    }
     for (++pos;; pos += 2) {
       pos = find_string_special(text_, pos, scan_);
       if (text_[pos] == '"') return pos + 1;
@@ -304,7 +315,19 @@ class TextWriter {
     }
   }
 
-  std::size_t scalar_end(std::size_t pos, bool& as_written) const {
+  // The reader's span of the long string at `pos`, if it kept one. Strings
+  // are asked for in text order but after a container's end was found by
+  // scanning it, so the search goes on from the last answer and starts
+  // over only when asked for an earlier place.
+  const JsonSpan* recorded_string(std::size_t pos) {
+    if (next_string_ != string_spans_.begin() && std::prev(next_string_)->start >= pos)
+      next_string_ = std::ranges::lower_bound(string_spans_, pos, {}, &JsonSpan::start);
+    while (next_string_ != string_spans_.end() && next_string_->start < pos) ++next_string_;
+    if (next_string_ == string_spans_.end() || next_string_->start != pos) return nullptr;
+    return &*next_string_++;
+  }
+
+  std::size_t scalar_end(std::size_t pos, bool& as_written) {
     switch (text_[pos]) {
       case '"':
         return string_end(pos, as_written);
@@ -320,7 +343,7 @@ class TextWriter {
     }
   }
 
-  std::size_t container_end(std::size_t pos) const {
+  std::size_t container_end(std::size_t pos) {
     const auto span = std::ranges::lower_bound(spans_, pos, {}, &JsonSpan::start);
     if (span != spans_.end() && span->start == pos) return span->end;
     std::size_t depth = 0;
@@ -431,6 +454,8 @@ class TextWriter {
   Layout& layout_;
   std::string_view text_;
   const std::vector<JsonSpan>& spans_;
+  const std::vector<JsonSpan>& string_spans_;
+  std::vector<JsonSpan>::const_iterator next_string_;
   BlockScan scan_;
   std::vector<Frame> frames_;
   std::vector<Member> members_;
@@ -501,7 +526,8 @@ class ViewWriter {
         return layout_.raw(view.source());
       case JsonKind::Array:
       case JsonKind::Object:
-        if (!view.contents_indexed()) return TextWriter(layout_, view.source(), kNoSpans).write(0);
+        if (!view.contents_indexed())
+          return TextWriter(layout_, view.source(), kNoSpans, kNoSpans).write(0);
         return open(view);
     }
   }
@@ -646,7 +672,8 @@ void write_json(Output& out, const Json& value, JsonStyle style) {
 void write_json(Output& out, const JsonDocument& document, JsonStyle style) {
   if (const auto unindexed = document.unindexed_root()) {
     Layout layout(out, style);
-    return TextWriter(layout, unindexed->text, *unindexed->spans).write(unindexed->start);
+    return TextWriter(layout, unindexed->text, *unindexed->spans, *unindexed->string_spans)
+        .write(unindexed->start);
   }
   write_json(out, document.root(), style);
 }

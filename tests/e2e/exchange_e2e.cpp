@@ -139,6 +139,13 @@ TEST_F(Exchange, EveryReplyShape) {
        "error: Murmela sent an unreadable reply: ..."},
       {"not UTF-8", FakeReply::raw("{\"ok\":true,\"result\":\"\xFF\"}\n"), 1, "",
        "error: Murmela closed the connection: stream did not contain valid UTF-8\n"},
+      // A stream fault wins over a JSON or envelope fault anywhere in the line.
+      {"not UTF-8 after bad JSON", FakeReply::raw("{\"ok\":tru,\"result\":\"\xC3\"}\n"), 1, "",
+       "error: Murmela closed the connection: stream did not contain valid UTF-8\n"},
+      {"not UTF-8 and no ok", FakeReply::raw("{\"result\":\"\xED\xA0\x80\"}\n"), 1, "",
+       "error: Murmela closed the connection: stream did not contain valid UTF-8\n"},
+      {"not UTF-8 outside a string", FakeReply::raw("{\"ok\":true}\xFF\n"), 1, "",
+       "error: Murmela closed the connection: stream did not contain valid UTF-8\n"},
       {"NUL after the reply", FakeReply::raw("{\"ok\":true,\"result\":1}\0garbage\n"s), 1, "",
        "error: Murmela sent an unreadable reply: trailing characters at line 1, column 23\n"},
       {"byte order mark", FakeReply::raw("\xEF\xBB\xBF{\"ok\":true}\n"), 1, "",

@@ -192,15 +192,24 @@ std::string printed(const std::string& text, JsonStyle style = kCompactJson) {
 }
 
 // A random value with whitespace everywhere, escapes in keys and strings,
-// repeated keys, and containers from empty to tens of KiB, so that many are
-// longer than the reader's threshold for remembering their spans.
+// repeated keys, and containers from empty to tens of KiB and strings of a
+// few hundred bytes, so that many are longer than the reader's thresholds
+// for remembering their spans.
 void random_value(std::mt19937_64& random, std::string& out, int depth) {
   const auto space = [&] {
     out.append(random() % 3 == 0 ? random() % 3 : 0, " \t\n\r"[random() % 4]);
   };
-  const char* const keys[] = {"\"a\"",   "\"b\"", "\"\\u0061\"", "\"k\\\"q\"",
-                              "\"\\/\"", "\"\"",  "\"\xC3\xA4\""};
-  const char* const scalars[] = {"1.50",
+  // Long strings: one that prints as written, and one with escapes the
+  // printer writes anew.
+  static const std::string long_text = [] {
+    std::string text;
+    for (int i = 0; i < 40; ++i) text += "line \\\"q\\\" \xC3\xA4\\t\\n";
+    return "\"" + text + "\"";
+  }();
+  static const std::string long_rewritten = "\"\\u00e4\\/" + long_text.substr(1);
+  const std::string keys[] = {"\"a\"",   "\"b\"", "\"\\u0061\"", "\"k\\\"q\"",
+                              "\"\\/\"", "\"\"",  "\"\xC3\xA4\"", long_text};
+  const std::string scalars[] = {"1.50",
                                  "-0",
                                  "1e2",
                                  "0.25",
@@ -210,7 +219,9 @@ void random_value(std::mt19937_64& random, std::string& out, int depth) {
                                  "\"x\\/y\"",
                                  "\"\\u00e4\\ud800\\n\"",
                                  "\"plain text \xF0\x9F\x98\x80\"",
-                                 "\"\\\"q\\\\\""};
+                                 "\"\\\"q\\\\\"",
+                                 long_text,
+                                 long_rewritten};
   space();
   const auto kind = depth > 3 ? 2 : random() % 4;
   if (kind >= 2) {
