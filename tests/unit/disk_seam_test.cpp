@@ -162,7 +162,7 @@ struct AgentsHome {
 
   std::string cursor_file() const { return dir / "home/.cursor/mcp.json"; }
 
-  nlohmann::json servers(std::initializer_list<const char*> names) const {
+  nlohmann::json servers(const std::vector<const char*>& names) const {
     nlohmann::json servers = nlohmann::json::object();
     for (const std::string name : names) {
       servers[name] = name == "murmela"
@@ -180,7 +180,7 @@ TEST(DiskSeam, EveryRunThatWritesWaitsForTheAgentsLockSoNoUpdateIsLost) {
   struct Case {
     const char* run;
     std::function<std::optional<Reports>(const AgentEnvironment&, Disk&)> start;
-    std::initializer_list<const char*> before;
+    std::vector<const char*> before;
     bool ours_after;
   };
   const std::vector<Case> cases = {
