@@ -143,7 +143,7 @@ int open_exit_watch(int pid) {
 
 void prefer_huge_pages(const void* data, std::size_t bytes) {
   constexpr std::uintptr_t kHugePage = 2 * 1024 * 1024;
-  constexpr std::uintptr_t kOrdinaryPart = 4 * 1024 * 1024;
+  constexpr std::uintptr_t kOrdinaryPart = 256 * 1024;
   const auto start =
       (reinterpret_cast<std::uintptr_t>(data) + kOrdinaryPart + kHugePage - 1) & ~(kHugePage - 1);
   const auto end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(kHugePage - 1);

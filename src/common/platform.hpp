@@ -44,8 +44,10 @@ int make_pipe(int fds[2]);
 int open_exit_watch(int pid);
 
 // A hint that a large buffer about to be filled should be backed by huge
-// pages: a 32 MiB reply otherwise costs thousands of page faults. The first
-// megabytes keep ordinary pages, so that a small fill costs no extra memory.
+// pages: a 32 MiB reply otherwise costs thousands of page faults, and where
+// page tables are costly to change (some virtual machines) that is most of
+// its time. At least the first 256 KiB (up to the next 2 MiB boundary) keep
+// ordinary pages, so that a small fill costs no extra memory.
 // Does nothing where the system has no such hint.
 void prefer_huge_pages(const void* data, std::size_t bytes);
 
