@@ -19,4 +19,7 @@ printf '{\n  "mcpServers": {\n    "murmela": {"command": "/x", "args": ["mcp"]}\
 
 limit=(-runs="${1:-10000000}")
 [ -n "${FUZZ_SECONDS:-}" ] && limit=(-max_total_time="$FUZZ_SECONDS")
-build/fuzz/json_fuzz "${limit[@]}" -max_len=4096 -print_final_stats=1 "$corpus"
+# Inputs that crash or run slowly are kept in the build folder, not the tree.
+artifacts=build/fuzz/artifacts/
+mkdir -p "$artifacts"
+build/fuzz/json_fuzz "${limit[@]}" -max_len=4096 -print_final_stats=1 -artifact_prefix="$artifacts" "$corpus"

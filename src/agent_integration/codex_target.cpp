@@ -167,16 +167,9 @@ std::optional<TargetReport> update_codex(IntegrationMode mode,
 
   std::string new_text, state;
   CodexEdit edit = CodexEdit::Add;
-  switch (decide_entry(mode, {ours.has_value(), mentions_cli, points_here},
-                       is_valid_utf8(cli_path))) {
-    case EntryDecision::Absent:
-      return line("absent", path);
-    case EntryDecision::Present:
-      return line("present", path);
-    case EntryDecision::Foreign:
-      return line("skipped", path);
-    case EntryDecision::CannotWrite:
-      return line("failed", "The CLI path is not valid UTF-8.");
+  const EntryDecision decision =
+      decide_entry(mode, {ours.has_value(), mentions_cli, points_here}, is_valid_utf8(cli_path));
+  switch (decision) {
     case EntryDecision::Update:
       lines[*ours->command] = "command = " + quoted;
       new_text = joined(lines);
@@ -204,6 +197,8 @@ std::optional<TargetReport> update_codex(IntegrationMode mode,
       edit = CodexEdit::Remove;
       break;
     }
+    default:
+      return unchanged_file_report(decision, "Codex", path);
   }
   // The line editor keeps the user's bytes; the parser says whether the edit
   // is exactly the one meant before anything is written.

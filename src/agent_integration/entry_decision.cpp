@@ -1,5 +1,7 @@
 #include "agent_integration/entry_decision.hpp"
 
+#include <utility>
+
 namespace murmela {
 
 EntryDecision decide_entry(IntegrationMode mode, const FoundEntry& found, bool can_write) {
@@ -17,6 +19,20 @@ EntryDecision decide_entry(IntegrationMode mode, const FoundEntry& found, bool c
       return found.ours ? EntryDecision::Remove : EntryDecision::Foreign;
   }
   return EntryDecision::Foreign;
+}
+
+TargetReport unchanged_file_report(EntryDecision decision, std::string target,
+                                   const std::string& path) {
+  switch (decision) {
+    case EntryDecision::Absent:
+      return {std::move(target), "absent", path};
+    case EntryDecision::Present:
+      return {std::move(target), "present", path};
+    case EntryDecision::CannotWrite:
+      return {std::move(target), "failed", "The CLI path is not valid UTF-8."};
+    default:  // Foreign: the name belongs to another program
+      return {std::move(target), "skipped", path};
+  }
 }
 
 }  // namespace murmela

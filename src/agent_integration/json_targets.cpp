@@ -152,15 +152,8 @@ std::optional<TargetReport> update_json_target(IntegrationMode mode, const JsonT
   }
 
   std::string state;
-  switch (decide_entry(mode, {ours != nullptr, own, equal}, path_is_text)) {
-    case EntryDecision::Absent:
-      return line("absent", path);
-    case EntryDecision::Present:
-      return line("present", path);
-    case EntryDecision::Foreign:
-      return line("skipped", path);
-    case EntryDecision::CannotWrite:
-      return line("failed", "The CLI path is not valid UTF-8.");
+  const EntryDecision decision = decide_entry(mode, {ours != nullptr, own, equal}, path_is_text);
+  switch (decision) {
     case EntryDecision::Update:
       ours->raw = to_compact(desired);
       state = "updated";
@@ -173,6 +166,8 @@ std::optional<TargetReport> update_json_target(IntegrationMode mode, const JsonT
       servers.erase("murmela");
       state = "removed";
       break;
+    default:
+      return unchanged_file_report(decision, target.target, path);
   }
 
   const std::string line_ending = text.find("\r\n") != std::string::npos ? "\r\n" : "\n";
