@@ -172,6 +172,22 @@ TEST_F(Exchange, EveryReplyShape) {
   }
 }
 
+// A reply far longer than the first read, in pieces of every size, arrives
+// whole and in order however the line grows.
+TEST_F(Exchange, ALongReplyInManyPiecesArrivesWhole) {
+  FakeApp app(socket_path());
+  std::string text;
+  for (int i = 0; text.size() < 3 * 1024 * 1024; ++i) text += std::to_string(i) + ' ';
+  const std::string line = "{\"ok\":true,\"result\":\"" + text + "\"}\n";
+  std::vector<std::string> pieces;
+  for (std::size_t at = 0, size = 1; at < line.size(); at += size, size = size * 3 % 200003 + 1)
+    pieces.push_back(line.substr(at, size));
+  app.on("ping", FakeReply::split(pieces));
+  auto run = this->run({"ping"});
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_TRUE(run.out == "\"" + text + "\"\n") << run.out.substr(0, 200);
+}
+
 TEST_F(Exchange, ReplyLargerThanTheCapIsCutAndUnreadable) {
   FakeApp app(socket_path());
   std::string huge = "{\"ok\":true,\"result\":\"" + std::string(33 * 1024 * 1024, 'x') + "\"}\n";
