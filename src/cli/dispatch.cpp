@@ -56,13 +56,18 @@ const Runnable* matching(Words words) {
   return nullptr;
 }
 
+// The typed words with a family's alias (`meeting`) put as the family's word.
+std::vector<std::string> canonical_words(std::span<const std::string> typed) {
+  std::vector<std::string> words(typed.begin(), typed.end());
+  if (!words.empty()) words[0] = family_word(words[0]);
+  return words;
+}
+
 }  // namespace
 
 const CommandRow* command_row(std::span<const std::string> typed) {
   if (typed.empty()) return nullptr;
-  std::vector<std::string> words(typed.begin(), typed.end());
-  words[0] = family_word(words[0]);
-  const Runnable* runnable = matching(words);
+  const Runnable* runnable = matching(canonical_words(typed));
   return runnable ? runnable->row : nullptr;
 }
 
@@ -71,8 +76,7 @@ Done dispatch(const Context& ctx) {
     ctx.out.write(help_text());
     return {};
   }
-  std::vector<std::string> words = ctx.invocation.words;
-  words[0] = family_word(words[0]);
+  const std::vector<std::string> words = canonical_words(ctx.invocation.words);
   if (const Runnable* runnable = matching(words)) {
     const std::size_t n = runnable->command.words.size();
     return runnable->row->run(ctx, Words(words).first(n), Words(words).subspan(n));
