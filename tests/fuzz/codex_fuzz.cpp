@@ -10,8 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -21,6 +19,7 @@
 #include "agent_integration/codex_check.hpp"
 #include "agent_integration/codex_target.hpp"
 #include "agent_integration/report.hpp"
+#include "common/files.hpp"
 
 using namespace murmela;
 namespace fs = std::filesystem;
@@ -48,25 +47,18 @@ const char* codex_home() {
   return folder;
 }
 
-std::string read_all(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // One edit, and what must hold of the file after it.
 void edit_and_check(IntegrationMode mode, const std::string& cli_path) {
   AgentEnvironment environment;
   environment.cli_path = cli_path;
   environment.codex_home = codex_home();
   const std::string path = codex_config_path(environment);
-  const std::string before = read_all(path);
+  const std::string before = read_file(path).value_or("");
   const CodexConfig was = read_codex_config(before);
 
   const auto report = update_codex(mode, environment);
   check(report.has_value());
-  const std::string after = read_all(path);
+  const std::string after = read_file(path).value_or("");
   const CodexConfig is = read_codex_config(after);
   const std::string& state = report->state;
   if (state == "added" || state == "updated") {
@@ -82,10 +74,7 @@ void edit_and_check(IntegrationMode mode, const std::string& cli_path) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string path = std::string(codex_home()) + "/config.toml";
-  {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-  }
+  check(write_file(path, std::string(reinterpret_cast<const char*>(data), size)).has_value());
   edit_and_check(IntegrationMode::Install, "/opt/murmela/murmela-cli");
   edit_and_check(IntegrationMode::Install, "/usr/local/bin/murmela-cli");
   edit_and_check(IntegrationMode::Remove, "/usr/local/bin/murmela-cli");
