@@ -7,6 +7,7 @@
 #include "agent_integration/json_targets.hpp"
 #include "cli/command_lines.hpp"
 #include "cli_fixture.hpp"
+#include "common/utf8.hpp"
 
 using namespace testing_support;
 using murmela::CommandLine;
@@ -362,6 +363,20 @@ TEST(ManPage, RendersWithoutWarningsAndListsWhatItMust) {
     EXPECT_EQ(lint.err, "") << (width.empty() ? "" : width[1]);
   }
 
+  // As a terminal of 60 or 80 columns shows it: no line runs past the edge.
+  for (const int columns : {60, 80}) {
+    auto shown = run_program("/usr/bin/groff",
+                             {"-man", "-Tutf8", "-rLL=" + std::to_string(columns) + "n", "-P-cbou",
+                              kManPage},
+                             {{}, "", ""});
+    ASSERT_EQ(shown.exit_code, 0) << shown.err;
+    std::istringstream lines(shown.out);
+    for (std::string line; std::getline(lines, line);) {
+      EXPECT_LE(murmela::code_point_count(line), static_cast<std::size_t>(columns))
+          << "at " << columns << " columns: " << line;
+    }
+  }
+
   // The break points a narrow terminal may use are not part of the text.
   std::string page = read_file_text(kManPage);
   for (auto at = page.find("\\:"); at != std::string::npos; at = page.find("\\:", at)) {
@@ -380,8 +395,18 @@ TEST(ManPage, RendersWithoutWarningsAndListsWhatItMust) {
         std::string::npos)
         << command.syntax;
   }
+  // Every entry says what its command does; help's `typed words` are set
+  // as the page sets them.
+  for (auto at = page.find(".TP\n\\fB"); at != std::string::npos; at = page.find(".TP\n\\fB", at + 1)) {
+    const auto text = page.find('\n', page.find('\n', at) + 1) + 1;
+    EXPECT_FALSE(page.substr(text).starts_with("\\&\n") || page.substr(text).starts_with(".TP"))
+        << "no description for " << page.substr(at + 4, page.find('\n', at + 4) - at - 4);
+  }
+  EXPECT_EQ(page.find('`'), std::string::npos) << "a backquote shows raw";
+  EXPECT_NE(page.find("\\fBlatest\\fR"), std::string::npos);
   for (const std::string text :
-       {".SH EXIT STATUS", ".SH EXAMPLES", "murmela\\-cli meetings wait latest", ".B 3", ".B HOME",
+       {".SH EXIT STATUS", ".SH EXAMPLES", "murmela\\-cli meetings wait latest", ".B 3", ".B 130",
+        ".BR murmela (1)", ".B HOME",
         ".B XDG_DATA_HOME", ".B CODEX_HOME", ".B PATH", "cli.sock", "agent\\-integration.json",
         "~/.claude.json", "$CODEX_HOME/config.toml"}) {
     EXPECT_NE(page.find(text), std::string::npos) << text;
@@ -404,6 +429,22 @@ TEST(ManPage, RendersWithoutWarningsAndListsWhatItMust) {
         "(\\fI~/.config/opencode/opencode.json\\fR without XDG_CONFIG_HOME)",
         ".I ~/.cursor/mcp.json\nCursor's configuration: the member murmela of mcpServers.\n"}) {
     EXPECT_NE(page.find(text), std::string::npos) << text;
+  }
+}
+
+// The stand-in's page: lint-free, and its SYNOPSIS names every option.
+TEST(ManPage, TheStandInsPageListsEveryOptionInItsSynopsis) {
+  if (!fs::exists("/usr/bin/groff")) GTEST_SKIP() << "groff is not installed";
+  const std::string page_path = MURMELA_STAND_IN_PAGE;
+  auto lint = run_program("/usr/bin/groff", {"-man", "-ww", "-z", page_path}, {{}, "", ""});
+  EXPECT_EQ(lint.exit_code, 0);
+  EXPECT_EQ(lint.err, "");
+  const std::string page = read_file_text(page_path);
+  const std::string synopsis =
+      page.substr(page.find(".SH SYNOPSIS"), page.find(".SH DESCRIPTION") - page.find(".SH SYNOPSIS"));
+  for (const std::string option :
+       {"\\-\\-persist", "\\-\\-ephemeral", "\\-\\-library", "\\-\\-verbose", "\\-\\-help"}) {
+    EXPECT_NE(synopsis.find(option), std::string::npos) << option;
   }
 }
 
