@@ -45,16 +45,17 @@ $got"
 # a home of its own; the app is quit before anything is uninstalled.
 if [ "$stand_in" = with-stand-in ]; then
   user_home=$work/home
+  installed_cli=$prefix/bin/murmela-cli
   mkdir -p "$user_home"
   as_user() { env -u XDG_DATA_HOME -u MURMELA_EPHEMERAL -u MURMELA_STAND_IN_LIBRARY HOME="$user_home" "$@"; }
-  quit_app() { as_user "$prefix/bin/murmela-cli" --no-launch quit >/dev/null 2>&1 || true; }
-  trap 'quit_app; rm -rf "$work"' EXIT
-  as_user "$prefix/bin/murmela-cli" status >"$work/status.txt" 2>&1 ||
+  # A failed check below still leaves no app running.
+  trap 'as_user "$installed_cli" --no-launch quit >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
+  as_user "$installed_cli" status >"$work/status.txt" 2>&1 ||
     fail "the installed CLI did not reach the installed stand-in:
 $(cat "$work/status.txt")"
-  as_user "$prefix/bin/murmela-cli" --no-launch ping >/dev/null 2>&1 ||
+  as_user "$installed_cli" --no-launch ping >/dev/null 2>&1 ||
     fail "the stand-in the installed CLI started does not answer"
-  as_user "$prefix/bin/murmela-cli" quit >/dev/null || fail "the installed stand-in did not quit"
+  as_user "$installed_cli" quit >/dev/null || fail "the installed stand-in did not quit"
 fi
 
 cmake --build "$build" --target uninstall >/dev/null
