@@ -101,7 +101,8 @@ void print_models(const Context& ctx, JsonView root) {
   std::size_t lines = 0;
   for (const JsonView model : root.children()) {
     if (!model.is_object()) continue;
-    if (const auto kind = model.find("kind"); kind && kind->is_string() && kind->string() != "speech") {
+    if (const auto kind = model.find("kind");
+        kind && kind->is_string() && kind->string() != "speech") {
       continue;
     }
     const auto id = exact_word(model.find("id"));

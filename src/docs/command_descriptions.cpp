@@ -50,14 +50,14 @@ constexpr std::array kDescriptions = {
     Description{"meetings record stop",
                 "Stop the recording, and wait while the app finishes its meeting."},
     Description{"meetings import",
-                "Make a new meeting from an audio or video file, and wait until the app has "
+                "Make a new meeting from an audio or video file; waits until the app has "
                 "imported it."},
     Description{"meetings join",
                 "New meeting from recordings in order: the audio of two or more meetings, one "
                 "after another."},
     Description{"meetings transcribe",
-                "Transcribe a meeting again (with --model M, another speech model), and wait for "
-                "the words and the speaker labels; --detach returns at once."},
+                "Transcribe a meeting (again): recognise its words and label its speakers, and "
+                "wait for both; --model M picks the speech model, --detach returns at once."},
     Description{"meetings wait",
                 "Wait for a detached job to finish; --timeout S gives up after S seconds."},
     Description{"meetings cancel",
@@ -77,10 +77,11 @@ constexpr std::array kDescriptions = {
                 "Write notes from the transcript with the AI provider set in Murmela: a preset "
                 "(summary without --preset), or custom with --instructions T."},
     Description{"meetings set-notes",
-                "Replace a meeting's notes with a text, a file, or standard input (--file -)."},
+                "Replace a meeting's notes: with a text (--text T), a file (--file F), or "
+                "standard input (--file -)."},
     Description{"meetings set-transcript",
-                "Replace a meeting's transcript with a text, a file, or standard input "
-                "(--file -)."},
+                "Replace a meeting's transcript: with a text (--text T), a file (--file F), or "
+                "standard input (--file -)."},
     Description{"meetings export",
                 "Write a meeting to a file as Markdown, text, HTML, PDF or WAV: --format, or "
                 "else the path's extension, decides which."},
@@ -89,15 +90,15 @@ constexpr std::array kDescriptions = {
                 "Delete a meeting with its audio and transcript. It asks for --confirm."},
     Description{"commands", "Every app command and its arguments, as the app lists them."},
     Description{"invoke",
-                "Call any app command with its arguments as one JSON object, and print the "
-                "answer."},
+                "Call any app command with its arguments as one JSON object; prints the answer "
+                "as it came."},
     Description{"guide", "How agents should use Murmela: the text the MCP stub hands out too."},
     Description{"agents status",
-                "Whether murmela-cli is on PATH, and whether each coding agent (Claude Code, "
-                "Codex, Gemini CLI, Cursor, Windsurf, Claude Desktop, opencode) has its entry."},
+                "Whether murmela-cli is on PATH and known to each coding agent: Claude Code, "
+                "Codex, Gemini CLI, Cursor, Windsurf, Claude Desktop and opencode."},
     Description{"agents install",
-                "Put murmela-cli on PATH (a link in ~/.local/bin), and give each coding agent "
-                "found an MCP entry that points it to this CLI."},
+                "Put murmela-cli on PATH and register it with each coding agent: a link in "
+                "~/.local/bin, and an MCP entry that points the agent to this CLI."},
     Description{"agents remove",
                 "Take back what agents install did: the link, the PATH line and each agent's "
                 "entry."},

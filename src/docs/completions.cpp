@@ -48,7 +48,9 @@ std::string placeholder_text(const OptionSpec& option) {
 
 // A flag's words from the manual page up to the first stop, which is all a
 // menu line holds.
-std::string flag_summary(std::string_view flag) { return std::string(menu_summary(flag_text(flag))); }
+std::string flag_summary(std::string_view flag) {
+  return std::string(menu_summary(flag_text(flag)));
+}
 
 // A word that only leads to more words (`meetings`, `record`) is shown by
 // those words.

@@ -126,7 +126,8 @@ std::expected<std::string, std::string> entry_text(std::span<const CommandLine> 
     const std::string words = joined_words(command);
     const std::string_view description = command_description(words);
     if (description.empty()) {
-      return std::unexpected(fmt::format("the manual page does not describe the command {}", words));
+      return std::unexpected(
+          fmt::format("the manual page does not describe the command {}", words));
     }
     if (alternatives.size() == 1) return roff_prose(description) + "\n";
     text += fmt::format("{}\\fB{}\\fR: {}\n", text.empty() ? "" : ".br\n",
@@ -154,8 +155,8 @@ std::expected<void, std::string> append_commands(std::string& page) {
         page += fmt::format("{}\n", roff_prose(command.section_note));
       }
     }
-    const std::string_view words = trimmed_end(std::string_view(command.syntax)
-                                                   .substr(0, command.syntax.size() - command.usage.size()));
+    const std::string_view words = trimmed_end(
+        std::string_view(command.syntax).substr(0, command.syntax.size() - command.usage.size()));
     page += fmt::format(".TP\n\\fB{}\\fR", roff(words));
     if (!command.usage.empty()) {
       page += fmt::format(" \\fI{}\\fR", breakable(roff(command.usage), '|'));

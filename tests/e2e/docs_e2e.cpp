@@ -316,10 +316,9 @@ TEST_P(Completion, GivesUpOnAnAppThatNeverAnswers) {
 TEST_P(Completion, OffersNoSecondKeyAfterAKeysEquals) {
   FakeApp app(socket_path());
   app.on_ok("get_state", R"({"settings":{"language":"en","meetingSpeakerLabels":true}})");
-  const auto candidates =
-      complete_all({"murmela-cli settings set language=",
-                    "murmela-cli settings set meetingSpeakerLabels=",
-                    "murmela-cli settings set language=de meet"});
+  const auto candidates = complete_all(
+      {"murmela-cli settings set language=", "murmela-cli settings set meetingSpeakerLabels=",
+       "murmela-cli settings set language=de meet"});
   EXPECT_EQ(candidates[0], std::set<std::string>{});
   EXPECT_EQ(candidates[1], std::set<std::string>{});
   EXPECT_EQ(candidates[2], std::set<std::string>{"meetingSpeakerLabels="});
@@ -339,15 +338,15 @@ TEST_P(Completion, ShowsWhatEachMeetingAndModelIs) {
             R"({"id":"large-v3","name":"Large v3","kind":"speech","installed":false},)"
             R"({"id":"local-summary","name":"Local summary","kind":"notes"}]})");
   const bool described = GetParam().name != std::string("bash");
-  const auto candidates = complete_all({"murmela-cli meetings show ",
-                                        "murmela-cli meetings transcribe 4f2a --model ",
-                                        "murmela-cli meetings transcribe 4f2a --model=l"},
-                                       described);
+  const auto candidates =
+      complete_all({"murmela-cli meetings show ", "murmela-cli meetings transcribe 4f2a --model ",
+                    "murmela-cli meetings transcribe 4f2a --model=l"},
+                   described);
   if (described) {
-    EXPECT_EQ(candidates[0], (std::set<std::string>{"latest\tthe most recently started meeting",
-                                                     "4f2a\tWeekly planning \u00b7 2026-12-07 09:00",
-                                                     "9c1b\tx [31m$(touch ran) \u00b7 yesterday",
-                                                     "77aa"}));
+    EXPECT_EQ(candidates[0],
+              (std::set<std::string>{"latest\tthe most recently started meeting",
+                                     "4f2a\tWeekly planning \u00b7 2026-12-07 09:00",
+                                     "9c1b\tx [31m$(touch ran) \u00b7 yesterday", "77aa"}));
     EXPECT_EQ(candidates[1],
               (std::set<std::string>{"tiny\tTiny", "large-v3\tLarge v3, not installed"}));
     EXPECT_EQ(candidates[2], std::set<std::string>{"--model=large-v3\tLarge v3, not installed"});
@@ -478,8 +477,8 @@ bind -x '"\C-t": printf "<<%s>>\n" "$READLINE_LINE"'
   ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
   SpawnVectors vectors("/bin/bash", {"--noprofile", "--rcfile", rc, "-i"}, env);
   pid_t pid = -1;
-  const int spawned = ::posix_spawn(&pid, "/bin/bash", &actions, &attributes, vectors.argv(),
-                                    vectors.envp());
+  const int spawned =
+      ::posix_spawn(&pid, "/bin/bash", &actions, &attributes, vectors.argv(), vectors.envp());
   ::posix_spawn_file_actions_destroy(&actions);
   ::posix_spawnattr_destroy(&attributes);
   ::close(terminal);
@@ -559,10 +558,10 @@ TEST(ManPage, RendersWithoutWarningsAndListsWhatItMust) {
 
   // As a terminal of 60 or 80 columns shows it: no line runs past the edge.
   for (const int columns : {60, 80}) {
-    auto shown = run_program("/usr/bin/groff",
-                             {"-man", "-Tutf8", "-rLL=" + std::to_string(columns) + "n", "-P-cbou",
-                              kManPage},
-                             {{}, "", ""});
+    auto shown = run_program(
+        "/usr/bin/groff",
+        {"-man", "-Tutf8", "-rLL=" + std::to_string(columns) + "n", "-P-cbou", kManPage},
+        {{}, "", ""});
     ASSERT_EQ(shown.exit_code, 0) << shown.err;
     std::istringstream lines(shown.out);
     for (std::string line; std::getline(lines, line);) {
@@ -591,7 +590,8 @@ TEST(ManPage, RendersWithoutWarningsAndListsWhatItMust) {
   }
   // Every entry says what its command does; help's `typed words` are set
   // as the page sets them.
-  for (auto at = page.find(".TP\n\\fB"); at != std::string::npos; at = page.find(".TP\n\\fB", at + 1)) {
+  for (auto at = page.find(".TP\n\\fB"); at != std::string::npos;
+       at = page.find(".TP\n\\fB", at + 1)) {
     const auto text = page.find('\n', page.find('\n', at) + 1) + 1;
     EXPECT_FALSE(page.substr(text).starts_with("\\&\n") || page.substr(text).starts_with(".TP"))
         << "no description for " << page.substr(at + 4, page.find('\n', at + 4) - at - 4);
@@ -600,9 +600,8 @@ TEST(ManPage, RendersWithoutWarningsAndListsWhatItMust) {
   EXPECT_NE(page.find("\\fBlatest\\fR"), std::string::npos);
   for (const std::string text :
        {".SH EXIT STATUS", ".SH EXAMPLES", "murmela\\-cli meetings wait latest", ".B 3", ".B 130",
-        ".BR murmela (1)", ".B HOME",
-        ".B XDG_DATA_HOME", ".B CODEX_HOME", ".B PATH", "cli.sock", "agent\\-integration.json",
-        "~/.claude.json", "$CODEX_HOME/config.toml"}) {
+        ".BR murmela (1)", ".B HOME", ".B XDG_DATA_HOME", ".B CODEX_HOME", ".B PATH", "cli.sock",
+        "agent\\-integration.json", "~/.claude.json", "$CODEX_HOME/config.toml"}) {
     EXPECT_NE(page.find(text), std::string::npos) << text;
   }
   // Every agent file, both where a variable moves it and where it is without.
@@ -634,8 +633,8 @@ TEST(ManPage, TheStandInsPageListsEveryOptionInItsSynopsis) {
   EXPECT_EQ(lint.exit_code, 0);
   EXPECT_EQ(lint.err, "");
   const std::string page = read_file_text(page_path);
-  const std::string synopsis =
-      page.substr(page.find(".SH SYNOPSIS"), page.find(".SH DESCRIPTION") - page.find(".SH SYNOPSIS"));
+  const std::string synopsis = page.substr(
+      page.find(".SH SYNOPSIS"), page.find(".SH DESCRIPTION") - page.find(".SH SYNOPSIS"));
   for (const std::string option :
        {"\\-\\-persist", "\\-\\-ephemeral", "\\-\\-library", "\\-\\-verbose", "\\-\\-help"}) {
     EXPECT_NE(synopsis.find(option), std::string::npos) << option;
