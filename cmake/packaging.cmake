@@ -1,7 +1,7 @@
 # `cpack -G DEB` in a build folder makes Debian packages of what
 # `cmake --install` installs: murmela-cli (the CLI, its manual page and
 # completions) and, where the build installs the stand-in
-# (MURMELA_INSTALL_STAND_IN, on in the `package` preset), murmela-stand-in,
+# (MURMELA_INSTALL_STAND_IN, on by default on Linux), murmela-stand-in,
 # which lets the CLI work on Linux.
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
@@ -28,7 +28,9 @@ as JSON.
 .
 Where the Murmela app does not run (Linux), install murmela-stand-in beside
 it: on its own this package can only print its help, run agents and mcp.")
-set(CPACK_DEBIAN_CLI_PACKAGE_SUGGESTS murmela-stand-in)
+# On Linux every command for the app needs the stand-in: apt installs it
+# with the CLI unless asked not to.
+set(CPACK_DEBIAN_CLI_PACKAGE_RECOMMENDS murmela-stand-in)
 
 set(CPACK_DEBIAN_STAND_IN_PACKAGE_NAME murmela-stand-in)
 set(CPACK_COMPONENT_STAND_IN_DESCRIPTION "stand-in for the Murmela app, for murmela-cli on Linux

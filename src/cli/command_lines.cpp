@@ -59,7 +59,10 @@ OptionSpec option_of(std::string_view flag, std::string_view placeholder) {
   if (placeholder.find('|') != std::string_view::npos) {
     option.value = choices_of(placeholder, "|");
   } else {
-    option.value = ValueSpec{option.name == "file" ? ValueKind::Path : ValueKind::Text, {}};
+    const ValueKind kind = option.name == "file"    ? ValueKind::Path
+                           : option.name == "model" ? ValueKind::Model
+                                                    : ValueKind::Text;
+    option.value = ValueSpec{kind, {}};
   }
   return option;
 }

@@ -14,6 +14,7 @@ enum class ValueKind {
   Path,         // a file
   SettingKey,   // a setting of the running app
   SettingPair,  // key=value, the key a setting of the running app
+  Model,        // a speech model of the running app
 };
 
 struct ValueSpec {

@@ -2,17 +2,14 @@
 
 #include <chrono>
 
+#include "cli/described_words.hpp"
 #include "common/utf8.hpp"
 
 namespace murmela {
 
 namespace {
 
-// Long enough for a busy app on a loaded machine, short enough that a
-// key press never feels stuck.
-constexpr std::chrono::milliseconds kBudget{1000};
-
-constexpr std::string_view kUsage = "Use `__complete ids|keys`.";
+constexpr std::string_view kUsage = "Use `__complete ids|keys|meetings|models`.";
 
 // A string's decoded text, or nothing when it holds a lone surrogate escape,
 // which no UTF-8 text can carry (the strict reader refuses it).
@@ -42,9 +39,13 @@ bool is_offerable_word(std::string_view word) {
 Done run_completion_words(const Context& ctx, std::span<const std::string> words) {
   const bool ids = words.size() == 1 && words[0] == "ids";
   const bool keys = words.size() == 1 && words[0] == "keys";
+  if (words.size() == 1 && (words[0] == "meetings" || words[0] == "models")) {
+    return run_described_words(ctx, words[0]);
+  }
   if (!ids && !keys) return fail(CliError::usage(std::string(kUsage)));
 
-  auto reply = ctx.app.call_within(ids ? "list_meetings" : "get_state", Json::object(), kBudget);
+  auto reply =
+      ctx.app.call_within(ids ? "list_meetings" : "get_state", Json::object(), kCompletionBudget);
   if (!reply) return fail(reply.error());
   const JsonView root = reply->root();
   if (ids && root.is_array()) {

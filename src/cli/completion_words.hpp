@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <span>
 #include <string>
 
@@ -7,8 +8,13 @@
 
 namespace murmela {
 
+// How long completing waits for the app: long enough for a busy app on a
+// loaded machine, short enough that a key press never feels stuck.
+inline constexpr std::chrono::milliseconds kCompletionBudget{1000};
+
 // `__complete ids` and `__complete keys`: the meeting IDs and setting keys of
-// the running app, one per line, for the shell completions. Not documented:
+// the running app, one per line, for the shell completions (`meetings` and
+// `models`, with descriptions, are in described_words.hpp). Not documented:
 // only the completion scripts call it. The app is never started and is given
 // about a second; a word that a line or a shell word cannot carry (a control
 // character, text that is not UTF-8) is left out.

@@ -12,6 +12,7 @@
 #include "cli/command_lines.hpp"
 #include "cli/invocation.hpp"
 #include "common/version.hpp"
+#include "docs/command_descriptions.hpp"
 #include "docs/man_page.hpp"
 
 namespace murmela {
@@ -21,7 +22,7 @@ namespace {
 // What the completion functions look up, each a table from a key to one
 // line of words: the key is the command words typed so far, space-joined
 // ("" before the first). Values are spelled for the drivers: "@id", "@file",
-// "@key", "@pair", "@text", or "=a,b,c" for a choice.
+// "@key", "@pair", "@model", "@text", or "=a,b,c" for a choice.
 struct Tables {
   std::vector<std::pair<std::string, std::string>> next_words;  // in help order
   std::map<std::string, std::string> arguments;
@@ -48,10 +49,7 @@ std::string placeholder_text(const OptionSpec& option) {
 // A flag's words from the manual page up to the first stop, which is all a
 // menu line holds.
 std::string flag_summary(std::string_view flag) {
-  std::string_view text = flag_text(flag);
-  for (const std::string_view stop : {". ", "; ", ": "}) text = text.substr(0, text.find(stop));
-  if (text.ends_with('.')) text.remove_suffix(1);
-  return std::string(text);
+  return std::string(menu_summary(flag_text(flag)));
 }
 
 // A word that only leads to more words (`meetings`, `record`) is shown by
@@ -85,6 +83,8 @@ std::string spelled(const ValueSpec& value) {
       return "@key";
     case ValueKind::SettingPair:
       return "@pair";
+    case ValueKind::Model:
+      return "@model";
     case ValueKind::Text:
       break;
   }
@@ -123,7 +123,8 @@ Tables tables_of(const std::vector<CommandLine>& commands) {
           option.value ? placeholder_text(option) : flag_summary("--" + option.name);
     }
     if (!names.empty()) tables.options[key] = fmt::format("{}", fmt::join(names, " "));
-    const std::string& text = command.summary.empty() ? command.usage : command.summary;
+    // The manual page's words on the command, cut to a menu line.
+    const std::string_view text = menu_summary(command_description(key));
     if (!text.empty()) tables.descriptions[key] = text;
   }
   for (const std::string_view flag : {"--no-launch", "--help"}) {
@@ -190,10 +191,10 @@ std::string posix_tables(std::string_view prefix) {
 constexpr std::string_view kHeader =
     "# {0} completions for murmela-cli {1}, made from its help text when it was built.\n";
 
-// Meeting IDs and setting keys come from the running app, one per line, from
-// the CLI's own `__complete`, which never starts the app and gives up after
-// about a second. They are the app's data: printed and compared, never
-// expanded. Shared by bash and zsh.
+// Meeting IDs, setting keys and models come from the running app, one per
+// line, from the CLI's own `__complete`, which never starts the app and gives
+// up after about a second. They are the app's data: printed and compared,
+// never expanded. Shared by bash and zsh.
 constexpr std::string_view kPosixValues = R"SH(
 # Prints the candidates of one value spelling, one per line.
 _murmela_cli_values() {
@@ -203,12 +204,28 @@ _murmela_cli_values() {
     @id)
       echo latest
       "$program" __complete ids 2>/dev/null ;;
+    @model)
+      _murmela_cli_described "$program" @model | cut -f1 ;;
     @key)
       "$program" __complete keys 2>/dev/null ;;
     @pair)
       _murmela_cli_values "$program" @key | sed 's/$/=/' ;;
     '='*)  # quoted: zsh would read =* as a command's path
       echo "${2#=}" | tr ',' '\n' ;;
+  esac
+}
+
+# Prints the candidates of @id or @model as "word<TAB>what it is" lines:
+# each meeting's title and start, each model's name, from one request.
+_murmela_cli_described() {
+  local program=$1
+  case $program in "~/"*) program=$HOME/${program#"~/"} ;; esac
+  case $2 in
+    @id)
+      printf 'latest\tthe most recently started meeting\n'
+      "$program" __complete meetings 2>/dev/null ;;
+    @model)
+      "$program" __complete models 2>/dev/null ;;
   esac
 }
 
@@ -244,6 +261,9 @@ _murmela_cli_wanted() {
     return
   fi
   case $1 in
+    --?*=*)  # --name=value: the value, offered after "--name="
+      _murmela_cli_option_value "$_murmela_cli_key ${1%%=*}"
+      return ;;
     -*) echo "=$(_murmela_cli_options "$_murmela_cli_key" | tr ' ' ',')${_murmela_cli_key:+,}--no-launch,--help"
         return ;;
   esac
@@ -287,12 +307,21 @@ _murmela_cli() {
       fi ;;
     *)
       [ "$wanted" = @pair ] && compopt -o nospace 2>/dev/null
+      # --name=value: each value is offered after "--name=".
+      local prefix=
+      case $cur in --?*=*) prefix=${cur%%=*}= ;; esac
+      # Readline splits a word at "=" (COMP_WORDBREAKS) and replaces only what
+      # follows the last one: that part of each candidate is what it takes.
+      local taken=
+      [[ $COMP_WORDBREAKS == *=* && $cur == *=* ]] && taken=${cur%"${cur##*=}"}
       # Each candidate is matched as text and offered quoted, so what lands
       # on the command line is the word itself: compgen -W would expand it.
       local value quoted
       while IFS= read -r value; do
-        printf -v quoted %q "$value"
-        [[ $value == "$cur"* || $quoted == "$cur"* ]] && COMPREPLY+=("$quoted")
+        printf -v quoted %q "$prefix$value"
+        [[ $prefix$value == "$cur"* || $quoted == "$cur"* ]] || continue
+        quoted=${quoted#"$taken"}
+        [ -n "$quoted" ] && COMPREPLY+=("$quoted")
       done < <(_murmela_cli_values "${words[0]}" "$wanted") ;;
   esac
 }
@@ -302,8 +331,10 @@ complete -F _murmela_cli murmela-cli
 constexpr std::string_view kZshDriver = R"SH(
 _murmela_cli_main() {
   _murmela_cli_read "${(@)words[2,CURRENT-1]}"
-  local wanted
+  local wanted prefix=
   wanted=$(_murmela_cli_wanted "${words[CURRENT]}")
+  # --name=value: the values follow "--name=", which stays as typed.
+  [[ ${words[CURRENT]} == --?*=* ]] && prefix=${words[CURRENT]%%=*}=
   case $wanted in
     @text | "") return 1 ;;
     @file) _files ;;
@@ -311,6 +342,19 @@ _murmela_cli_main() {
       local -a keys
       keys=("${(@f)$(_murmela_cli_values "${words[1]}" @key)}")
       compadd -S = -- "${(@)keys:#}" ;;
+    @id | @model)  # the app's words, each shown with what the app says of it
+      local -a candidates described
+      local line
+      for line in "${(@f)$(_murmela_cli_described "${words[1]}" "$wanted")}"; do
+        [[ -n $line ]] || continue
+        candidates+=("${line%%$'\t'*}")
+        if [[ $line == *$'\t'* ]]; then
+          described+=("${line%%$'\t'*}  -- ${line#*$'\t'}")
+        else
+          described+=("$line")
+        fi
+      done
+      compadd -p "$prefix" -l -d described -- "${candidates[@]}" ;;
     '='*)  # our own words: each with its summary from the help text
       local -a candidates described
       local candidate text
@@ -323,11 +367,11 @@ _murmela_cli_main() {
         esac
         described+=("$candidate${text:+  -- $text}")
       done
-      compadd -l -d described -- "${candidates[@]}" ;;
+      compadd -p "$prefix" -l -d described -- "${candidates[@]}" ;;
     *)
       local -a candidates
       candidates=("${(@f)$(_murmela_cli_values "${words[1]}" "$wanted")}")
-      compadd -- "${(@)candidates:#}" ;;
+      compadd -p "$prefix" -- "${(@)candidates:#}" ;;
   esac
 }
 
@@ -347,6 +391,18 @@ function __murmela_cli_values
             __murmela_cli_values $program @key | string replace -r '$' '='
         case '=*'
             string split , -- (string sub -s 2 -- $argv[2])
+    end
+end
+
+# Meetings and models as "word<TAB>what it is" lines: each meeting's title
+# and start, each model's name, from one request.
+function __murmela_cli_described
+    switch $argv[2]
+        case @id
+            printf 'latest\tthe most recently started meeting\n'
+            $argv[1] __complete meetings 2>/dev/null
+        case @model
+            $argv[1] __complete models 2>/dev/null
     end
 end
 
@@ -381,8 +437,13 @@ function __murmela_cli_complete
     end
 
     set -l wanted
+    set -l prefix ''
     if test -n "$option"
         set wanted (__murmela_cli_option_value "$key $option")
+    else if string match -q -- '--?*=*' $current
+        # --name=value: the values follow "--name=".
+        set prefix (string replace -r '=.*' '=' -- $current)
+        set wanted (__murmela_cli_option_value "$key "(string replace -r '=.*' '' -- $current))
     else if string match -q -- '-*' $current
         set -l options (string split ' ' -- (__murmela_cli_options "$key")) --no-launch --help
         set wanted "="(string join , -- $options)
@@ -417,13 +478,24 @@ function __murmela_cli_complete
                     set text (__murmela_cli_description (string trim -- "$key $candidate"))
                 end
                 if test -n "$text"
-                    printf '%s\t%s\n' $candidate $text
+                    printf '%s%s\t%s\n' $prefix $candidate $text
                 else
-                    echo $candidate
+                    printf '%s%s\n' $prefix $candidate
                 end
             end
+        case @pair
+            # A key with its "=" typed wants a value, which the app does not list.
+            if not string match -q -- '*=*' $current
+                __murmela_cli_values $tokens[1] @pair
+            end
+        case @id @model
+            for line in (__murmela_cli_described $tokens[1] $wanted)
+                printf '%s%s\n' $prefix $line
+            end
         case '*'
-            __murmela_cli_values $tokens[1] $wanted
+            for candidate in (__murmela_cli_values $tokens[1] $wanted)
+                printf '%s%s\n' $prefix $candidate
+            end
     end
 end
 

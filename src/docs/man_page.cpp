@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <set>
+#include <span>
 #include <string_view>
 
 #include <fmt/format.h>
@@ -10,6 +11,7 @@
 #include "cli/command_lines.hpp"
 #include "cli/invocation.hpp"
 #include "common/version.hpp"
+#include "docs/command_descriptions.hpp"
 
 namespace murmela {
 
@@ -29,6 +31,21 @@ std::string roff(std::string_view text) {
     }
   }
   if (out.starts_with('.') || out.starts_with('\'')) out.insert(0, "\\&");
+  return out;
+}
+
+// Text from the help, where `word` marks a word to type as it stands: set in
+// bold, as manual pages set what is typed, without the backquotes.
+std::string roff_prose(std::string_view text) {
+  std::string out;
+  bool typed = false;
+  for (std::size_t start = 0; start <= text.size();) {
+    const std::size_t end = std::min(text.find('`', start), text.size());
+    const std::string piece = roff(text.substr(start, end - start));
+    out += typed ? fmt::format("\\fB{}\\fR", piece) : piece;
+    typed = !typed;
+    start = end + 1;
+  }
   return out;
 }
 
@@ -95,27 +112,61 @@ std::string_view flag_text(std::string_view argument) {
 
 namespace {
 
-void append_commands(std::string& page) {
+std::string joined_words(const CommandLine& command) {
+  std::string words;
+  for (const std::string& word : command.words) words += words.empty() ? word : " " + word;
+  return words;
+}
+
+// What one entry says: its command's description, or for a line of
+// alternatives (`dictation start|stop|cancel`) each alternative's, one a line.
+std::expected<std::string, std::string> entry_text(std::span<const CommandLine> alternatives) {
+  std::string text;
+  for (const CommandLine& command : alternatives) {
+    const std::string words = joined_words(command);
+    const std::string_view description = command_description(words);
+    if (description.empty()) {
+      return std::unexpected(
+          fmt::format("the manual page does not describe the command {}", words));
+    }
+    if (alternatives.size() == 1) return roff_prose(description) + "\n";
+    text += fmt::format("{}\\fB{}\\fR: {}\n", text.empty() ? "" : ".br\n",
+                        roff(command.words.back()), roff_prose(description));
+  }
+  return text;
+}
+
+std::expected<void, std::string> append_commands(std::string& page) {
   // Usages are long runs of few spaces: set flush left, so that a narrow
   // terminal never has to stretch a line's spaces to fill it.
   page += ".SH COMMANDS\n.nh\n.ad l\n";
-  std::string section, syntax;
-  for (const CommandLine& command : documented_commands()) {
+  const std::vector<CommandLine>& commands = documented_commands();
+  std::string section;
+  for (auto first = commands.begin(); first != commands.end();) {
+    const CommandLine& command = *first;
+    // Alternatives of one help line follow each other.
+    const auto end = std::find_if(first, commands.end(), [&](const CommandLine& other) {
+      return other.syntax != command.syntax;
+    });
     if (command.section != section) {
       section = command.section;
       page += fmt::format(".SS {}\n", roff(section));
-      if (!command.section_note.empty()) page += fmt::format("{}\n", roff(command.section_note));
+      if (!command.section_note.empty()) {
+        page += fmt::format("{}\n", roff_prose(command.section_note));
+      }
     }
-    if (command.syntax == syntax) continue;  // alternatives of one line
-    syntax = command.syntax;
-    const std::string_view words =
-        trimmed_end(std::string_view(syntax).substr(0, syntax.size() - command.usage.size()));
+    const std::string_view words = trimmed_end(
+        std::string_view(command.syntax).substr(0, command.syntax.size() - command.usage.size()));
     page += fmt::format(".TP\n\\fB{}\\fR", roff(words));
     if (!command.usage.empty()) {
       page += fmt::format(" \\fI{}\\fR", breakable(roff(command.usage), '|'));
     }
-    page += command.summary.empty() ? "\n\\&\n" : fmt::format("\n{}\n", roff(command.summary));
+    auto text = entry_text(std::span(first, end));
+    if (!text) return std::unexpected(text.error());
+    page += "\n" + *text;
+    first = end;
   }
+  return {};
 }
 
 // The NAME of a path that starts "$NAME/".
@@ -211,7 +262,7 @@ leaves the job running in the app and says how to follow or stop it.
   for (const FlagText& flag : kFlagTexts) {
     page += fmt::format(".TP\n.B {}\n{}\n", roff(flag.flags), roff(flag.text));
   }
-  append_commands(page);
+  if (auto commands = append_commands(page); !commands) return std::unexpected(commands.error());
   page += R"(.ad
 .SH EXIT STATUS
 .TP
@@ -227,6 +278,10 @@ line follows the error.
 .TP
 .B 3
 Murmela is not running and could not be started (or \fB\-\-no\-launch\fR was given).
+.TP
+.B 130
+Interrupted by Ctrl\-C (the shell reports 128 plus the signal's number, 2); a long
+job the command was waiting for goes on in the app.
 .SH ENVIRONMENT
 .TP
 .B HOME
@@ -268,7 +323,8 @@ The status line of long jobs is drawn only on a terminal whose TERM is set and n
 murmela\-cli help
 murmela\-cli guide
 murmela\-cli status
-murmela\-cli settings set language=de meetingSpeakerLabels=false
+murmela\-cli settings set language=de \e
+    meetingSpeakerLabels=false
 murmela\-cli meetings list
 murmela\-cli meetings transcribe latest \-\-detach
 murmela\-cli meetings wait latest
@@ -277,6 +333,9 @@ murmela\-cli invoke get_meeting \(aq{"id":"..."}\(aq
 murmela\-cli agents install
 .EE
 .SH SEE ALSO
+.BR murmela (1):
+the stand\-in app that the CLI starts on Linux, where the Murmela app does not run.
+.PP
 .B murmela\-cli guide
 prints how coding agents should use Murmela through the CLI.
 )";

@@ -1,12 +1,21 @@
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <set>
 #include <sstream>
+
+#include <poll.h>
+#include <pty.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include "agent_integration/json_targets.hpp"
 #include "cli/command_lines.hpp"
 #include "cli_fixture.hpp"
+#include "common/utf8.hpp"
 
 using namespace testing_support;
 using murmela::CommandLine;
@@ -36,7 +45,11 @@ for line in "${lines[@]}"; do
   COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
   COMPREPLY=()
   _murmela_cli murmela-cli "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD-1]}"
-  for candidate in "${COMPREPLY[@]}"; do eval "printf '%s\n' $candidate"; done
+  # Readline splits the word at its last "=" and puts a candidate in place of
+  # what follows it: print the word as it is then.
+  cur=${COMP_WORDS[COMP_CWORD]} taken=
+  [[ $cur == *=* ]] && taken=${cur%"${cur##*=}"}
+  for candidate in "${COMPREPLY[@]}"; do eval "printf '%s\n' $taken$candidate"; done
   echo @@end@@
 done
 )SH";
@@ -60,11 +73,12 @@ fpath=("$COMPLETION_FOLDER" $fpath)
 autoload -Uz compinit && compinit -u -D
 [[ $_comps[murmela-cli] == _murmela-cli ]] || { print -u2 "not registered"; exit 1; }
 compadd() {
-  local suffix= descriptions=
+  local suffix= descriptions= hidden=
   while [[ $1 == -* && $1 != -- ]]; do
     case $1 in
       -S) suffix=$2; shift ;;
       -d) descriptions=$2; shift ;;
+      -p) hidden=$2; shift ;;
     esac
     shift
   done
@@ -72,6 +86,7 @@ compadd() {
   local c i=0
   for c in "$@"; do
     (( i++ ))
+    c=$hidden$c
     [[ $c == ${words[CURRENT]}* ]] || continue
     reply+=("$c$suffix")
     [[ -n $descriptions ]] && shown[$c$suffix]=${${(P)descriptions}[i]#*  -- }
@@ -139,6 +154,7 @@ class Completion : public CliTest, public ::testing::WithParamInterface<Shell> {
     shell_env["COMPLETION"] =
         GetParam().name == std::string("fish") ? kFishCompletion : kBashCompletion;
     shell_env["COMPLETION_FOLDER"] = kZshFolder;
+    shell_env["TZ"] = "UTC";  // meetings' start times, as the app sent them
     if (described) shell_env["DESCRIPTIONS"] = "1";
     // A completion that hangs fails here with a message, not at ctest's limit.
     std::vector<std::string> arguments{"--kill-after=5", "120", GetParam().program};
@@ -197,6 +213,12 @@ TEST_P(Completion, OffersEveryOptionAndEveryValueTheHelpNames) {
       if (option.value && option.value->kind == ValueKind::Choice) {
         lines.push_back(start + "--" + option.name + " ");
         wanted.emplace_back(option.value->choices.begin(), option.value->choices.end());
+        // --name=value, as the help says options may be written.
+        lines.push_back(start + "--" + option.name + "=");
+        wanted.emplace_back();
+        for (const auto& choice : option.value->choices) {
+          wanted.back().insert("--" + option.name + "=" + choice);
+        }
       }
     }
     lines.push_back(start + "--");
@@ -289,6 +311,55 @@ TEST_P(Completion, GivesUpOnAnAppThatNeverAnswers) {
   EXPECT_EQ(candidates[1], std::set<std::string>{});
 }
 
+// A settings key with its "=" typed wants a value, which the app does not
+// list: nothing is offered, and never the key a second time.
+TEST_P(Completion, OffersNoSecondKeyAfterAKeysEquals) {
+  FakeApp app(socket_path());
+  app.on_ok("get_state", R"({"settings":{"language":"en","meetingSpeakerLabels":true}})");
+  const auto candidates = complete_all(
+      {"murmela-cli settings set language=", "murmela-cli settings set meetingSpeakerLabels=",
+       "murmela-cli settings set language=de meet"});
+  EXPECT_EQ(candidates[0], std::set<std::string>{});
+  EXPECT_EQ(candidates[1], std::set<std::string>{});
+  EXPECT_EQ(candidates[2], std::set<std::string>{"meetingSpeakerLabels="});
+}
+
+// zsh and fish show each meeting's title and start beside its ID, and each
+// speech model's name; bash has no place for them and offers the words.
+// The app's text is shown, never run, and each completion is one request.
+TEST_P(Completion, ShowsWhatEachMeetingAndModelIs) {
+  FakeApp app(socket_path());
+  app.on_ok("list_meetings",
+            R"([{"id":"4f2a","title":"Weekly planning","createdAt":"2026-12-07T09:00:00Z"},)"
+            R"J({"id":"9c1b","title":"x\u001b[31m$(touch ran)","createdAt":"yesterday"},)J"
+            R"({"id":"77aa"}])");
+  app.on_ok("get_model_library",
+            R"({"models":[{"id":"tiny","name":"Tiny","kind":"speech","installed":true},)"
+            R"({"id":"large-v3","name":"Large v3","kind":"speech","installed":false},)"
+            R"({"id":"local-summary","name":"Local summary","kind":"notes"}]})");
+  const bool described = GetParam().name != std::string("bash");
+  const auto candidates =
+      complete_all({"murmela-cli meetings show ", "murmela-cli meetings transcribe 4f2a --model ",
+                    "murmela-cli meetings transcribe 4f2a --model=l"},
+                   described);
+  if (described) {
+    EXPECT_EQ(candidates[0],
+              (std::set<std::string>{"latest\tthe most recently started meeting",
+                                     "4f2a\tWeekly planning \u00b7 2026-12-07 09:00",
+                                     "9c1b\tx [31m$(touch ran) \u00b7 yesterday", "77aa"}));
+    EXPECT_EQ(candidates[1],
+              (std::set<std::string>{"tiny\tTiny", "large-v3\tLarge v3, not installed"}));
+    EXPECT_EQ(candidates[2], std::set<std::string>{"--model=large-v3\tLarge v3, not installed"});
+  } else {
+    EXPECT_EQ(candidates[0], (std::set<std::string>{"latest", "4f2a", "9c1b", "77aa"}));
+    EXPECT_EQ(candidates[1], (std::set<std::string>{"tiny", "large-v3"}));
+    EXPECT_EQ(candidates[2], std::set<std::string>{"--model=large-v3"});
+  }
+  EXPECT_EQ(app.commands(),
+            (std::vector<std::string>{"list_meetings", "get_model_library", "get_model_library"}));
+  EXPECT_FALSE(fs::exists(home / "ran")) << "completing ran a title";
+}
+
 TEST_P(Completion, OffersFilesWhereAFileGoes) {
   home.write("talk.wav", "");
   for (const std::string line :
@@ -343,6 +414,129 @@ TEST_F(CompletionWords, PrintsTheAppsWordsOnePerLineAndGivesUpOnASilentApp) {
   EXPECT_FALSE(fs::exists(socket_path())) << "asking for words started the app";
 }
 
+// The lines zsh and fish show: each word, a tab and what it is, bounded in
+// number and length, with the app's control characters shown as spaces.
+TEST_F(CompletionWords, DescribesMeetingsAndModelsWithinBounds) {
+  std::string meetings = R"([{"id":"a","title":")" + std::string(70, 'x') + R"("},)" +
+                         R"({"id":")" + std::string(300, 'f') + R"("},)" +
+                         R"({"id":"b\tc","title":"tab"},)" +
+                         R"({"id":"c","title":"line\nfeed\u0085end\u007f"},)";
+  for (int i = 0; i < 1500; ++i) meetings += R"({"id":"m)" + std::to_string(i) + R"("},)";
+  meetings += R"({"id":"last"}])";
+  {
+    FakeApp app(socket_path());
+    app.on_ok("list_meetings", meetings);
+    const auto listed = run({"__complete", "meetings"});
+    EXPECT_EQ(listed.exit_code, 0) << listed.err;
+    std::istringstream out(listed.out);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(out, line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), 1000u);
+    EXPECT_EQ(lines[0], "a\t" + std::string(59, 'x') + "\u2026");
+    EXPECT_EQ(lines[1], "c\tline feed end ");
+    EXPECT_EQ(lines[2], "m0");
+    EXPECT_EQ(app.commands(), std::vector<std::string>{"list_meetings"});
+  }
+  {
+    FakeApp app(socket_path());
+    app.on_ok("get_model_library", R"([{"id":"base","name":"Base"},{"id":"x","kind":"notes"}])");
+    const auto models = run({"__complete", "models"});
+    EXPECT_EQ(models.exit_code, 0) << models.err;
+    EXPECT_EQ(models.out, "base\tBase\n");
+  }
+  SilentListener silent(socket_path());
+  const auto late = run({"__complete", "models"});
+  EXPECT_EQ(late.exit_code, 1);
+  EXPECT_EQ(late.err, "error: Murmela did not reply in time.\n");
+}
+
+// What bash's own readline leaves on the line after typing `keys` in an
+// interactive bash on a pseudo-terminal, with the completion loaded: Ctrl-T
+// prints the line between << and >>.
+std::string line_after_typing(const std::string& keys, std::map<std::string, std::string> env,
+                              const TempDir& home) {
+  const std::string rc = home.write("completion-rc", R"(PS1='READY> '
+[ -f /usr/share/bash-completion/bash_completion ] && . /usr/share/bash-completion/bash_completion
+. "$COMPLETION"
+bind -x '"\C-t": printf "<<%s>>\n" "$READLINE_LINE"'
+)");
+  env["COMPLETION"] = kBashCompletion;
+  env["TERM"] = "dumb";
+  winsize size{};
+  size.ws_row = 50;
+  size.ws_col = 200;
+  int controller = -1, terminal = -1;
+  if (::openpty(&controller, &terminal, nullptr, nullptr, &size) != 0) return "openpty failed";
+  posix_spawn_file_actions_t actions;
+  ::posix_spawn_file_actions_init(&actions);
+  for (const int fd : {0, 1, 2}) ::posix_spawn_file_actions_adddup2(&actions, terminal, fd);
+  ::posix_spawn_file_actions_addclose(&actions, controller);
+  ::posix_spawn_file_actions_addchdir_np(&actions, home.path().c_str());
+  posix_spawnattr_t attributes;
+  ::posix_spawnattr_init(&attributes);
+  ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+  SpawnVectors vectors("/bin/bash", {"--noprofile", "--rcfile", rc, "-i"}, env);
+  pid_t pid = -1;
+  const int spawned =
+      ::posix_spawn(&pid, "/bin/bash", &actions, &attributes, vectors.argv(), vectors.envp());
+  ::posix_spawn_file_actions_destroy(&actions);
+  ::posix_spawnattr_destroy(&attributes);
+  ::close(terminal);
+  if (spawned != 0) {
+    ::close(controller);
+    return "spawn failed";
+  }
+  std::string shown, result = "nothing printed; the terminal showed: ";
+  // Reads until `text` shows, at most 20 seconds.
+  auto wait_for = [&](std::string_view text) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (shown.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+      pollfd ready{controller, POLLIN, 0};
+      if (::poll(&ready, 1, 100) <= 0) continue;
+      char buffer[4096];
+      const ssize_t got = ::read(controller, buffer, sizeof buffer);
+      if (got <= 0) break;
+      shown.append(buffer, static_cast<std::size_t>(got));
+    }
+    return shown.find(text) != std::string::npos;
+  };
+  // The prompt shows once readline has the terminal: keys typed before
+  // could meet the terminal's own line editing.
+  if (wait_for("READY> ")) {
+    const std::string typed = keys + "\x14";
+    if (::write(controller, typed.data(), typed.size()) == static_cast<ssize_t>(typed.size()) &&
+        wait_for(">>")) {
+      const auto start = shown.find("<<");
+      result = shown.substr(start + 2, shown.find(">>", start) - start - 2);
+    } else {
+      result += shown;
+    }
+  } else {
+    result += shown;
+  }
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+  ::close(controller);
+  return result;
+}
+
+// Under bash's readline a word with "=" in it is two words: what a
+// completion offers there replaces only what follows the "=".
+TEST_F(CompletionWords, BashsReadlineCompletesAfterAnEqualsSignOnce) {
+  if (!fs::exists("/bin/bash")) GTEST_SKIP() << "bash is not installed";
+  FakeApp app(socket_path());
+  app.on_ok("get_state", R"({"settings":{"language":"en","meetingSpeakerLabels":true}})");
+  env["PATH"] = fs::path(kCliPath).parent_path().string() + ":/usr/bin:/bin";
+  EXPECT_EQ(line_after_typing("murmela-cli settings set lang\t", env, home),
+            "murmela-cli settings set language=");
+  EXPECT_EQ(line_after_typing("murmela-cli settings set language=\t", env, home),
+            "murmela-cli settings set language=");
+  EXPECT_EQ(line_after_typing("murmela-cli settings set meetingSpeakerLabels=\t", env, home),
+            "murmela-cli settings set meetingSpeakerLabels=");
+  EXPECT_EQ(line_after_typing("murmela-cli meetings export abc x.pdf --format=p\t", env, home),
+            "murmela-cli meetings export abc x.pdf --format=pdf ");
+}
+
 INSTANTIATE_TEST_SUITE_P(Shells, Completion, ::testing::ValuesIn(kShells),
                          [](const auto& shell) { return std::string(shell.param.name); });
 
@@ -360,6 +554,20 @@ TEST(ManPage, RendersWithoutWarningsAndListsWhatItMust) {
     auto lint = run_program("/usr/bin/groff", arguments, {{}, "", ""});
     EXPECT_EQ(lint.exit_code, 0);
     EXPECT_EQ(lint.err, "") << (width.empty() ? "" : width[1]);
+  }
+
+  // As a terminal of 60 or 80 columns shows it: no line runs past the edge.
+  for (const int columns : {60, 80}) {
+    auto shown = run_program(
+        "/usr/bin/groff",
+        {"-man", "-Tutf8", "-rLL=" + std::to_string(columns) + "n", "-P-cbou", kManPage},
+        {{}, "", ""});
+    ASSERT_EQ(shown.exit_code, 0) << shown.err;
+    std::istringstream lines(shown.out);
+    for (std::string line; std::getline(lines, line);) {
+      EXPECT_LE(murmela::code_point_count(line), static_cast<std::size_t>(columns))
+          << "at " << columns << " columns: " << line;
+    }
   }
 
   // The break points a narrow terminal may use are not part of the text.
@@ -380,10 +588,20 @@ TEST(ManPage, RendersWithoutWarningsAndListsWhatItMust) {
         std::string::npos)
         << command.syntax;
   }
+  // Every entry says what its command does; help's `typed words` are set
+  // as the page sets them.
+  for (auto at = page.find(".TP\n\\fB"); at != std::string::npos;
+       at = page.find(".TP\n\\fB", at + 1)) {
+    const auto text = page.find('\n', page.find('\n', at) + 1) + 1;
+    EXPECT_FALSE(page.substr(text).starts_with("\\&\n") || page.substr(text).starts_with(".TP"))
+        << "no description for " << page.substr(at + 4, page.find('\n', at + 4) - at - 4);
+  }
+  EXPECT_EQ(page.find('`'), std::string::npos) << "a backquote shows raw";
+  EXPECT_NE(page.find("\\fBlatest\\fR"), std::string::npos);
   for (const std::string text :
-       {".SH EXIT STATUS", ".SH EXAMPLES", "murmela\\-cli meetings wait latest", ".B 3", ".B HOME",
-        ".B XDG_DATA_HOME", ".B CODEX_HOME", ".B PATH", "cli.sock", "agent\\-integration.json",
-        "~/.claude.json", "$CODEX_HOME/config.toml"}) {
+       {".SH EXIT STATUS", ".SH EXAMPLES", "murmela\\-cli meetings wait latest", ".B 3", ".B 130",
+        ".BR murmela (1)", ".B HOME", ".B XDG_DATA_HOME", ".B CODEX_HOME", ".B PATH", "cli.sock",
+        "agent\\-integration.json", "~/.claude.json", "$CODEX_HOME/config.toml"}) {
     EXPECT_NE(page.find(text), std::string::npos) << text;
   }
   // Every agent file, both where a variable moves it and where it is without.
@@ -404,6 +622,22 @@ TEST(ManPage, RendersWithoutWarningsAndListsWhatItMust) {
         "(\\fI~/.config/opencode/opencode.json\\fR without XDG_CONFIG_HOME)",
         ".I ~/.cursor/mcp.json\nCursor's configuration: the member murmela of mcpServers.\n"}) {
     EXPECT_NE(page.find(text), std::string::npos) << text;
+  }
+}
+
+// The stand-in's page: lint-free, and its SYNOPSIS names every option.
+TEST(ManPage, TheStandInsPageListsEveryOptionInItsSynopsis) {
+  if (!fs::exists("/usr/bin/groff")) GTEST_SKIP() << "groff is not installed";
+  const std::string page_path = MURMELA_STAND_IN_PAGE;
+  auto lint = run_program("/usr/bin/groff", {"-man", "-ww", "-z", page_path}, {{}, "", ""});
+  EXPECT_EQ(lint.exit_code, 0);
+  EXPECT_EQ(lint.err, "");
+  const std::string page = read_file_text(page_path);
+  const std::string synopsis = page.substr(
+      page.find(".SH SYNOPSIS"), page.find(".SH DESCRIPTION") - page.find(".SH SYNOPSIS"));
+  for (const std::string option :
+       {"\\-\\-persist", "\\-\\-ephemeral", "\\-\\-library", "\\-\\-verbose", "\\-\\-help"}) {
+    EXPECT_NE(synopsis.find(option), std::string::npos) << option;
   }
 }
 

@@ -2,11 +2,13 @@
 # Installs the build into a temporary prefix, checks what landed and that the
 # installed CLI runs, uninstalls and checks that only what was there before
 # is left; then makes the Debian package and checks its files (and lintian,
-# where it is installed).
-#   install_test.sh BUILD_FOLDER static|dynamic
+# where it is installed). With the stand-in, the installed CLI must reach the
+# installed stand-in, as a user's first command after the install would.
+#   install_test.sh BUILD_FOLDER static|dynamic with-stand-in|cli-only
 set -euo pipefail
 build=$1
 linkage=$2
+stand_in=$3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export MURMELA_INSTALL_RECORDS=$work/records
@@ -20,6 +22,11 @@ installed_files="./bin/murmela-cli
 ./share/fish/vendor_completions.d/murmela-cli.fish
 ./share/man/man1/murmela-cli.1
 ./share/zsh/site-functions/_murmela-cli"
+if [ "$stand_in" = with-stand-in ]; then
+  installed_files=$(LC_ALL=C sort <<<"$installed_files
+./bin/murmela
+./share/man/man1/murmela.1")
+fi
 
 # A prefix that already holds a folder the install writes into, with a file
 # of someone else's in it: uninstall must keep both.
@@ -33,6 +40,23 @@ got=$(cd "$prefix" && find . -type f ! -name keep | LC_ALL=C sort)
 [ "$got" = "$installed_files" ] || fail "installed files differ:
 $got"
 "$prefix/bin/murmela-cli" version | grep -q '^murmela-cli ' || fail "the installed CLI does not run"
+
+# The installed CLI starts the installed stand-in, the only app beside it, in
+# a home of its own; the app is quit before anything is uninstalled.
+if [ "$stand_in" = with-stand-in ]; then
+  user_home=$work/home
+  installed_cli=$prefix/bin/murmela-cli
+  mkdir -p "$user_home"
+  as_user() { env -u XDG_DATA_HOME -u MURMELA_EPHEMERAL -u MURMELA_STAND_IN_LIBRARY HOME="$user_home" "$@"; }
+  # A failed check below still leaves no app running.
+  trap 'as_user "$installed_cli" --no-launch quit >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
+  as_user "$installed_cli" status >"$work/status.txt" 2>&1 ||
+    fail "the installed CLI did not reach the installed stand-in:
+$(cat "$work/status.txt")"
+  as_user "$installed_cli" --no-launch ping >/dev/null 2>&1 ||
+    fail "the stand-in the installed CLI started does not answer"
+  as_user "$installed_cli" quit >/dev/null || fail "the installed stand-in did not quit"
+fi
 
 cmake --build "$build" --target uninstall >/dev/null
 after=$(listing "$prefix")
@@ -92,7 +116,7 @@ fi
 # The package: the same files under /usr, the manual page compressed and the
 # zsh completion where Debian's zsh looks, the copyright file and changelog.
 (cd "$build" && cpack -G DEB -B "$work/package" >/dev/null)
-deb=$(ls "$work"/package/*.deb)
+deb=$(ls "$work"/package/murmela-cli_*.deb)
 packaged=$(dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '/$' | LC_ALL=C sort)
 expected="./usr/bin/murmela-cli
 ./usr/share/bash-completion/completions/murmela-cli
@@ -103,6 +127,21 @@ expected="./usr/bin/murmela-cli
 ./usr/share/zsh/vendor-completions/_murmela-cli"
 [ "$packaged" = "$expected" ] || fail "the package holds:
 $packaged"
+debs=("$deb")
+if [ "$stand_in" = with-stand-in ]; then
+  # On Linux the CLI alone reaches no app: apt installs the stand-in with it.
+  [ "$(dpkg-deb -f "$deb" Recommends)" = murmela-stand-in ] ||
+    fail "murmela-cli does not recommend murmela-stand-in: $(dpkg-deb -f "$deb" Recommends)"
+  stand_in_deb=$(ls "$work"/package/murmela-stand-in_*.deb)
+  packaged=$(dpkg-deb -c "$stand_in_deb" | awk '{print $6}' | grep -v '/$' | LC_ALL=C sort)
+  expected="./usr/bin/murmela
+./usr/share/doc/murmela-stand-in/changelog.gz
+./usr/share/doc/murmela-stand-in/copyright
+./usr/share/man/man1/murmela.1.gz"
+  [ "$packaged" = "$expected" ] || fail "the stand-in's package holds:
+$packaged"
+  debs+=("$stand_in_deb")
+fi
 if command -v lintian >/dev/null; then
   # Debian wants programs linked to the shared C library, which gets security
   # updates: packages come from the dynamically linked `package` preset. The
@@ -110,7 +149,7 @@ if command -v lintian >/dev/null; then
   # let pass for it.
   suppress=()
   [ "$linkage" = static ] && suppress=(--suppress-tags statically-linked-binary)
-  lintian --fail-on error "${suppress[@]}" "$deb" || fail "lintian found errors"
+  lintian --fail-on error "${suppress[@]}" "${debs[@]}" || fail "lintian found errors"
 else
   echo "lintian is not installed: the package's lint is not checked"
 fi

@@ -35,6 +35,8 @@ std::string typed(const ValueSpec& value) {
       return "language";
     case ValueKind::SettingPair:
       return "language=de";
+    case ValueKind::Model:
+      return "base";
     case ValueKind::Text:
       break;
   }

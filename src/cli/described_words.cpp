@@ -1,0 +1,135 @@
+#include "cli/described_words.hpp"
+
+#include <ctime>
+
+#include <fmt/format.h>
+
+#include "cli/completion_words.hpp"
+#include "common/utf8.hpp"
+
+namespace murmela {
+
+namespace {
+
+// More than a menu can show; enough to stop an app that sends millions.
+constexpr std::size_t kMostLines = 1000;
+// A meeting ID is 32 hex digits; a model's a short name.
+constexpr std::size_t kLongestWord = 200;
+// Code points of a title or a name: a menu line, not a paragraph.
+constexpr std::size_t kLongestText = 60;
+
+// A string's exact text, or nothing when it holds a lone surrogate escape.
+std::optional<std::string> exact_word(std::optional<JsonView> value) {
+  if (!value || !value->is_string()) return std::nullopt;
+  auto exact = read_json(std::string(value->source()), LoneSurrogates::Refused);
+  if (!exact) return std::nullopt;
+  std::string word = exact->root().string();
+  if (word.size() > kLongestWord || !is_offerable_word(word)) return std::nullopt;
+  return word;
+}
+
+// Text to show, never to obey: control characters (C0, DEL and C1, which
+// some terminals act on) become spaces, and a long text ends in "…".
+std::string shown_text(std::optional<JsonView> value) {
+  if (!value || !value->is_string()) return {};
+  const std::string text = lossy_utf8(value->string());
+  std::string shown;
+  for (std::size_t pos = 0; pos < text.size();) {
+    const std::size_t length = std::max<std::size_t>(utf8_sequence_length(text, pos), 1);
+    const auto lead = static_cast<unsigned char>(text[pos]);
+    const bool c1 = lead == 0xC2 && length == 2 && static_cast<unsigned char>(text[pos + 1]) < 0xA0;
+    shown += lead < 0x20 || lead == 0x7F || c1 ? std::string(" ") : text.substr(pos, length);
+    pos += length;
+  }
+  if (code_point_count(shown) > kLongestText) {
+    shown = std::string(first_code_points(shown, kLongestText - 1)) + "\u2026";
+  }
+  return shown;
+}
+
+// When a meeting started, in local time to the minute, from the app's
+// "2026-12-07T09:00:00Z"; any other text as it came, shortened.
+std::string started(std::optional<JsonView> value) {
+  std::string text = shown_text(value);
+  std::tm time{};
+  char zone = 0;
+  if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &time.tm_year, &time.tm_mon,
+                  &time.tm_mday, &time.tm_hour, &time.tm_min, &time.tm_sec, &zone) == 7 &&
+      zone == 'Z') {
+    time.tm_year -= 1900;
+    time.tm_mon -= 1;
+    const std::time_t moment = ::timegm(&time);
+    std::tm local{};
+    char buffer[32];
+    if (moment != -1 && ::localtime_r(&moment, &local) != nullptr &&
+        std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M", &local) > 0) {
+      return buffer;
+    }
+  }
+  return text;
+}
+
+void print_line(const Context& ctx, const std::string& word, const std::string& description) {
+  ctx.out.write(description.empty() ? fmt::format("{}\n", word)
+                                    : fmt::format("{}\t{}\n", word, description));
+}
+
+void print_meetings(const Context& ctx, JsonView root) {
+  if (!root.is_array()) return;
+  std::size_t lines = 0;
+  for (const JsonView meeting : root.children()) {
+    if (!meeting.is_object()) continue;
+    const auto id = exact_word(meeting.find("id"));
+    if (!id) continue;
+    const std::string title = shown_text(meeting.find("title"));
+    const std::string start = started(meeting.find("createdAt"));
+    const std::string_view between = !title.empty() && !start.empty() ? " \u00b7 " : "";
+    print_line(ctx, *id, fmt::format("{}{}{}", title, between, start));
+    if (++lines == kMostLines) return;
+  }
+}
+
+// The speech models: those the app marks as another kind (notes) transcribe
+// nothing.
+void print_models(const Context& ctx, JsonView root) {
+  if (root.is_object()) {
+    const auto models = root.find("models");
+    if (!models) return;
+    root = *models;
+  }
+  if (!root.is_array()) return;
+  std::size_t lines = 0;
+  for (const JsonView model : root.children()) {
+    if (!model.is_object()) continue;
+    if (const auto kind = model.find("kind");
+        kind && kind->is_string() && kind->string() != "speech") {
+      continue;
+    }
+    const auto id = exact_word(model.find("id"));
+    if (!id) continue;
+    std::string name = shown_text(model.find("name"));
+    if (const auto installed = model.find("installed");
+        installed && installed->kind() == JsonKind::Boolean && !installed->boolean()) {
+      name += name.empty() ? "not installed" : ", not installed";
+    }
+    print_line(ctx, *id, name);
+    if (++lines == kMostLines) return;
+  }
+}
+
+}  // namespace
+
+Done run_described_words(const Context& ctx, std::string_view what) {
+  const bool meetings = what == "meetings";
+  auto reply = ctx.app.call_within(meetings ? "list_meetings" : "get_model_library", Json::object(),
+                                   kCompletionBudget);
+  if (!reply) return fail(reply.error());
+  if (meetings) {
+    print_meetings(ctx, reply->root());
+  } else {
+    print_models(ctx, reply->root());
+  }
+  return {};
+}
+
+}  // namespace murmela
