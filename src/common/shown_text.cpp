@@ -36,7 +36,7 @@ bool holds_control_character(std::string_view text) {
   return false;
 }
 
-std::string with_controls_escaped(std::string_view text) {
+std::string with_controls_escaped(std::string_view text, std::string_view kept) {
   std::string shown;
   shown.reserve(text.size());
   for (std::size_t pos = 0; pos < text.size();) {
@@ -47,7 +47,7 @@ std::string with_controls_escaped(std::string_view text) {
       continue;
     }
     const std::uint32_t code_point = decode(text, pos, length);
-    if (!is_control_character(code_point)) {
+    if (!is_control_character(code_point) || (length == 1 && kept.contains(text[pos]))) {
       shown.append(text.substr(pos, length));
     } else if (code_point < 0x80) {
       shown += fmt::format("\\x{:02x}", code_point);

@@ -18,7 +18,9 @@ bool holds_control_character(std::string_view text);
 // Text from outside (the app's words, a command line) as it may be shown:
 // every control character above written as an escape that shows instead of
 // acting ("\x1b" for C0 and DEL, "\u009b" and "\u202e" above ASCII), and each
-// byte that is not UTF-8 as "\xff". The result is one line of printable text.
-std::string with_controls_escaped(std::string_view text);
+// byte that is not UTF-8 as "\xff". The result is one line of printable text,
+// but for the ASCII controls in `kept` ("\n\t" for text of many lines), which
+// stay as they are.
+std::string with_controls_escaped(std::string_view text, std::string_view kept = {});
 
 }  // namespace murmela
