@@ -88,16 +88,18 @@ TEST_F(Mcp, AnswersATooLongLineAndGoesOn) {
   constexpr std::size_t kLimit = 4 * 1024 * 1024;
   const std::string ping = R"({"id":1,"method":"ping"})";
   const std::string longest = ping + std::string(kLimit - ping.size(), ' ');
-  const std::string input = longest + "\n" + std::string(kLimit + 1, 'x') + "\n" +
-                            R"({"id":2,"method":"ping"})" "\n" + std::string(3 * kLimit, '[');
+  const std::string ping2 = R"({"id":2,"method":"ping"})";
+  const std::string input = longest + "\n" + std::string(kLimit + 1, 'x') + "\n" + ping2 + "\n" +
+                            std::string(3 * kLimit, '[');
   auto run = this->run({"mcp"}, input);
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.err, "");
   const std::string too_long =
       R"({"error":{"code":-32600,"message":"The message is longer than 4194304 bytes."},)"
       R"("id":null,"jsonrpc":"2.0"})";
-  EXPECT_EQ(run.out, R"({"id":1,"jsonrpc":"2.0","result":{}})" "\n" + too_long + "\n" +
-                         R"({"id":2,"jsonrpc":"2.0","result":{}})" "\n" + too_long + "\n");
+  const std::string pong1 = R"({"id":1,"jsonrpc":"2.0","result":{}})";
+  const std::string pong2 = R"({"id":2,"jsonrpc":"2.0","result":{}})";
+  EXPECT_EQ(run.out, pong1 + "\n" + too_long + "\n" + pong2 + "\n" + too_long + "\n");
 }
 
 TEST_F(Mcp, EndsQuietlyOnInputThatIsNotUtf8) {

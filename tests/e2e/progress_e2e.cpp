@@ -154,7 +154,8 @@ TEST_F(InterruptLine, ShowsTheAppsMeetingIdEscaped) {
   const std::string shown = "abc\\x1b]0;owned\\x07\\x1b[2J\\u009b\\u202e";
   EXPECT_EQ(left_on_screen(ended.terminal),
             "Stopped waiting; the job goes on in Murmela. Follow it with `murmela-cli meetings "
-            "wait " + shown + "` or stop it with `murmela-cli meetings cancel " + shown + "`.\r\n");
+            "wait " +
+                shown + "` or stop it with `murmela-cli meetings cancel " + shown + "`.\r\n");
 }
 
 // Where the line cannot be drawn, or nobody looks, nothing changes at all.

@@ -24,10 +24,18 @@ std::vector<std::string> reads_of(const std::string& input, std::size_t limit) {
   for (;;) {
     const auto read = reader.next();
     switch (read.outcome) {
-      case LineReader::Outcome::Line: reads.emplace_back(read.text); continue;
-      case LineReader::Outcome::TooLong: reads.emplace_back("(too long)"); continue;
-      case LineReader::Outcome::End: reads.emplace_back("(end)"); break;
-      case LineReader::Outcome::Failed: reads.emplace_back("(failed)"); break;
+      case LineReader::Outcome::Line:
+        reads.emplace_back(read.text);
+        continue;
+      case LineReader::Outcome::TooLong:
+        reads.emplace_back("(too long)");
+        continue;
+      case LineReader::Outcome::End:
+        reads.emplace_back("(end)");
+        break;
+      case LineReader::Outcome::Failed:
+        reads.emplace_back("(failed)");
+        break;
     }
     break;
   }

@@ -19,8 +19,12 @@ TEST(ShownText, EscapesWhatWouldActOnATerminal) {
       {"id\x1b]0;owned\x07\x1b[2J", "id\\x1b]0;owned\\x07\\x1b[2J"},
       {"bad\nerror: forged", "bad\\x0aerror: forged"},
       {"a\tb\rc\x7f", "a\\x09b\\x0dc\\x7f"},
-      {"\xC2\x80 \xC2\x9B" "2J \xC2\x9F", "\\u0080 \\u009b2J \\u009f"},
-      {"txt.\xE2\x80\xAE" "fdp", "txt.\\u202efdp"},
+      {"\xC2\x80 \xC2\x9B"
+       "2J \xC2\x9F",
+       "\\u0080 \\u009b2J \\u009f"},
+      {"txt.\xE2\x80\xAE"
+       "fdp",
+       "txt.\\u202efdp"},
       {"\xE2\x80\xAA \xE2\x81\xA6 \xE2\x81\xA9", "\\u202a \\u2066 \\u2069"},
       {"not utf-8 \xFF\xC3", "not utf-8 \\xff\\xc3"},
   };
@@ -42,8 +46,12 @@ TEST(ShownText, TheInterruptLineShowsTheAppsIdEscaped) {
 
 TEST(ShownText, CompletionOffersNoWordThatWouldActOnATerminal) {
   for (const char* word : {"abc-123", "Grüße", "a b"}) EXPECT_TRUE(is_offerable_word(word)) << word;
-  for (const char* word : {"", "a\nb", "a\tb", "\x1b[2J", "x\x7f", "\xC2\x9B" "2J",
-                           "txt.\xE2\x80\xAE" "fdp", "\xE2\x81\xA6x", "\xFF"}) {
+  for (const char* word : {"", "a\nb", "a\tb", "\x1b[2J", "x\x7f",
+                           "\xC2\x9B"
+                           "2J",
+                           "txt.\xE2\x80\xAE"
+                           "fdp",
+                           "\xE2\x81\xA6x", "\xFF"}) {
     EXPECT_FALSE(is_offerable_word(word)) << word;
   }
 }
