@@ -2,8 +2,9 @@
 """A minimal app for benchmarks: generates replies shaped like a meeting
 library (one of them heavy on escapes and non-ASCII text) and answers every
 request on cli.sock with the reply its command names (`bench_<shape>_<MiB>`), or `{"ok":true,"result":"pong"}`.
+COMMAND=SHAPE:MIB also answers the app command COMMAND (`list_meetings`, `get_state`) with it.
 
-usage: reply_server.py DATA_FOLDER SHAPE:MIB...   (prints "ready" once listening)
+usage: reply_server.py DATA_FOLDER [COMMAND=]SHAPE:MIB...   (prints "ready" once listening)
 """
 import json
 import os
@@ -72,6 +73,17 @@ def result_of(shape, mib):
         return whole
     if shape == "transcripts":
         return fill(target, lambda i: transcript_meeting(rng, i))
+    if shape == "ids":  # a meeting list of nothing but short IDs
+        return fill(target, lambda i: {"id": f"{i:x}"})
+    if shape == "keys":  # app state whose settings hold nothing but short keys
+        keys, size, i = {}, 16, 0
+        while True:
+            key = f"{i:x}"
+            size += len(key) + 5
+            if size > target:
+                return {"settings": keys}
+            keys[key] = 0
+            i += 1
     if shape == "flat":
         return fill(target, lambda i: {"id": i, "name": f"n{i}", "v": i * 0.25, "ok": i % 2 == 0})
     raise SystemExit(f"unknown shape {shape}")
@@ -81,11 +93,14 @@ def main():
     folder, wanted_replies = sys.argv[1], sys.argv[2:]
     replies = {}
     for wanted in wanted_replies:
+        command, _, wanted = wanted.rpartition("=")
         shape, mib = wanted.split(":")
         body = {"ok": True, "result": result_of(shape, int(mib))}
         line = json.dumps(body, ensure_ascii=False, separators=(",", ":")).encode() + b"\n"
         assert len(line) <= 32 * 1024 * 1024, "a reply larger than the CLI reads"
         replies[f"bench_{shape}_{mib}"] = line
+        if command:
+            replies[command] = line
         with open(os.path.join(folder, f"{shape}_{mib}.json"), "wb") as f:
             f.write(line)
     path = os.path.join(folder, "Murmela", "cli.sock")

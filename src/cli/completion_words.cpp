@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "cli/described_words.hpp"
+#include "common/shown_text.hpp"
 #include "common/utf8.hpp"
 
 namespace murmela {
@@ -10,6 +11,16 @@ namespace murmela {
 namespace {
 
 constexpr std::string_view kUsage = "Use `__complete ids|keys|meetings|models`.";
+
+// The app lists meetings most recently started first, so these are the
+// newest: more than anyone picks from a list, and few enough that the
+// shells take them at once (bash's compgen and zsh's compadd slow down with
+// hundreds of thousands). Older meetings are still reached by typing an ID's
+// beginning, which the commands take.
+constexpr std::size_t kMostWords = 5000;
+
+// Words go out in blocks of this size rather than one write each.
+constexpr std::size_t kBlockBytes = 64 * 1024;
 
 // A string's decoded text, or nothing when it holds a lone surrogate escape,
 // which no UTF-8 text can carry (the strict reader refuses it).
@@ -20,20 +31,40 @@ std::optional<std::string> exact_text(JsonView value) {
   return exact->root().string();
 }
 
-void offer(const Context& ctx, const std::optional<std::string>& word) {
-  if (!word || !is_offerable_word(*word)) return;
-  ctx.out.write(*word);
-  ctx.out.write("\n");
-}
+// Gathers the words offered, up to kMostWords, writing them a block at a time.
+class Offer {
+ public:
+  explicit Offer(Output& out) : out_(out) {}
+  Offer(const Offer&) = delete;
+  Offer& operator=(const Offer&) = delete;
+  ~Offer() { flush(); }
+
+  bool full() const { return count_ >= kMostWords; }
+
+  void add(const std::optional<std::string>& word) {
+    if (full() || !word || !is_offerable_word(*word)) return;
+    block_ += *word;
+    block_ += '\n';
+    ++count_;
+    if (block_.size() >= kBlockBytes) flush();
+  }
+
+ private:
+  void flush() {
+    if (!block_.empty()) out_.write(block_);
+    block_.clear();
+  }
+
+  Output& out_;
+  std::string block_;
+  std::size_t count_ = 0;
+};
 
 }  // namespace
 
 bool is_offerable_word(std::string_view word) {
   if (word.empty() || !is_valid_utf8(word)) return false;
-  for (const char c : word) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == '\x7f') return false;
-  }
-  return true;
+  return !holds_control_character(word);
 }
 
 Done run_completion_words(const Context& ctx, std::span<const std::string> words) {
@@ -48,16 +79,22 @@ Done run_completion_words(const Context& ctx, std::span<const std::string> words
       ctx.app.call_within(ids ? "list_meetings" : "get_state", Json::object(), kCompletionBudget);
   if (!reply) return fail(reply.error());
   const JsonView root = reply->root();
+  Offer offer(ctx.out);
   if (ids && root.is_array()) {
-    for (const JsonView meeting : root.children()) {
+    // Walked in place: a list of millions costs no list of views.
+    for (std::uint32_t i = root.index() + 1; i < root.after_index() && !offer.full();
+         i = root.at(i).after_index()) {
+      const JsonView meeting = root.at(i);
       if (!meeting.is_object()) continue;
-      if (auto id = meeting.find("id")) offer(ctx, exact_text(*id));
+      if (auto id = meeting.find("id")) offer.add(exact_text(*id));
     }
   }
   if (keys && root.is_object()) {
     if (auto settings = root.find("settings"); settings && settings->is_object()) {
       const auto members = settings->children();
-      for (std::size_t i = 0; i < members.size(); i += 2) offer(ctx, exact_text(members[i]));
+      for (std::size_t i = 0; i < members.size() && !offer.full(); i += 2) {
+        offer.add(exact_text(members[i]));
+      }
     }
   }
   return {};

@@ -16,12 +16,15 @@ inline constexpr std::chrono::milliseconds kCompletionBudget{1000};
 // the running app, one per line, for the shell completions (`meetings` and
 // `models`, with descriptions, are in described_words.hpp). Not documented:
 // only the completion scripts call it. The app is never started and is given
-// about a second; a word that a line or a shell word cannot carry (a control
-// character, text that is not UTF-8) is left out.
+// about a second; a word that a line or a shell word cannot carry, or that
+// would act on the terminal (a control character, a bidirectional override,
+// text that is not UTF-8) is left out. At most the first 5,000 words are
+// offered.
 [[nodiscard]] Done run_completion_words(const Context& ctx, std::span<const std::string> words);
 
 // Whether a word from the app can be offered as it is: non-empty, UTF-8,
-// and free of control characters (line feeds and tabs among them).
+// and free of control characters (line feeds, tabs, C1 controls and
+// bidirectional overrides among them).
 bool is_offerable_word(std::string_view word);
 
 }  // namespace murmela

@@ -8,14 +8,18 @@
 #include "app_link/app_link.hpp"
 #include "cli/dispatch.hpp"
 #include "cli/progress.hpp"
+#include "common/shown_text.hpp"
 #include "common/system_error.hpp"
 
 using namespace murmela;
 
 namespace {
 
+// The message often carries the app's words or the user's: shown escaped,
+// on a terminal or not, it stays the one line that scripts and agents read
+// and cannot act on the terminal or forge a line of its own.
 int report(const CliError& error) {
-  std::string text = "error: " + error.message + "\n";
+  std::string text = "error: " + with_controls_escaped(error.message) + "\n";
   if (error.exit_class == ExitClass::Usage) text += "Run `murmela-cli help` for usage.\n";
   std::fwrite(text.data(), 1, text.size(), stderr);
   return static_cast<int>(error.exit_class);

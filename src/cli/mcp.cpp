@@ -3,10 +3,13 @@
 #include <csignal>
 #include <cstdlib>
 
+#include <unistd.h>
+
 #include <fmt/format.h>
 
 #include "cli/texts.hpp"
 #include "common/json_writer.hpp"
+#include "common/line_reader.hpp"
 #include "common/utf8.hpp"
 
 namespace murmela {
@@ -15,6 +18,7 @@ namespace {
 
 constexpr const char* kDefaultProtocolVersion = "2025-06-18";
 constexpr int kMethodNotFound = -32601;
+constexpr int kInvalidRequest = -32600;
 
 // The client's protocol version when it names one as a string.
 std::optional<std::string> requested_protocol(JsonView message) {
@@ -66,6 +70,15 @@ bool write_line(const std::string& text) {
 
 }  // namespace
 
+std::string too_long_reply() {
+  // Nothing of the message was read, its id included: JSON-RPC answers such
+  // a request with a null id.
+  const Json error = {
+      {"code", kInvalidRequest},
+      {"message", fmt::format("The message is longer than {} bytes.", kMaxMessageBytes)}};
+  return fmt::format(R"({{"error":{},"id":null,"jsonrpc":"2.0"}})", to_compact(error));
+}
+
 McpTexts mcp_texts() {
   return {guide_text(),
           fmt::format("Murmela is controlled through its command-line tool, not MCP. Run `\"{}\" "
@@ -97,12 +110,15 @@ Done run_mcp() {
   std::signal(SIGPIPE, SIG_IGN);
   const McpTexts texts = mcp_texts();
 
-  char* buffer = nullptr;
-  std::size_t capacity = 0;
+  LineReader lines(STDIN_FILENO, kMaxMessageBytes);
   for (;;) {
-    const ssize_t length = ::getline(&buffer, &capacity, stdin);
-    if (length <= 0) break;
-    std::string_view line(buffer, static_cast<std::size_t>(length));
+    const auto read = lines.next();
+    if (read.outcome == LineReader::Outcome::TooLong) {
+      if (!write_line(too_long_reply())) break;
+      continue;
+    }
+    if (read.outcome != LineReader::Outcome::Line) break;
+    std::string_view line = read.text;
     if (!is_valid_utf8(line)) break;
     if (line.ends_with('\n')) {
       line.remove_suffix(1);
@@ -112,7 +128,6 @@ Done run_mcp() {
     auto reply = mcp_reply(texts, line);
     if (reply && !write_line(*reply)) break;
   }
-  std::free(buffer);
   return {};
 }
 

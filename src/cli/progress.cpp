@@ -17,6 +17,7 @@
 #include <fmt/format.h>
 
 #include "common/descriptor.hpp"
+#include "common/shown_text.hpp"
 
 namespace murmela {
 
@@ -143,8 +144,9 @@ std::string progress_line(std::string_view status, long long elapsed_seconds) {
   const long long hours = elapsed_seconds / 3600;
   const long long minutes = elapsed_seconds / 60 % 60;
   const long long seconds = elapsed_seconds % 60;
-  if (hours > 0) return fmt::format("{} {}:{:02}:{:02}", status, hours, minutes, seconds);
-  return fmt::format("{} {}:{:02}", status, minutes, seconds);
+  const std::string shown = with_controls_escaped(status);
+  if (hours > 0) return fmt::format("{} {}:{:02}:{:02}", shown, hours, minutes, seconds);
+  return fmt::format("{} {}:{:02}", shown, minutes, seconds);
 }
 
 std::string interrupted_line(std::string_view meeting_id) {
@@ -156,7 +158,7 @@ std::string interrupted_line(std::string_view meeting_id) {
   return fmt::format(
       "Stopped waiting; the job goes on in Murmela. Follow it with `murmela-cli meetings wait {0}` "
       "or stop it with `murmela-cli meetings cancel {0}`.\n",
-      meeting_id);
+      with_controls_escaped(meeting_id));
 }
 
 }  // namespace murmela

@@ -3,11 +3,14 @@
 #include <cerrno>
 
 #include <stdio.h>
+#include <unistd.h>
 
 #include "common/descriptor.hpp"
 #include "common/json_writer.hpp"
 
 namespace murmela {
+
+FileOutput::FileOutput(std::FILE* file) : file_(file), terminal_(::isatty(::fileno(file)) == 1) {}
 
 // Each piece goes out at once, in one write() where the stream holds nothing
 // yet: through stdio, a large piece costs two or three system calls.

@@ -14,29 +14,37 @@ class Output {
  public:
   virtual ~Output() = default;
   virtual void write(std::string_view text) = 0;
+  // Whether a person reads it on a terminal, where text from outside must not
+  // act on the terminal.
+  virtual bool is_terminal() const { return false; }
 };
 
 // Writes to a stdio stream. A failed write is remembered (the first error
 // number), so that the program can report lost output instead of success.
 class FileOutput final : public Output {
  public:
-  explicit FileOutput(std::FILE* file) : file_(file) {}
+  explicit FileOutput(std::FILE* file);
   void write(std::string_view text) override;
+  bool is_terminal() const override { return terminal_; }
 
   // Flushes what is buffered; the first error number of any write, or 0.
   int finish();
 
  private:
   std::FILE* file_;
+  bool terminal_;
   int error_ = 0;
 };
 
 class StringOutput final : public Output {
  public:
+  explicit StringOutput(bool terminal = false) : terminal_(terminal) {}
   void write(std::string_view text) override { text_.append(text); }
+  bool is_terminal() const override { return terminal_; }
   const std::string& text() const { return text_; }
 
  private:
+  bool terminal_;
   std::string text_;
 };
 

@@ -537,6 +537,24 @@ TEST_F(CompletionWords, BashsReadlineCompletesAfterAnEqualsSignOnce) {
             "murmela-cli meetings export abc x.pdf --format=pdf ");
 }
 
+// Words that would act on the terminal the shell shows them on are left out,
+// and a list of any length gives its newest few thousand at once.
+TEST_F(CompletionWords, OffersNoControlsAndAtMostFiveThousandWords) {
+  FakeApp app(socket_path());
+  std::string list = R"([{"id":"csi\u009b2J"},{"id":"txt.\u202efdp"},{"id":"\u2066x"},)";
+  std::string expected;
+  for (int i = 0; i < 7000; ++i) {
+    const std::string id = "id-" + std::to_string(i);
+    list += R"({"id":")" + id + R"("},)";
+    if (i < 5000) expected += id + "\n";
+  }
+  list.back() = ']';
+  app.on_ok("list_meetings", list);
+  const auto listed = run({"__complete", "ids"});
+  EXPECT_EQ(listed.exit_code, 0) << listed.err;
+  EXPECT_EQ(listed.out, expected);
+}
+
 INSTANTIATE_TEST_SUITE_P(Shells, Completion, ::testing::ValuesIn(kShells),
                          [](const auto& shell) { return std::string(shell.param.name); });
 

@@ -125,6 +125,12 @@ TEST_F(Exchange, EveryReplyShape) {
       {"no line feed at all", FakeReply::raw("{\"ok\":true,\"result\":2}"), 0, "2\n", ""},
       {"app error", FakeReply::error("\"No such meeting.\""), 1, "", "error: No such meeting.\n"},
       {"empty app error", FakeReply::error("\"\""), 1, "", "error: \n"},
+      // The app's words cannot act on a terminal, nor forge a line of their own.
+      {"app error with controls",
+       FakeReply::error(R"("Busy.\nerror: forged\u001b]0;owned\u0007\u001b[2J\u009b\u202e")"), 1,
+       "", "error: Busy.\\x0aerror: forged\\x1b]0;owned\\x07\\x1b[2J\\u009b\\u202e\n"},
+      {"result with controls", FakeReply::ok(R"("a\u001b[2J\n\u202e")"), 0,
+       "\"a\\u001b[2J\\n\u202e\"\n", ""},
       {"unknown error", FakeReply::raw("{\"ok\":false,\"error\":null}\n"), 1, "",
        "error: Murmela reported an unknown error.\n"},
       {"closed without reply", FakeReply::close(), 1, "",

@@ -82,6 +82,26 @@ TEST_F(Mcp, StrictLinesAndExactIds) {
             "{\"id\":\"\xC3\xA4/\",\"jsonrpc\":\"2.0\",\"result\":{}}\n");
 }
 
+// A line longer than a message may be is passed over as it arrives, never
+// held whole, and answered as an invalid request; the server goes on.
+TEST_F(Mcp, AnswersATooLongLineAndGoesOn) {
+  constexpr std::size_t kLimit = 4 * 1024 * 1024;
+  const std::string ping = R"({"id":1,"method":"ping"})";
+  const std::string longest = ping + std::string(kLimit - ping.size(), ' ');
+  const std::string ping2 = R"({"id":2,"method":"ping"})";
+  const std::string input = longest + "\n" + std::string(kLimit + 1, 'x') + "\n" + ping2 + "\n" +
+                            std::string(3 * kLimit, '[');
+  auto run = this->run({"mcp"}, input);
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.err, "");
+  const std::string too_long =
+      R"({"error":{"code":-32600,"message":"The message is longer than 4194304 bytes."},)"
+      R"("id":null,"jsonrpc":"2.0"})";
+  const std::string pong1 = R"({"id":1,"jsonrpc":"2.0","result":{}})";
+  const std::string pong2 = R"({"id":2,"jsonrpc":"2.0","result":{}})";
+  EXPECT_EQ(run.out, pong1 + "\n" + too_long + "\n" + pong2 + "\n" + too_long + "\n");
+}
+
 TEST_F(Mcp, EndsQuietlyOnInputThatIsNotUtf8) {
   auto run =
       this->run({"mcp"}, "{\"id\":1,\"method\":\"ping\"}\n\xFF\n{\"id\":2,\"method\":\"ping\"}\n");

@@ -136,6 +136,28 @@ TEST_F(SilentApp, AnInterruptedJobWhoseMeetingIsNotKnownYetPointsToTheList) {
             "`murmela-cli meetings cancel <id>`.\r\n");
 }
 
+// A meeting ID is the app's text: on the interrupt line it shows, escaped,
+// and cannot retitle the terminal or clear its screen.
+class InterruptLine : public CliTest {};
+
+TEST_F(InterruptLine, ShowsTheAppsMeetingIdEscaped) {
+  FakeApp app(socket_path());
+  app.on_ok("list_meetings", R"([{"id":"abc\u001b]0;owned\u0007\u001b[2J\u009b\u202e"}])");
+  app.on_ok("get_meeting", R"({"id":"abc","status":"transcribing"})");
+  auto terminal_env = env;
+  terminal_env["TERM"] = "xterm";
+  TerminalRun run(kCliPath, {"meetings", "wait", "abc", "--no-launch"}, terminal_env, home.path());
+  ASSERT_TRUE(run.wait_for_terminal("\r\x1b[Ktranscribing 0:0"));
+  run.interrupt();
+  const auto ended = run.finish();
+  EXPECT_EQ(ended.signal, SIGINT);
+  const std::string shown = "abc\\x1b]0;owned\\x07\\x1b[2J\\u009b\\u202e";
+  EXPECT_EQ(left_on_screen(ended.terminal),
+            "Stopped waiting; the job goes on in Murmela. Follow it with `murmela-cli meetings "
+            "wait " +
+                shown + "` or stop it with `murmela-cli meetings cancel " + shown + "`.\r\n");
+}
+
 // Where the line cannot be drawn, or nobody looks, nothing changes at all.
 TEST_F(Progress, NoLineWithoutATerminalThatCanRedraw) {
   const std::string id = first_meeting();

@@ -15,6 +15,7 @@ export MURMELA_INSTALL_RECORDS=$work/records
 mkdir -p "$MURMELA_INSTALL_RECORDS"
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
+tab=$'\t'
 listing() { (cd "$1" && find . -mindepth 1 | LC_ALL=C sort); }
 
 installed_files="./bin/murmela-cli
@@ -90,6 +91,50 @@ grep -q "my own line" "$prefix/share/man/man1/murmela-cli.1" || fail "uninstall 
 grep -q "has changed since it was installed" "$work/uninstall.txt" || fail "uninstall did not say it kept the edited file"
 [ -L "$prefix/share/fish" ] && [ -L "$prefix/share/zsh/site-functions" ] || fail "uninstall removed a link"
 [ ! -e "$prefix/bin/murmela-cli" ] || fail "uninstall kept an unchanged file"
+
+# A relative prefix is the folder of that name where the install runs, and
+# uninstall, which runs in the build folder, finds it there.
+mkdir -p "$work/here"
+(cd "$work/here" && cmake --install "$build" --prefix ./rel/../relative >/dev/null)
+got=$(cd "$work/here/relative" && find . -type f | LC_ALL=C sort)
+[ "$got" = "$installed_files" ] || fail "a relative prefix installed:
+$got"
+grep -q "$work/here/relative${tab}bin/murmela-cli\$" "$MURMELA_INSTALL_RECORDS/install_record.txt" ||
+  fail "the record does not hold the absolute prefix:
+$(cat "$MURMELA_INSTALL_RECORDS/install_record.txt")"
+cmake --build "$build" --target uninstall >"$work/uninstall.txt" 2>&1 || fail "uninstall failed:
+$(cat "$work/uninstall.txt")"
+[ ! -e "$work/here/relative" ] || fail "uninstall of a relative prefix left:
+$(listing "$work/here/relative")"
+
+# The record is a file anyone with the build folder (or the variable naming
+# the record's folder) can write: uninstall takes nothing from it but the
+# files and folders this build installs, inside a plain absolute prefix. A
+# record naming anything else is refused whole, and kept.
+echo "someone else's" > "$work/victim.txt"
+digest=$(sha256sum "$work/victim.txt" | cut -d' ' -f1)
+mkdir -p "$work/planted/bin"
+cp "$work/victim.txt" "$work/planted/bin/murmela-cli"
+for planted in "file${tab}$digest${tab}$work/planted${tab}../victim.txt" \
+               "file${tab}$digest${tab}$work/planted/..${tab}victim.txt" \
+               "file${tab}$digest${tab}$work/planted/bin/../..${tab}victim.txt" \
+               "file${tab}$digest${tab}$work${tab}victim.txt" \
+               "folder${tab}-${tab}$work${tab}planted/bin" \
+               "file${tab}$digest${tab}planted${tab}bin/murmela-cli" \
+               "file${tab}$digest${tab}$work/planted${tab}bin/murmela-cli${tab}extra"; do
+  record="file${tab}$digest${tab}$work/planted${tab}bin/murmela-cli
+$planted"
+  printf '%s\n' "$record" >"$MURMELA_INSTALL_RECORDS/install_record.txt"
+  if (cd "$work" && cmake --build "$build" --target uninstall >"$work/planted.txt" 2>&1); then
+    fail "uninstall went ahead on the planted line ${planted//$tab/\\t}"
+  fi
+  tr -s ' \n' ' ' <"$work/planted.txt" | grep -q "Nothing was removed" || fail "the refusal did not say why:
+$(cat "$work/planted.txt")"
+  [ -f "$work/victim.txt" ] && [ -f "$work/planted/bin/murmela-cli" ] ||
+    fail "uninstall removed a file on the planted line ${planted//$tab/\\t}"
+  [ "$(cat "$MURMELA_INSTALL_RECORDS/install_record.txt")" = "$record" ] || fail "the refused record was not kept"
+done
+rm "$MURMELA_INSTALL_RECORDS/install_record.txt"
 
 # A prefix whose bytes the record cannot hold is refused before anything is
 # written, so no install is ever left that uninstall cannot take back.

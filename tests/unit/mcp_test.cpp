@@ -47,4 +47,12 @@ TEST(McpReply, UnansweredLines) {
   }
 }
 
+// A line too long to read is answered as an invalid request whose id could
+// not be known.
+TEST(McpReply, TooLongALine) {
+  EXPECT_EQ(too_long_reply(),
+            R"({"error":{"code":-32600,"message":"The message is longer than 4194304 bytes."},)"
+            R"("id":null,"jsonrpc":"2.0"})");
+}
+
 }  // namespace

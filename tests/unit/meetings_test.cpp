@@ -223,3 +223,28 @@ TEST(MeetingsTable, JoinStopsAtTheFirstFailingId) {
 }
 
 }  // namespace
+
+namespace {
+
+// A transcript is the app's text: on a terminal its own lines and tabs show,
+// and any other control shows escaped instead of acting on the terminal;
+// piped on, it goes out byte for byte.
+TEST(MeetingText, ControlsShowEscapedOnATerminalOnly) {
+  const char* record =
+      R"({"id":"x","transcript":"Hi\tall\n\u001b]0;owned\u0007\u001b[2J\r\u009b\u202e.","notes":null})";
+  const std::pair<bool, std::string> cases[] = {
+      {false, "Hi\tall\n\x1b]0;owned\x07\x1b[2J\r\xC2\x9B\xE2\x80\xAE.\n"},
+      {true, "Hi\tall\n\\x1b]0;owned\\x07\\x1b[2J\\x0d\\u009b\\u202e.\n"},
+  };
+  for (const auto& [terminal, shown] : cases) {
+    FakeAppLink app;
+    app.on("get_meeting", Json::parse(record));
+    StringOutput out(terminal);
+    const std::vector<std::string> args{"meetings", "transcript", kFull};
+    auto invocation = scan(args);
+    ASSERT_TRUE(dispatch(Context{*invocation, app, out}));
+    EXPECT_EQ(out.text(), shown) << (terminal ? "terminal" : "piped");
+  }
+}
+
+}  // namespace

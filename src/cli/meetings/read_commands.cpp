@@ -1,5 +1,6 @@
 #include "cli/meetings/by_id.hpp"
 #include "cli/meetings/commands.hpp"
+#include "common/shown_text.hpp"
 
 namespace murmela::meetings {
 
@@ -11,7 +12,11 @@ Done print_meeting_text(const Context& ctx, const std::string& id, std::string_v
   auto record = call_app(ctx, "get_meeting", {{"id", *full_id}}, false);
   if (!record) return fail(record.error());
   const std::string* text = string_member(*record, key);
-  std::string line = text ? *text : std::string();
+  // Lines and tabs are the text's own; any other control would act on the
+  // terminal it is read on, and shows escaped there.
+  std::string line = !text                   ? std::string()
+                     : ctx.out.is_terminal() ? with_controls_escaped(*text, "\n\t")
+                                             : *text;
   line.push_back('\n');
   ctx.out.write(line);
   return {};

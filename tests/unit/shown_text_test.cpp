@@ -1,0 +1,59 @@
+#include "common/shown_text.hpp"
+
+#include <gtest/gtest.h>
+
+#include "cli/completion_words.hpp"
+#include "cli/progress.hpp"
+#include "common/utf8.hpp"
+
+using namespace murmela;
+
+namespace {
+
+// Text from the app that would act on a terminal, or turn the text around it,
+// shows as escapes instead; everything printable stays as it is.
+TEST(ShownText, EscapesWhatWouldActOnATerminal) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"Meeting 42 not found.", "Meeting 42 not found."},
+      {"Grüße ✓ 会议 \xC2\xA0 \xE2\x80\xAF", "Grüße ✓ 会议 \xC2\xA0 \xE2\x80\xAF"},
+      {"id\x1b]0;owned\x07\x1b[2J", "id\\x1b]0;owned\\x07\\x1b[2J"},
+      {"bad\nerror: forged", "bad\\x0aerror: forged"},
+      {"a\tb\rc\x7f", "a\\x09b\\x0dc\\x7f"},
+      {"\xC2\x80 \xC2\x9B"
+       "2J \xC2\x9F",
+       "\\u0080 \\u009b2J \\u009f"},
+      {"txt.\xE2\x80\xAE"
+       "fdp",
+       "txt.\\u202efdp"},
+      {"\xE2\x80\xAA \xE2\x81\xA6 \xE2\x81\xA9", "\\u202a \\u2066 \\u2069"},
+      {"not utf-8 \xFF\xC3", "not utf-8 \\xff\\xc3"},
+  };
+  for (const auto& [text, shown] : cases) {
+    EXPECT_EQ(with_controls_escaped(text), shown) << text;
+    if (is_valid_utf8(text)) {
+      EXPECT_EQ(holds_control_character(text), std::string_view(text) != shown) << text;
+    }
+  }
+}
+
+TEST(ShownText, TheInterruptLineShowsTheAppsIdEscaped) {
+  const std::string line = interrupted_line("abc\x1b]0;owned\x07\x1b[2J\xE2\x80\xAE");
+  EXPECT_EQ(line,
+            "Stopped waiting; the job goes on in Murmela. Follow it with `murmela-cli meetings "
+            "wait abc\\x1b]0;owned\\x07\\x1b[2J\\u202e` or stop it with `murmela-cli meetings "
+            "cancel abc\\x1b]0;owned\\x07\\x1b[2J\\u202e`.\n");
+}
+
+TEST(ShownText, CompletionOffersNoWordThatWouldActOnATerminal) {
+  for (const char* word : {"abc-123", "Grüße", "a b"}) EXPECT_TRUE(is_offerable_word(word)) << word;
+  for (const char* word : {"", "a\nb", "a\tb", "\x1b[2J", "x\x7f",
+                           "\xC2\x9B"
+                           "2J",
+                           "txt.\xE2\x80\xAE"
+                           "fdp",
+                           "\xE2\x81\xA6x", "\xFF"}) {
+    EXPECT_FALSE(is_offerable_word(word)) << word;
+  }
+}
+
+}  // namespace
