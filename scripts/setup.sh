@@ -6,7 +6,7 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build nlohmann-json3-dev libfmt-dev libgtest-dev
-          libtomlplusplus-dev poppler-utils
+          libtomlplusplus-dev libfast-float-dev poppler-utils
           # the stand-in app: real audio and offline English speech recognition
           libsndfile1-dev libsamplerate0-dev libpocketsphinx-dev pocketsphinx-en-us pkg-config
           # the stand-in's PDF exports: layout, drawing, and fonts for Latin, Greek,
