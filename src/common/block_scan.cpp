@@ -6,6 +6,7 @@
 #include <cstring>
 
 #if defined(__x86_64__)
+#include <cpuid.h>
 #include <immintrin.h>
 #endif
 
@@ -20,23 +21,6 @@ constexpr std::array<bool, 256> kStringSpecial = [] {
   special['"'] = special['\\'] = true;
   return special;
 }();
-
-std::size_t find_special_bytewise(std::string_view text, std::size_t pos) {
-  while (pos < text.size() && !kStringSpecial[static_cast<unsigned char>(text[pos])]) ++pos;
-  return pos;
-}
-
-bool is_continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
-
-// Where the character that holds the byte before `end` starts: a block scan
-// that stops at `end` may have cut it, so the byte-wise check redoes it. A
-// valid prefix has at most three continuation bytes in a row.
-std::size_t last_character_start(std::string_view bytes, std::size_t end) {
-  for (std::size_t back = 1; back <= 4 && back <= end; ++back) {
-    if (!is_continuation(bytes[end - back])) return end - back;
-  }
-  return 0;
-}
 
 // Eight bytes in a machine word: whether any is special, by the classic
 // "has a zero byte" trick (a false alarm only sends the scan byte-wise).
@@ -72,6 +56,25 @@ std::size_t valid_utf8_prefix_portable(std::string_view bytes) {
 }
 
 #if defined(__x86_64__)
+
+// The vector scans' helpers (other machines use only the portable scans).
+
+std::size_t find_special_bytewise(std::string_view text, std::size_t pos) {
+  while (pos < text.size() && !kStringSpecial[static_cast<unsigned char>(text[pos])]) ++pos;
+  return pos;
+}
+
+bool is_continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// Where the character that holds the byte before `end` starts: a block scan
+// that stops at `end` may have cut it, so the byte-wise check redoes it. A
+// valid prefix has at most three continuation bytes in a row.
+std::size_t last_character_start(std::string_view bytes, std::size_t end) {
+  for (std::size_t back = 1; back <= 4 && back <= end; ++back) {
+    if (!is_continuation(bytes[end - back])) return end - back;
+  }
+  return 0;
+}
 
 // SSE2: sixteen bytes per step.
 std::size_t find_special_sse2(std::string_view text, std::size_t pos) {
@@ -242,25 +245,36 @@ MURMELA_AVX2 std::size_t valid_utf8_prefix_avx2(std::string_view bytes) {
 
 #undef MURMELA_AVX2
 
+// Asked of the processor itself (CPUID) rather than through the compiler's
+// runtime, which not every toolchain links: AVX2 needs both the instructions
+// and a system that saves the YMM registers on a switch (XGETBV).
 bool has_avx2() {
   static const bool avx2 = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return false;
+    if ((ecx & bit_OSXSAVE) == 0 || (ecx & bit_AVX) == 0) return false;
+    unsigned low = 0, high = 0;
+    __asm__("xgetbv" : "=a"(low), "=d"(high) : "c"(0));  // the registers the system saves
+    const std::uint64_t saved = (std::uint64_t{high} << 32) | low;
+    constexpr std::uint64_t kXmmAndYmm = 0b110;
+    if ((saved & kXmmAndYmm) != kXmmAndYmm) return false;
+    if (__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) == 0) return false;
+    return (ebx & bit_AVX2) != 0;
   }();
   return avx2;
 }
 
 #endif
 
-BlockScan resolved(BlockScan scan) {
 #if defined(__x86_64__)
+BlockScan resolved(BlockScan scan) {
   if (scan == BlockScan::Best || scan == BlockScan::Avx2)
     return has_avx2() ? BlockScan::Avx2 : BlockScan::Sse2;
   return scan;
-#else
-  return BlockScan::Portable;
-#endif
 }
+#else
+BlockScan resolved(BlockScan) { return BlockScan::Portable; }
+#endif
 
 }  // namespace
 

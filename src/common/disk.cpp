@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "common/descriptor.hpp"
+#include "common/platform.hpp"
 
 namespace murmela {
 
@@ -37,7 +38,10 @@ class RealDisk final : public Disk {
   std::expected<void, int> change_mode(int fd, mode_t mode) override {
     return checked(::fchmod(fd, mode));
   }
-  std::expected<void, int> sync(int fd) override { return checked(::fsync(fd)); }
+  std::expected<void, int> sync(int fd) override {
+    if (const int error = platform::sync_to_disk(fd); error != 0) return std::unexpected(error);
+    return {};
+  }
   std::expected<void, int> close(int fd) override { return checked(::close(fd)); }
   std::expected<void, int> rename(const std::string& from, const std::string& to) override {
     return checked(::rename(from.c_str(), to.c_str()));
@@ -47,7 +51,7 @@ class RealDisk final : public Disk {
   void sync_folder(const std::string& folder) override {
     const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0) return;
-    ::fsync(dir);
+    platform::sync_to_disk(dir);
     ::close(dir);
   }
 

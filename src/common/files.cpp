@@ -8,6 +8,7 @@
 
 #include "common/descriptor.hpp"
 #include "common/paths.hpp"
+#include "common/platform.hpp"
 
 namespace murmela {
 
@@ -57,7 +58,8 @@ std::expected<void, int> append_whole(const std::string& path, std::string_view 
     }
     return std::unexpected(error);
   }
-  if (::fsync(file.get()) != 0) return std::unexpected(errno);
+  if (const int error = platform::sync_to_disk(file.get()); error != 0)
+    return std::unexpected(error);
   return {};
 }
 

@@ -4,6 +4,7 @@
 #include <limits>
 #include <vector>
 
+#include "common/double_text.hpp"
 #include "common/json_writer.hpp"
 
 namespace murmela {
@@ -21,7 +22,7 @@ Json number_value(std::string_view source) {
     if (std::from_chars(first, last, signed_value).ec == std::errc()) return signed_value;
   }
   double value = 0;
-  if (std::from_chars(first, last, value).ec == std::errc::result_out_of_range) {
+  if (double_from_chars(first, last, value).ec == std::errc::result_out_of_range) {
     const bool tiny = source.find_first_of("eE") != std::string_view::npos &&
                       source.substr(source.find_first_of("eE") + 1).starts_with('-');
     if (tiny) return source.starts_with('-') ? -0.0 : 0.0;

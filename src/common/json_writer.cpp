@@ -6,6 +6,7 @@
 #include <deque>
 #include <vector>
 
+#include "common/double_text.hpp"
 #include "common/utf8.hpp"
 #include "common/text.hpp"
 
@@ -203,7 +204,7 @@ class Layout {
     }
     if (in_output_layout(source)) return raw(source);
     double value = 0;
-    const auto parsed = std::from_chars(source.data(), source.data() + source.size(), value);
+    const auto parsed = double_from_chars(source.data(), source.data() + source.size(), value);
     if (parsed.ec != std::errc() || !std::isfinite(value)) return raw(source);
     raw(format_double(value));
   }

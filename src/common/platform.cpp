@@ -7,9 +7,7 @@
 #include <string_view>
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/socket.h>
-#include <sys/syscall.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -17,6 +15,8 @@
 #include <mach-o/dyld.h>
 #else
 #include <sys/auxv.h>
+#include <sys/mman.h>
+#include <sys/syscall.h>
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
@@ -27,6 +27,50 @@
 #include "common/system_error.hpp"
 
 namespace murmela::platform {
+
+static_assert(max_socket_path_bytes() == sizeof(sockaddr_un::sun_path) - 1);
+
+// The rules of each system, whichever this program runs on.
+
+std::string app_data_folder(Os os, const std::optional<std::string>& home,
+                            const std::optional<std::string>& xdg_data_home) {
+  if (os == Os::MacOs) {
+    return join_path(join_path(home.value_or(""), "Library/Application Support"), "Murmela");
+  }
+  if (xdg_data_home && xdg_data_home->starts_with('/')) return join_path(*xdg_data_home, "Murmela");
+  return join_path(join_path(home.value_or(""), ".local/share"), "Murmela");
+}
+
+// The macOS products keep their folders where they always have, whatever
+// XDG_CONFIG_HOME says.
+std::string config_folder(Os os, const std::string& home,
+                          const std::optional<std::string>& xdg_config_home) {
+  if (os == Os::Linux && xdg_config_home) return *xdg_config_home;
+  return join_path(home, ".config");
+}
+
+std::string claude_desktop_folder(Os os, const std::string& home,
+                                  const std::string& config_folder) {
+  if (os == Os::MacOs) return join_path(home, "Library/Application Support/Claude");
+  return join_path(config_folder, "Claude");
+}
+
+// The rules of this one.
+
+std::string app_data_folder() {
+  return app_data_folder(kThisOs, env_value("HOME"), env_value("XDG_DATA_HOME"));
+}
+
+std::string config_folder(const std::string& home,
+                          const std::optional<std::string>& xdg_config_home) {
+  return config_folder(kThisOs, home, xdg_config_home);
+}
+
+std::string claude_desktop_folder(const std::string& home, const std::string& config_folder) {
+  return platform::claude_desktop_folder(kThisOs, home, config_folder);
+}
+
+// Its system calls.
 
 #if defined(__APPLE__)
 
@@ -40,23 +84,6 @@ std::expected<std::string, std::string> executable_path() {
   path.resize(std::char_traits<char>::length(path.c_str()));
   return path;
 }
-
-std::string app_data_folder() {
-  return join_path(join_path(env_value("HOME").value_or(""), "Library/Application Support"),
-                   "Murmela");
-}
-
-// The macOS products keep their folders where they always have, whatever
-// XDG_CONFIG_HOME says.
-std::string config_folder(const std::string& home, const std::optional<std::string>&) {
-  return join_path(home, ".config");
-}
-
-std::string claude_desktop_folder(const std::string& home, const std::string&) {
-  return join_path(home, "Library/Application Support/Claude");
-}
-
-std::size_t max_socket_path_bytes() { return sizeof(sockaddr_un::sun_path) - 1; }
 
 int open_stream_socket() {
   int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
@@ -85,6 +112,13 @@ int make_pipe(int fds[2]) {
   return 0;
 }
 
+// Some file systems (network ones among them) refuse F_FULLFSYNC; fsync is
+// the most they offer.
+int sync_to_disk(int fd) {
+  if (::fcntl(fd, F_FULLFSYNC) == 0) return 0;
+  return ::fsync(fd) == 0 ? 0 : errno;
+}
+
 #else
 
 // glibc keeps freed heap memory, above all below its top, for later
@@ -110,23 +144,6 @@ std::expected<std::string, std::string> executable_path() {
   return join_path(*cwd, path);
 }
 
-std::string app_data_folder() {
-  auto xdg = env_value("XDG_DATA_HOME");
-  if (xdg && xdg->starts_with('/')) return join_path(*xdg, "Murmela");
-  return join_path(join_path(env_value("HOME").value_or(""), ".local/share"), "Murmela");
-}
-
-std::string config_folder(const std::string& home,
-                          const std::optional<std::string>& xdg_config_home) {
-  return xdg_config_home ? *xdg_config_home : join_path(home, ".config");
-}
-
-std::string claude_desktop_folder(const std::string&, const std::string& config_folder) {
-  return join_path(config_folder, "Claude");
-}
-
-std::size_t max_socket_path_bytes() { return sizeof(sockaddr_un::sun_path) - 1; }
-
 int open_stream_socket() {
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   return fd < 0 ? -errno : fd;
@@ -149,6 +166,8 @@ void prefer_huge_pages(const void* data, std::size_t bytes) {
   const auto end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(kHugePage - 1);
   if (end > start) ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
 }
+
+int sync_to_disk(int fd) { return ::fsync(fd) == 0 ? 0 : errno; }
 
 #endif
 

@@ -140,6 +140,19 @@ TEST_F(Launch, StartedThroughALinkTheAppIsFoundBesideWhatTheLinkLeadsTo) {
   EXPECT_EQ(run.out, "{\n  \"pong\": true\n}\n");
 }
 
+// Relative links are taken against their own folders, hop by hop, to the
+// CLI itself: the app is beside that, not beside a link on the way.
+TEST_F(Launch, ThroughAChainOfRelativeLinksTheAppIsFoundBesideTheLastTarget) {
+  put_stand_in("murmela");
+  fs::create_directories(home / ".local/bin");
+  fs::create_directories(home / "opt/murmela");
+  fs::create_symlink("../../Applications/Murmela/murmela-cli", home / "opt/murmela/murmela-cli");
+  fs::create_symlink("../../opt/murmela/murmela-cli", home / ".local/bin/murmela-cli");
+  auto run = run_program(home / ".local/bin/murmela-cli", {"ping"}, {env, "", home.path()});
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_EQ(run.out, "{\n  \"pong\": true\n}\n");
+}
+
 TEST_F(Launch, ThroughALinkWithNoAppAnywhereTheLinksFolderIsNamed) {
   fs::create_directories(home / ".local/bin");
   fs::create_symlink(cli, home / ".local/bin/murmela-cli");

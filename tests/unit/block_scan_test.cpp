@@ -1,5 +1,6 @@
 #include "common/block_scan.hpp"
 
+#include <algorithm>
 #include <random>
 #include <string>
 
@@ -187,3 +188,14 @@ TEST(BlockScan, AgreesWithThePortableScanOnRandomBytes) {
 }
 
 }  // namespace
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// The processor is asked directly; the compiler's own runtime check, where
+// it is linked, must agree.
+TEST(BlockScan, Avx2IsOfferedExactlyWhereTheProcessorAndSystemRunIt) {
+  __builtin_cpu_init();
+  const auto scans = available_block_scans();
+  const bool offered = std::find(scans.begin(), scans.end(), BlockScan::Avx2) != scans.end();
+  EXPECT_EQ(offered, __builtin_cpu_supports("avx2") != 0);
+}
+#endif
