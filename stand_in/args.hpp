@@ -35,6 +35,18 @@ class Args {
     return found->get<std::string>();
   }
 
+  // A file's path: absolute, and without a NUL, which the system would take
+  // for its end and so open a shorter path than the one named.
+  std::expected<std::string, std::string> path(const char* key) const {
+    auto text = string(key);
+    if (!text) return text;
+    if (text->find('\0') != std::string::npos)
+      return refuse(fmt::format("Argument `{}` must not contain a NUL character.", key));
+    if (!text->starts_with('/'))
+      return refuse(fmt::format("Argument `{}` must be an absolute path.", key));
+    return text;
+  }
+
   // A string that may also be null or absent.
   std::expected<std::optional<std::string>, std::string> optional_string(const char* key) const {
     auto found = find(key);

@@ -4,10 +4,12 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <optional>
 
-#include <fmt/format.h>
 #include <samplerate.h>
 #include <sndfile.h>
+
+#include <fmt/format.h>
 
 namespace stand_in {
 
@@ -121,20 +123,37 @@ std::expected<Audio, AudioError> read_audio(int fd) {
                            "{} Hz at most)",
                            info.channels, info.samplerate, kMaxChannels, kMaxSampleRate)});
   }
-  const sf_count_t most_frames = sf_count_t{kMaxAudioHours} * 3600 * info.samplerate;
-  const auto too_long = [] {
-    return std::unexpected(AudioError{
-        true, fmt::format("it is longer than {} hours, the most the stand-in takes",
-                          kMaxAudioHours)});
+  const sf_count_t longest = sf_count_t{kMaxAudioHours} * 3600 * info.samplerate;
+  const auto largest = static_cast<sf_count_t>(kMaxAudioSamples / info.channels);
+  // Refused by whichever limit it passes: time, or decoded size.
+  const auto past_limits = [&](sf_count_t frames) -> std::optional<AudioError> {
+    if (frames > longest) {
+      return AudioError{true, fmt::format("it is longer than {} hours, the most the stand-in takes",
+                                          kMaxAudioHours)};
+    }
+    if (frames > largest) {
+      return AudioError{
+          true, fmt::format("at {} channels and {} Hz it decodes to more than {} MiB, the most "
+                            "the stand-in takes",
+                            info.channels, info.samplerate,
+                            kMaxAudioSamples * sizeof(std::int16_t) >> 20)};
+    }
+    return std::nullopt;
   };
   // A header's frame count is only a claim: a few kilobytes may say hours.
-  if (info.frames > most_frames) return too_long();
+  // One past the limits is refused before anything is decoded.
+  if (auto refused = past_limits(info.frames)) return std::unexpected(*refused);
 
   Audio audio;
   audio.sample_rate = info.samplerate;
   audio.channels = info.channels;
-  // Read a chunk at a time, so memory grows with what the file really holds.
   constexpr sf_count_t kChunkFrames = 1 << 16;
+  // Room for what the header claims, taken at once rather than grown (which
+  // would hold the old copy and the new one together): memory is only
+  // touched as samples arrive, so it still follows what the file holds.
+  if (info.frames > 0)
+    audio.samples.reserve(static_cast<std::size_t>(info.frames + kChunkFrames) * info.channels);
+  // Read a chunk at a time, so memory grows with what the file really holds.
   sf_count_t frames = 0;
   for (;;) {
     audio.samples.resize(static_cast<std::size_t>(frames + kChunkFrames) * info.channels);
@@ -142,14 +161,19 @@ std::expected<Audio, AudioError> read_audio(int fd) {
         sf_readf_short(file.get(), audio.samples.data() + frames * info.channels, kChunkFrames);
     if (read < 0) return std::unexpected(AudioError{false, sf_strerror(file.get())});
     frames += read;
-    if (frames > most_frames) return too_long();
+    if (auto refused = past_limits(frames)) return std::unexpected(*refused);
     if (read < kChunkFrames) break;
   }
   if (sf_error(file.get()) != SF_ERR_NO_ERROR) {
     return std::unexpected(AudioError{false, sf_strerror(file.get())});
   }
   audio.samples.resize(static_cast<std::size_t>(frames) * info.channels);
-  audio.samples.shrink_to_fit();
+  // Only when the header claimed much more than there was: a copy the size
+  // of what is there, to give back the rest.
+  if (audio.samples.capacity() - audio.samples.size() >
+      static_cast<std::size_t>(kChunkFrames) * info.channels) {
+    audio.samples.shrink_to_fit();
+  }
   return audio;
 }
 
@@ -207,6 +231,9 @@ std::expected<void, std::string> append_converted(const Audio& part, Audio& to) 
 std::expected<std::string, std::string> wav_bytes(const Audio& audio) {
   SF_VIRTUAL_IO io{memory_length, memory_seek, memory_read, memory_write, memory_tell};
   MemoryFile memory;
+  // The whole file's room at once: grown as it is written, the old copy and
+  // the new one would be held together.
+  memory.bytes.reserve(audio.samples.size() * sizeof(std::int16_t) + 4096);
   SF_INFO info{};
   info.samplerate = audio.sample_rate;
   info.channels = audio.channels;

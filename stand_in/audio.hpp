@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <expected>
 #include <string>
@@ -26,6 +27,14 @@ inline constexpr int kMaxAudioHours = 4;
 // would let a short claim in hours still mean gigabytes.
 inline constexpr int kMaxSampleRate = 192000;
 inline constexpr int kMaxChannels = 8;
+
+// However short in time, decoded audio past this many samples is refused:
+// 512 MiB of 16-bit samples. The stand-in holds a meeting's audio in memory
+// (and, while it keeps it, its WAV file too), so this bounds what one import
+// can take: 4 hours of 16 kHz mono, 2 hours 20 minutes of 16 kHz stereo, 46
+// minutes of 48 kHz stereo. Without it a few hundred kilobytes of FLAC
+// silence at 192 kHz and 8 channels decode to gigabytes.
+inline constexpr std::size_t kMaxAudioSamples = std::size_t{1} << 28;
 
 // Why a file could not be read: not audio at all, or more audio than the
 // stand-in takes. `reason` is a clause ("it is longer than 4 hours").

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
+#include <expected>
 #include <optional>
 #include <string>
 
@@ -22,7 +22,9 @@
 #include "app.hpp"
 #include "app_link/app_link.hpp"
 #include "app_link/exchange.hpp"
+#include "common/descriptor.hpp"
 #include "common/environment.hpp"
+#include "common/files.hpp"
 #include "common/paths.hpp"
 #include "common/system_error.hpp"
 #include "recognizer.hpp"
@@ -84,8 +86,8 @@ real audio (WAV, FLAC, Ogg/Vorbis, ...); its English speech is recognised
 with pocketsphinx where Debian's pocketsphinx-en-us model is installed (else
 transcripts are made up; `murmela-cli diagnostics` says which, and where the
 library is kept). A stereo file is two speakers: left "You", right "Other
-speakers". Audio longer than 4 hours (or past 8 channels or 192 kHz) is
-refused.
+speakers". Audio longer than 4 hours, past 8 channels or 192 kHz, or of
+more than 512 MiB once decoded, is refused.
 
   --ephemeral       a throwaway run: the library lives in memory only and the
                     kept one is neither read nor written; also
@@ -109,6 +111,32 @@ MURMELA_STAND_IN_STEP_MS sets how long each step of a job takes (default 1500;
 read at start); `manual` moves jobs on only with
 `murmela-cli invoke stand_in_step` (recognition still runs as fast as it can).
 )";
+
+// One instance per data folder: the lock is held, for the life of the
+// process, on the folder itself, which no one can unlink from under it as
+// they could a lock file. The folder must be writable too: the socket and
+// the library go there.
+std::expected<murmela::FileDescriptor, std::string> lock_instance(const std::string& folder) {
+  murmela::FileDescriptor held(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!held.valid())
+    return std::unexpected("cannot open " + folder + ": " + murmela::system_error_text(errno));
+  if (::flock(held.get(), LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EWOULDBLOCK)
+      return std::unexpected("another instance is already running for " + folder);
+    return std::unexpected("cannot lock " + folder + ": " + murmela::system_error_text(errno));
+  }
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+    return std::unexpected("cannot write in " + folder + ": " + murmela::system_error_text(errno));
+  }
+  return held;
+}
+
+// Whether an app is on the socket: any answer counts, a refusal too (one at
+// its limit of connections says it is busy, and is very much alive).
+bool someone_answers(const std::string& socket) {
+  auto reply = murmela::send_request(socket, "ping", murmela::Json::object(), false);
+  return reply || !reply.error().unreachable();
+}
 
 struct Options {
   // Unset: kept, unless a fixture is given or MURMELA_EPHEMERAL=1 says
@@ -156,19 +184,14 @@ int main(int argc, char** argv) {
 
   const std::string folder = murmela::app_data_folder();
   const std::string socket = murmela::socket_path();
-  std::error_code error;
-  std::filesystem::create_directories(std::filesystem::path(folder).parent_path(), error);
-  if (!error && ::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
-    error.assign(errno, std::generic_category());
-  if (error) return fail("cannot create " + folder + ": " + error.message());
+  // Missing folders on the way are made private too: one that others could
+  // write to would let them move the data folder away and serve its socket.
+  if (auto made = murmela::make_private_folders(folder); !made)
+    return fail("cannot create " + folder + ": " + murmela::system_error_text(made.error()));
 
-  // One instance per data folder: the lock is held for the life of the process.
-  const std::string lock_path = folder + "/stand-in.lock";
-  const int lock = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0) {
-    return fail("another instance is already running for " + folder);
-  }
-  if (murmela::send_request(socket, "ping", murmela::Json::object(), false)) {
+  auto lock = lock_instance(folder);
+  if (!lock) return fail(lock.error());
+  if (someone_answers(socket)) {
     return fail("Murmela is already running and answers on " + socket);
   }
 

@@ -184,9 +184,8 @@ Answer App::stop_meeting() {
 }
 
 Answer App::import_media(const Args& args, Lock& lock) {
-  auto path = args.string("path");
+  auto path = args.path("path");
   if (!path) return refuse(path.error());
-  if (!path->starts_with('/')) return refuse("Argument `path` must be an absolute path.");
   Meeting meeting;
   {
     // Reading and decoding may take long: other requests go on meanwhile.
@@ -553,7 +552,7 @@ Answer write_export(const std::string& path, const std::string& bytes) {
 Answer App::export_meeting(const Args& args, Lock& lock) {
   auto meeting = find_idle_meeting(args);
   if (!meeting) return refuse(meeting.error());
-  auto path = args.string("path");
+  auto path = args.path("path");
   auto format = args.string("format");
   auto version = args.string("transcriptVersion");
   if (!path) return refuse(path.error());
@@ -582,7 +581,7 @@ Answer App::export_meeting(const Args& args, Lock& lock) {
 Answer App::export_meeting_audio(const Args& args, Lock& lock) {
   auto meeting = find_idle_meeting(args);
   if (!meeting) return refuse(meeting.error());
-  auto path = args.string("path");
+  auto path = args.path("path");
   if (!path) return refuse(path.error());
   const Meeting m = **meeting;
   Unlocked unlocked(*this, lock, "export_meeting_audio");

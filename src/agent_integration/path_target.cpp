@@ -1,7 +1,6 @@
 #include "agent_integration/path_target.hpp"
 
 #include <cerrno>
-#include <filesystem>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -123,9 +122,9 @@ TargetReport link_cli_on_path(IntegrationMode mode, const AgentEnvironment& envi
       } else if (exists(link)) {
         return line("skipped", fmt::format("{} already exists", link));
       } else {
-        std::error_code error;
-        std::filesystem::create_directories(bin, error);
-        if (error || !make_link(cli_path, link)) return line("failed", link);
+        // A folder on PATH that others could write to would let them plant
+        // programs there: created private, whatever the umask.
+        if (!make_private_folders(bin) || !make_link(cli_path, link)) return line("failed", link);
         state = "added";
       }
       if (auto added = add_path_block(*home); !added) return line("failed", added.error());

@@ -5,6 +5,8 @@
 #include <optional>
 #include <thread>
 
+#include <sys/wait.h>
+
 #include <fmt/format.h>
 
 #include "app_link/app_link.hpp"
@@ -47,7 +49,14 @@ Result<std::string> find_app() {
 
 bool ping() { return send_request(socket_path(), "ping", Json::object(), false).has_value(); }
 
-Done wait_until_answering(pid_t app) {
+// How a process that has ended went: its exit status or the signal that
+// ended it.
+std::string how_it_ended(int status) {
+  if (WIFSIGNALED(status)) return fmt::format("killed by signal {}", WTERMSIG(status));
+  return fmt::format("exit status {}", WEXITSTATUS(status));
+}
+
+Done wait_until_answering(const std::string& app_path, pid_t app) {
   const auto start = std::chrono::steady_clock::now();
   bool app_ended = false;
   for (;;) {
@@ -59,15 +68,22 @@ Done wait_until_answering(pid_t app) {
     if (app_ended) continue;
 
     bool check_failed = false;
-    if (!poll_exit(app, check_failed).has_value()) continue;
+    const auto status = poll_exit(app, check_failed);
+    if (!status) continue;
     app_ended = true;
-    // The copy we started is gone; if nobody answers now, the copy that holds
-    // the app's place is one that does not serve the CLI.
-    if (!ping()) {
+    if (ping()) continue;
+    // The copy we started is gone and nobody answers. One that ended well
+    // handed over to a copy that holds the app's place but does not serve
+    // the CLI; one that failed had a reason of its own, which it wrote on
+    // the standard error it had no terminal for.
+    if (WIFEXITED(*status) && WEXITSTATUS(*status) == 0) {
       return fail(CliError::not_running(
           "Murmela is running but does not accept CLI commands. Update Murmela, or quit and "
           "reopen it, then try again."));
     }
+    return fail(CliError::not_running(
+        fmt::format("Murmela ended before it answered ({}). Run {} in a terminal to see why.",
+                    how_it_ended(*status), app_path)));
   }
 }
 
@@ -82,7 +98,7 @@ Result<JsonDocument> launch_and_retry(std::string_view command, const Json& args
     return fail(CliError::failed(
         fmt::format("Cannot start {}: {}", *app, system_error_text(started.error()))));
   }
-  if (auto ready = wait_until_answering(started->pid); !ready) return fail(ready.error());
+  if (auto ready = wait_until_answering(*app, started->pid); !ready) return fail(ready.error());
 
   auto reply = send_request(socket_path(), command, args, detach);
   if (reply) return *std::move(reply);

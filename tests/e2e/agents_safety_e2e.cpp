@@ -226,7 +226,9 @@ TEST_F(AgentsSafety, WhatItCreatesInTheDataFolderIsPrivateUnderAnyUmask) {
     auto result = run({"agents", "install"});
     ::umask(old_mask);
     ASSERT_EQ(result.exit_code, 0) << result.err;
-    for (const char* folder : {".local", ".local/share", ".local/share/Murmela"})
+    // ~/.local/bin too: a folder on PATH that others could write to would
+    // let them plant programs there.
+    for (const char* folder : {".local", ".local/share", ".local/share/Murmela", ".local/bin"})
       EXPECT_EQ(mode_of(home / folder), 0700u) << folder;
     for (const char* name : {"/agent-integration.json", "/agent-integration.lock"})
       EXPECT_EQ(mode_of(data_folder() + name), 0600u) << name;

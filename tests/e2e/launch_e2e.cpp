@@ -114,6 +114,42 @@ TEST_F(Launch, AnAppThatEndsAtOnceDoesNotServeTheCli) {
       "reopen it, then try again.\n");
 }
 
+// An app that fails before it answers is said to have ended, how, and
+// where to see its reason: started by the CLI it has no terminal to say it on.
+TEST_F(Launch, AnAppThatFailsBeforeAnsweringIsSaidToHaveEnded) {
+  struct Case {
+    std::string script;
+    std::string how;
+  };
+  const std::vector<Case> cases = {
+      {"echo 'murmela: cannot start' >&2; exit 1", "exit status 1"},
+      {"exit 70", "exit status 70"},
+      {"kill -9 $$", "killed by signal 9"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.script);
+    put_script("murmela", c.script);
+    auto run = this->run({"ping"});
+    EXPECT_EQ(run.exit_code, 3);
+    EXPECT_EQ(run.err, "error: Murmela ended before it answered (" + c.how + "). Run " + folder +
+                           "/murmela in a terminal to see why.\n");
+  }
+}
+
+// The stand-in refuses to start on a library it cannot read: the CLI says it
+// ended, and run by hand it says why.
+TEST_F(Launch, AStandInThatRefusesItsLibraryIsSaidToHaveEnded) {
+  put_stand_in("murmela");
+  home.write(".local/share/Murmela/stand-in-library.json", "{\"meetings\": [");
+  auto run = this->run({"ping"});
+  EXPECT_EQ(run.exit_code, 3);
+  EXPECT_EQ(run.err, "error: Murmela ended before it answered (exit status 1). Run " + folder +
+                         "/murmela in a terminal to see why.\n");
+  auto by_hand = run_program(folder + "/murmela", {}, {env, "", home.path()});
+  EXPECT_EQ(by_hand.exit_code, 1);
+  EXPECT_NE(by_hand.err.find("stand-in-library.json"), std::string::npos) << by_hand.err;
+}
+
 TEST_F(Launch, AnAppThatCannotBeStarted) {
   home.write("Applications/Murmela/Murmela", "not a program");
   ::chmod((folder + "/Murmela").c_str(), 0644);

@@ -96,6 +96,12 @@ TEST_F(StandInAudio, AudioPastTheLimitsIsRefusedAndTheAppGoesOn) {
        "Cannot import " + (home / "claims.flac") + too_long},
       {"claims-stereo.flac", flac_header(48000, 2, 2'000'000'000),
        "Cannot import " + (home / "claims-stereo.flac") + too_long},
+      // Five minutes, but at 192 kHz and 8 channels: 880 MiB once decoded,
+      // refused from the header, before a sample is decoded.
+      {"bomb.flac", flac_header(192000, 8, 192000 * 300),
+       "Cannot import " + (home / "bomb.flac") +
+           ": at 8 channels and 192000 Hz it decodes to more than 512 MiB, the most the "
+           "stand-in takes.\n"},
       // Four hours and a second at 8 Hz: a small file, but too long.
       {"long.wav", wav_file_bytes({8, 1, std::vector<std::int16_t>(8 * (4 * 3600 + 1))}),
        "Cannot import " + (home / "long.wav") + too_long},

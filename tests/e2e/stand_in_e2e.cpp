@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -45,6 +46,56 @@ TEST_F(StandIn, ItsSocketAndFolderAreTheUsersAlone) {
   EXPECT_EQ(info.st_mode & 0777, 0600u);
   ::stat(data_folder().c_str(), &info);
   EXPECT_EQ(info.st_mode & 0777, 0700u);
+}
+
+// Folders it makes on the way to its data folder are the user's alone too,
+// whatever the umask: one that others could write to would let them move the
+// data folder away and serve a socket of their own in its place.
+TEST_F(StandIn, FoldersItCreatesArePrivateUnderAnyUmask) {
+  for (const mode_t mask : {0000, 0022}) {
+    SCOPED_TRACE(mask);
+    app_answers("quit_app");
+    ::waitpid(app, nullptr, 0);
+    fs::remove_all(home / ".local");
+    const mode_t old_mask = ::umask(mask);
+    app = start();
+    ::umask(old_mask);
+    ASSERT_TRUE(answers_ping());
+    for (const char* folder : {".local", ".local/share", ".local/share/Murmela"}) {
+      struct stat info {};
+      ASSERT_EQ(::stat((home / folder).c_str(), &info), 0) << folder;
+      EXPECT_EQ(info.st_mode & 07777, 0700u) << folder;
+    }
+  }
+}
+
+// A data folder it cannot write to is said to be that, not taken for
+// another instance. Root writes anywhere: there the folder is a read-only
+// file system.
+TEST_F(CliTest, AStandInOnAnUnwritableFolderSaysSo) {
+  const std::string folder = home.mkdir(".local/share/Murmela");
+  struct Unmount {
+    std::string folder;
+    bool mounted = false;
+    ~Unmount() {
+      if (mounted) ::umount2(folder.c_str(), MNT_DETACH);
+    }
+  } unmount{folder};
+  if (::geteuid() == 0) {
+    unmount.mounted =
+        run_program("/bin/mount", {"-t", "tmpfs", "-o", "ro,size=64k", "tmpfs", folder},
+                    {env, "", home.path()})
+            .exit_code == 0;
+    if (!unmount.mounted) GTEST_SKIP() << "cannot mount a read-only tmpfs here";
+  } else {
+    ::chmod(folder.c_str(), 0500);
+  }
+  auto started = run_program(kStandInPath, {"--startup"}, {env, "", home.path()});
+  ::chmod(folder.c_str(), 0700);
+  EXPECT_EQ(started.exit_code, 1);
+  EXPECT_TRUE(started.err.starts_with("murmela (stand-in): cannot write in " + folder + ": "))
+      << started.err;
+  EXPECT_EQ(started.err.find("already running"), std::string::npos) << started.err;
 }
 
 TEST_F(StandIn, ReplacesAStaleSocketFile) {
@@ -285,6 +336,31 @@ TEST_F(StandIn, ImportAndExportTakeRegularFilesOnly) {
             "error: Cannot import " + (home / "none.wav") + ": no such file.\n");
 }
 
+// The system takes a NUL in a path for its end: "report.txt\0.wav" would
+// open report.txt. Every command that takes a path refuses such a path by
+// name, and the file that the shorter path names is left alone.
+TEST_F(StandIn, APathWithANulIsRefused) {
+  home.write("report.txt", "my report");
+  const std::string id = cli_json({"meetings", "show", "3f1c"})["id"];
+  const std::string path = (home / "report.txt") + std::string(1, '\0') + ".wav";
+  const std::vector<std::pair<std::string, json>> requests = {
+      {"import_media", {{"path", path}}},
+      {"export_meeting",
+       {{"id", id}, {"path", path}, {"format", "wav"}, {"transcriptVersion", "recognized"}}},
+      {"export_meeting",
+       {{"id", id}, {"path", path}, {"format", "markdown"}, {"transcriptVersion", "recognized"}}},
+      {"export_meeting_audio", {{"id", id}, {"path", path}}},
+  };
+  for (const auto& [command, args] : requests) {
+    SCOPED_TRACE(args.dump());
+    auto refused = run({"invoke", command, args.dump(), "--no-launch"});
+    EXPECT_EQ(refused.exit_code, 1);
+    EXPECT_EQ(refused.err, "error: Argument `path` must not contain a NUL character.\n");
+    EXPECT_TRUE(home.read("report.txt") == "my report") << "report.txt was overwritten";
+  }
+  EXPECT_EQ(cli_json({"meetings", "list"}).size(), 3u);
+}
+
 // Slow work (here a PDF of megabytes of notes) runs outside the app's lock:
 // other clients are answered while it runs, as the app itself says.
 TEST_F(StandIn, OtherClientsAreAnsweredWhileAnExportRenders) {
@@ -351,6 +427,39 @@ TEST_F(StandIn, ConnectionsAreBounded) {
             "again shortly.\n");
   for (int fd : idle) ::close(fd);
   EXPECT_TRUE(answers_ping());
+}
+
+// A second stand-in on the same folder never takes the socket from the
+// first: not when the first is at its limit of connections and answers
+// "busy", and not when whatever it locks by name has been removed.
+TEST_F(StandIn, ASecondInstanceIsRefusedWhileTheFirstIsBusy) {
+  std::vector<int> idle;
+  for (int i = 0; i < 128; ++i) {
+    idle.push_back(connect_to(socket_path()));
+    ASSERT_GE(idle.back(), 0);
+  }
+  fs::remove(data_folder() + "/stand-in.lock");
+  std::atomic<bool> ended{false};
+  RunResult second;
+  std::thread starter([&] {
+    second = run_program(kStandInPath, {"--startup"}, {env, "", home.path()});
+    ended = true;
+  });
+  for (int i = 0; i < 3000 && !ended; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  for (int fd : idle) ::close(fd);
+  if (!ended) {
+    // It took the socket: it is told to quit, and the first one is ended too.
+    app_answers("quit_app");
+    ::kill(app, SIGTERM);
+  }
+  starter.join();
+  EXPECT_EQ(second.exit_code, 1);
+  EXPECT_NE(second.err.find("already running"), std::string::npos) << second.err;
+
+  // The first one still serves, and keeps what it is told.
+  cli_json({"meetings", "rename", "3f1c", "Renamed through the first"});
+  EXPECT_EQ(cli_json({"meetings", "show", "3f1c"})["title"], "Renamed through the first");
 }
 
 // The request deadline made short, so that the test need not wait out the

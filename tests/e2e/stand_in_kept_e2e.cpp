@@ -100,7 +100,7 @@ class KeptByDefault : public CliTest {
   // The instance lock is free once the stand-in has ended: the test asks
   // for it rather than waiting a while.
   void wait_until_ended() const {
-    const int fd = ::open((data_folder() + "/stand-in.lock").c_str(), O_RDWR | O_CLOEXEC);
+    const int fd = ::open(data_folder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
     ::flock(fd, LOCK_EX);
     ::close(fd);
