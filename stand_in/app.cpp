@@ -232,6 +232,10 @@ Json App::command_list_json() {
   return list;
 }
 
+bool App::waits_for_job(const std::string& command, bool detach) {
+  return !detach && (command == "transcribe_meeting" || command == "generate_notes");
+}
+
 Answer App::handle(const std::string& command, const Json& args, bool detach) {
   const auto found =
       std::ranges::find_if(commands(), [&](const Command& c) { return c.name == command; });
