@@ -27,7 +27,7 @@ PARTS = 1000
 PART_SECONDS = 2
 NOTES_BYTES = 20 << 20
 BIG_LIBRARY_MEETINGS = 200
-BIG_LIBRARY_NOTES = 1 << 20  # per meeting: 200 MiB in all
+BIG_LIBRARY_TEXT = 1 << 20  # per meeting: 200 MiB in all
 RENAMES = 5
 WAITS = 200
 WAIT_SECONDS = 5
@@ -86,8 +86,8 @@ class StandIn:
     def stop(self):
         try:
             request(self.socket, "quit_app")
-        except OSError:
-            pass
+        except (OSError, RuntimeError):
+            self.process.kill()
         try:
             self.process.wait(timeout=60)
         except subprocess.TimeoutExpired:
@@ -203,11 +203,14 @@ def parts_fixture(folder):
 
 
 def big_library_fixture(folder):
-    """BIG_LIBRARY_MEETINGS meetings of BIG_LIBRARY_NOTES of notes each."""
+    """BIG_LIBRARY_MEETINGS meetings of BIG_LIBRARY_TEXT each: half a
+    transcript of short lines by two speakers, half notes."""
     os.makedirs(folder, exist_ok=True)
     line = "Notes that go on and on about the budget, the plan and the people.\n"
-    notes = line * (BIG_LIBRARY_NOTES // len(line))
-    meetings = [{"id": f"big{i}", "title": f"Meeting {i}", "transcript": "You: hello",
+    notes = line * (BIG_LIBRARY_TEXT // 2 // len(line))
+    said = ["You: Shall we go through the board?\n", "Other speakers: Yes, the budget first.\n"]
+    transcript = "".join(said) * (BIG_LIBRARY_TEXT // 2 // len("".join(said)))
+    meetings = [{"id": f"big{i}", "title": f"Meeting {i}", "transcript": transcript,
                  "notes": notes} for i in range(BIG_LIBRARY_MEETINGS)]
     fixture = os.path.join(folder, "big.json")
     with open(fixture, "w") as out:

@@ -122,12 +122,14 @@ class Pools {
 Pools g_pools;
 
 // One short line fits an empty socket buffer: sent without waiting, then the
-// connection is closed. What the client sent is read first (what there is of
-// it): closed over unread bytes, a connection makes the client's read fail
-// with a reset before it could read the line.
+// connection is closed. What the client sent is read first (what has arrived,
+// up to a bound, so that a client sending on and on cannot hold this up):
+// closed over unread bytes, a connection makes the client's read fail with a
+// reset before it could read the line.
 void tell_and_close(murmela::FileDescriptor connection, const std::string& line) {
   char buffer[8192];
-  while (::recv(connection.get(), buffer, sizeof buffer, MSG_DONTWAIT) > 0) {
+  for (int i = 0; i < 128 && ::recv(connection.get(), buffer, sizeof buffer, MSG_DONTWAIT) > 0;
+       ++i) {
   }
   (void)::send(connection.get(), line.data(), line.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
 }
