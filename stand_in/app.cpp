@@ -22,6 +22,9 @@ App::App(std::string data_folder, std::string socket_path, Clock::duration job_s
   for (auto& meeting : library ? std::move(library->meetings) : demo_meetings()) {
     add_meeting(std::move(meeting));
   }
+  // Each meeting's text for the file is made now, before any client is
+  // served, instead of all at once under the lock at the first change.
+  if (!library_path_.empty()) (void)snapshot_library(meetings_, settings_);
 }
 
 void App::save() {
@@ -230,6 +233,10 @@ Json App::command_list_json() {
                     {"args", command.args},
                     {"changesLibrary", command.kept == Kept::Changes}});
   return list;
+}
+
+bool App::waits_for_job(const std::string& command, bool detach) {
+  return !detach && (command == "transcribe_meeting" || command == "generate_notes");
 }
 
 Answer App::handle(const std::string& command, const Json& args, bool detach) {

@@ -46,6 +46,10 @@ class App {
   // Every command with the arguments it reads, as `commands` answers.
   static Json command_list_json();
 
+  // Whether the request waits until a job has ended (it may take hours)
+  // before it is answered.
+  static bool waits_for_job(const std::string& command, bool detach);
+
  private:
   using Lock = std::unique_lock<std::mutex>;
 
@@ -126,7 +130,8 @@ class App {
   Answer generate_notes(const Args& args, bool detach, Lock& lock);
   // Answers when the meeting's job is over: the record, or the job's error.
   // The ID is a copy: the meeting may be deleted while the lock is released.
-  Answer await_job(std::string id, Lock& lock);
+  // Meanwhile `get_diagnostics` counts the request at work under `what`.
+  Answer await_job(std::string id, Lock& lock, const std::string& what);
   Answer delete_meeting(const Args& args);
   Answer export_meeting(const Args& args, Lock& lock);
   Answer export_meeting_audio(const Args& args, Lock& lock);

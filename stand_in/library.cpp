@@ -1,6 +1,7 @@
 #include "library.hpp"
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <filesystem>
 #include <set>
@@ -303,18 +304,66 @@ void remove_leftovers(const std::string& path, const std::string& audio_folder) 
   }
 }
 
-LibrarySnapshot snapshot_library(const std::list<Meeting>& meetings, const Json& settings) {
-  std::vector<const Meeting*> order;
-  for (const Meeting& m : meetings) order.push_back(&m);
+namespace {
+
+// Pretty JSON text placed `depth` levels in: each line after the first
+// indented to match. A line feed in JSON text only ever separates members,
+// since strings carry theirs escaped.
+std::string indented(std::string text, std::size_t depth) {
+  const std::string line_start = "\n" + std::string(2 * depth, ' ');
+  std::string out;
+  out.reserve(text.size() + text.size() / 16);
+  std::size_t from = 0;
+  for (std::size_t at; (at = text.find('\n', from)) != std::string::npos; from = at + 1) {
+    out.append(text, from, at - from);
+    out += line_start;
+  }
+  out.append(text, from);
+  return out;
+}
+
+// A meeting as it sits in the file: two levels in, in the `meetings` array.
+constexpr std::size_t kMeetingDepth = 2;
+
+std::shared_ptr<const std::string> stored_text(const Meeting& m) {
+  return std::make_shared<const std::string>(
+      indented(murmela::to_pretty(stored(m)), kMeetingDepth));
+}
+
+}  // namespace
+
+LibrarySnapshot snapshot_library(std::list<Meeting>& meetings, const Json& settings) {
+  std::vector<Meeting*> order;
+  for (Meeting& m : meetings) order.push_back(&m);
   std::ranges::sort(order, {}, &Meeting::sequence);
   LibrarySnapshot snapshot;
-  Json stored_meetings = Json::array();
-  for (const Meeting* m : order) {
-    stored_meetings.push_back(stored(*m));
+  for (Meeting* m : order) {
+    if (!m->stored_text) m->stored_text = stored_text(*m);
+    // Every change clears the meeting's text; one that did not would keep
+    // the meeting as it was. Debug builds (the tests) check each time.
+    assert(*m->stored_text == *stored_text(*m));
+    snapshot.meetings.push_back(m->stored_text);
     if (m->audio) snapshot.audio.push_back({m->audio_file, m->audio});
   }
-  snapshot.library = {{"meetings", std::move(stored_meetings)}, {"settings", settings}};
+  snapshot.settings = indented(murmela::to_pretty(settings), 1);
   return snapshot;
+}
+
+std::string library_file_text(const LibrarySnapshot& snapshot) {
+  std::size_t size = snapshot.settings.size() + 64;
+  for (const auto& text : snapshot.meetings) size += text->size() + 8;
+  std::string out;
+  out.reserve(size);
+  out += "{\n  \"meetings\": [";
+  for (std::size_t i = 0; i < snapshot.meetings.size(); ++i) {
+    out += i == 0 ? "\n    " : ",\n    ";
+    out += *snapshot.meetings[i];
+  }
+  out += snapshot.meetings.empty() ? "]" : "\n  ]";
+  out += ",\n  \"settings\": ";
+  out += snapshot.settings;
+  out += "\n}\n";
+  return out;
 }
 
 std::expected<void, std::string> write_library(const std::string& path,
@@ -331,7 +380,7 @@ std::expected<void, std::string> write_library(const std::string& path,
       return std::unexpected(written.error());
     }
   }
-  const std::string text = murmela::to_pretty(snapshot.library) + "\n";
+  const std::string text = library_file_text(snapshot);
   if (auto written = murmela::write_atomically(path, text, 0600); !written) {
     return written;
   }

@@ -33,21 +33,27 @@ std::expected<Library, std::string> read_library(const std::string& path,
 void remove_leftovers(const std::string& path, const std::string& audio_folder);
 
 // The library as it stood at one moment, taken under the app's lock and
-// written without it: the file's text, and the audio every meeting that has
-// some keeps (audio never changes once made, so it is shared, not copied).
+// written without it: each meeting's part of the file's text, and the audio
+// every meeting that has some keeps. A meeting's text is made once after it
+// changes and then shared, as its audio is (audio never changes once made),
+// so taking a snapshot copies pointers, not the library.
 struct LibrarySnapshot {
   struct KeptAudio {
     std::string file;
     std::shared_ptr<const Audio> audio;
   };
   std::uint64_t sequence = 0;  // the order snapshots were taken in, from 1
-  // Turned into text by the writer, not while the library is locked: a
-  // library of long notes takes a while to print.
-  Json library;
+  std::vector<std::shared_ptr<const std::string>> meetings;  // oldest first
+  std::string settings;
   std::vector<KeptAudio> audio;
 };
 
-LibrarySnapshot snapshot_library(const std::list<Meeting>& meetings, const Json& settings);
+// Makes the stored text of every meeting that has none since it changed.
+LibrarySnapshot snapshot_library(std::list<Meeting>& meetings, const Json& settings);
+
+// The library file's text: the same bytes as the whole library printed as
+// two-space indented JSON, with a final line feed.
+std::string library_file_text(const LibrarySnapshot& snapshot);
 
 // Writes the audio files that are not there yet, then the library file
 // atomically (each synced), then removes the audio of meetings that are gone.

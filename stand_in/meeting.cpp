@@ -29,6 +29,7 @@ bool Meeting::advance(Clock::time_point now) {
     }
     job_failure.reset();
     on_job_done = nullptr;
+    changed();
     return true;
   }
   return false;
@@ -45,6 +46,7 @@ void Meeting::start_job(std::vector<std::string> statuses, Clock::duration step,
   on_job_done = std::move(done);
   job_failure = std::move(failure);
   error.reset();
+  changed();
 }
 
 void Meeting::queue_job(std::vector<std::string> statuses, Clock::duration step,
@@ -76,6 +78,7 @@ void Meeting::cancel_job() {
   on_job_done = nullptr;
   job_failure.reset();
   settled_status = "cancelled";
+  changed();
 }
 
 Json Meeting::to_json() const {

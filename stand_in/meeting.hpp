@@ -59,6 +59,12 @@ struct Meeting {
   std::optional<std::string> error;
   std::vector<std::string> recognition_warnings;
 
+  // What the library file holds for it, made when a library is saved.
+  // Whatever changes the meeting clears it (`changed()`), so that the next
+  // save makes it again; the other meetings' texts are shared as they are.
+  std::shared_ptr<const std::string> stored_text;
+  void changed() { stored_text.reset(); }
+
   // The running job, if any.
   std::deque<Stage> stages;
   std::optional<std::string> job_failure;

@@ -128,7 +128,9 @@ std::expected<Meeting*, std::string> App::find_meeting(const Args& args) {
   auto id = args.string("id");
   if (!id) return std::unexpected(id.error());
   for (auto& m : meetings_) {
-    if (m.id == *id) return &m;
+    if (m.id != *id) continue;
+    m.changed();  // the handler may change it
+    return &m;
   }
   return std::unexpected(fmt::format("No meeting with ID {}.", *id));
 }
@@ -169,6 +171,7 @@ Answer App::start_meeting(const Args& args) {
 Answer App::stop_meeting() {
   for (auto& m : meetings_) {
     if (m.status() != "recording") continue;
+    m.changed();
     m.duration_seconds = static_cast<std::uint64_t>(
         std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - m.recording_started)
             .count());
@@ -359,16 +362,17 @@ Answer App::transcribe_meeting(const Args& args, bool detach, Lock& lock) {
   transcribe(**meeting, chosen, settings_["meetingSpeakerLabels"] == true, std::move(failure));
 
   if (detach) return (*meeting)->to_json();
-  return await_job((*meeting)->id, lock);
+  return await_job((*meeting)->id, lock, "transcribe_meeting");
 }
 
 // Waits without holding the lock, so that other connections (a `meetings
 // wait` poll, a cancel) are served meanwhile.
-Answer App::await_job(std::string id, Lock& lock) {
+Answer App::await_job(std::string id, Lock& lock, const std::string& what) {
   for (;;) {
-    lock.unlock();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    lock.lock();
+    {
+      Unlocked unlocked(*this, lock, what);
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     advance_jobs();
     auto current = std::ranges::find_if(meetings_, [&](auto& m) { return m.id == id; });
     if (current == meetings_.end()) return refuse("The meeting was deleted.");
@@ -499,7 +503,7 @@ Answer App::generate_notes(const Args& args, bool detach, Lock& lock) {
   }
   m.start_job({"processingNotes"}, job_step_, [notes](Meeting& done) { done.notes = notes; });
   if (detach) return m.to_json();
-  return await_job(m.id, lock);
+  return await_job(m.id, lock, "generate_notes");
 }
 
 Answer App::delete_meeting(const Args& args) {

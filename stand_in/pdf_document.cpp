@@ -1,8 +1,13 @@
 #include "pdf_document.hpp"
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <future>
 #include <memory>
+#include <mutex>
 #include <string_view>
+#include <thread>
 
 #include <cairo-pdf.h>
 #include <cairo.h>
@@ -153,10 +158,9 @@ class Writer {
   double y_ = kMargin;
 };
 
-}  // namespace
+using Rendered = std::expected<std::string, std::string>;
 
-std::expected<std::string, std::string> render_pdf(const std::string& title,
-                                                   const std::vector<PdfBlock>& blocks) {
+Rendered render_here(const std::string& title, const std::vector<PdfBlock>& blocks) {
   std::string bytes;
   {
     Surface surface(
@@ -173,6 +177,55 @@ std::expected<std::string, std::string> render_pdf(const std::string& title,
     }
   }
   return bytes;
+}
+
+// Every PDF is laid out and drawn on this one thread. Fontconfig and pango
+// keep caches shared by all threads (fonts, coverage, the default font map's
+// configuration) that they do not guard for every use, so layouts on
+// several connection threads at once race on them.
+class Renderer {
+ public:
+  // Never destroyed: requests may still be rendering as the process ends.
+  static Renderer& instance() {
+    static Renderer* const renderer = new Renderer;
+    return *renderer;
+  }
+
+  Rendered render(const std::string& title, const std::vector<PdfBlock>& blocks) {
+    std::packaged_task<Rendered()> task([&] { return render_here(title, blocks); });
+    auto rendered = task.get_future();
+    {
+      std::lock_guard lock(mutex_);
+      queue_.push_back(std::move(task));
+    }
+    queued_.notify_one();
+    return rendered.get();  // an exception thrown while rendering comes out here
+  }
+
+ private:
+  Renderer() { std::thread([this] { run(); }).detach(); }
+
+  [[noreturn]] void run() {
+    for (;;) {
+      std::unique_lock lock(mutex_);
+      queued_.wait(lock, [&] { return !queue_.empty(); });
+      auto task = std::move(queue_.front());
+      queue_.pop_front();
+      lock.unlock();
+      task();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable queued_;
+  std::deque<std::packaged_task<Rendered()>> queue_;
+};
+
+}  // namespace
+
+std::expected<std::string, std::string> render_pdf(const std::string& title,
+                                                   const std::vector<PdfBlock>& blocks) {
+  return Renderer::instance().render(title, blocks);
 }
 
 }  // namespace stand_in

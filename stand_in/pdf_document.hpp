@@ -16,7 +16,8 @@ struct PdfBlock {
 
 // An A4 document of the blocks, laid out by pango (any script the installed
 // fonts cover) and drawn by cairo; paragraphs of any length flow on to new
-// pages. `title` is the document's title in its metadata.
+// pages. `title` is the document's title in its metadata. PDFs are made one
+// at a time, on a thread of their own; the caller waits for its turn.
 std::expected<std::string, std::string> render_pdf(const std::string& title,
                                                    const std::vector<PdfBlock>& blocks);
 

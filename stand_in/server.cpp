@@ -6,9 +6,14 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <mutex>
 #include <system_error>
 #include <thread>
+#include <vector>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -21,6 +26,8 @@ namespace stand_in {
 
 namespace {
 
+using SteadyClock = std::chrono::steady_clock;
+
 volatile std::sig_atomic_t g_signalled = 0;
 std::atomic<bool> g_quit{false};
 
@@ -28,9 +35,17 @@ void on_signal(int) { g_signalled = 1; }
 
 constexpr std::size_t kMaxRequestBytes = 64 * 1024 * 1024;
 
-// Connections served at once, well below the descriptors a process may
-// hold; past it a client is turned away at once rather than left hanging.
+// Requests answered at once, well below the descriptors a process may hold;
+// past it a client is turned away at once rather than left hanging.
 constexpr int kMaxConnections = 128;
+// Requests that wait for a job to end (a transcription or notes without
+// detach) are counted apart: they may wait for hours, and must not keep a
+// ping or a cancel of that very job from being answered.
+constexpr int kMaxWaiting = 256;
+// Connections whose request line is still coming. They cost a descriptor
+// and a buffer, no thread; past this many the one that has waited longest
+// is turned away, so that silent connections never lock everyone else out.
+constexpr std::size_t kMaxReading = 128;
 // A client has this long to send its request line. The wait for the answer
 // has no limit: a blocking transcription may take hours.
 constexpr std::chrono::seconds kRequestDeadline{10};
@@ -53,62 +68,70 @@ std::chrono::seconds request_deadline() {
   return deadline;
 }
 
-std::atomic<int> g_connections{0};
-
 std::string error_line(const std::string& message) {
   return murmela::to_compact(Json{{"ok", false}, {"error", message}}) + "\n";
 }
 
-// The request line, or nothing when the deadline passed first (`late`).
-std::string read_request(int connection, bool& late) {
-  const auto deadline = std::chrono::steady_clock::now() + request_deadline();
-  std::string request;
-  char buffer[8192];
-  while (request.size() < kMaxRequestBytes) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    pollfd ready{connection, POLLIN, 0};
-    const int polled = left.count() > 0 ? ::poll(&ready, 1, static_cast<int>(left.count())) : 0;
-    if (polled < 0 && errno == EINTR) continue;
-    if (polled == 0) {
-      late = true;
-      return {};
-    }
-    const ssize_t got = ::read(connection, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    request.append(buffer, static_cast<std::size_t>(got));
-    if (request.find('\n') != std::string::npos) break;
-  }
-  if (auto end = request.find('\n'); end != std::string::npos) request.resize(end);
-  return request;
-}
-
-// Past the limit: the client hears why at once. Its request is taken first
-// (a second at most): closed too early, the connection would make the
-// client's send fail with a broken pipe, and closed over unread bytes, its
-// read fail with a reset, either way before it could read the refusal.
-void turn_away(int connection) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-  char buffer[8192];
-  for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    pollfd ready{connection, POLLIN, 0};
-    if (left.count() <= 0 || ::poll(&ready, 1, static_cast<int>(left.count())) <= 0) break;
-    const ssize_t got = ::recv(connection, buffer, sizeof buffer, MSG_DONTWAIT);
-    if (got <= 0 || std::string_view(buffer, static_cast<std::size_t>(got)).find('\n') !=
-                        std::string_view::npos) {
-      break;
-    }
-  }
-  // One short line fits the socket's buffer: sent without waiting.
-  const std::string busy = error_line(
+std::string busy_line() {
+  return error_line(
       fmt::format("Murmela is busy: {} connections are open, the most it serves at once. Try again "
                   "shortly.",
                   kMaxConnections));
-  (void)::send(connection, busy.data(), busy.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-  ::close(connection);
+}
+
+std::string waiting_busy_line() {
+  return error_line(fmt::format(
+      "Murmela is busy: {} requests are waiting for jobs to end, the most it keeps at once. Use "
+      "--detach, or try again shortly.",
+      kMaxWaiting));
+}
+
+// The two counts a request is in while it is answered: answering, or, once
+// it waits for a job, waiting.
+class Pools {
+ public:
+  bool take_answering() {
+    std::lock_guard lock(mutex_);
+    if (answering_ >= kMaxConnections) return false;
+    ++answering_;
+    return true;
+  }
+  void release_answering() {
+    std::lock_guard lock(mutex_);
+    --answering_;
+  }
+  // From answering to waiting; false, and nothing moved, when waiting is full.
+  bool move_to_waiting() {
+    std::lock_guard lock(mutex_);
+    if (waiting_ >= kMaxWaiting) return false;
+    --answering_;
+    ++waiting_;
+    return true;
+  }
+  void release_waiting() {
+    std::lock_guard lock(mutex_);
+    --waiting_;
+  }
+
+ private:
+  std::mutex mutex_;
+  int answering_ = 0;
+  int waiting_ = 0;
+};
+
+Pools g_pools;
+
+// One short line fits an empty socket buffer: sent without waiting, then the
+// connection is closed. What the client sent is read first (what has arrived,
+// up to a bound, so that a client sending on and on cannot hold this up):
+// closed over unread bytes, a connection makes the client's read fail with a
+// reset before it could read the line.
+void tell_and_close(murmela::FileDescriptor connection, const std::string& line) {
+  char buffer[8192];
+  for (int i = 0; i < 128 && ::recv(connection.get(), buffer, sizeof buffer, MSG_DONTWAIT) > 0;
+       ++i) {
+  }
+  (void)::send(connection.get(), line.data(), line.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
 }
 
 // A line for the log: long ones cut, so a big reply is one line of a terminal
@@ -120,45 +143,220 @@ std::string log_text(std::string_view line) {
   return fmt::format("{}... ({} bytes)", line.substr(0, kShown), line.size());
 }
 
-void answer(App& app, int connection, bool verbose) {
-  bool late = false;
-  const std::string request = read_request(connection, late);
+struct Request {
+  std::string command;
+  Json args;
+  bool detach = false;
+};
+
+std::expected<Request, std::string> parse_request(const std::string& line) {
+  auto request = murmela::parse_json(line);
+  if (!request || !request->is_object()) return std::unexpected("The request is not a JSON object.");
+  const Json version = murmela::member_or_null(*request, "version");
+  if (version != murmela::PROTOCOL_VERSION) {
+    return std::unexpected(fmt::format("Unsupported protocol version {}; this app speaks {}.",
+                                       version.dump(), murmela::PROTOCOL_VERSION));
+  }
+  const std::string* command = murmela::string_member(*request, "command");
+  if (!command) return std::unexpected("The request has no command.");
+  Json args = request->contains("args") ? std::move(request->at("args")) : Json::object();
+  const bool detach = murmela::member_or_null(*request, "detach") == true;
+  return Request{*command, std::move(args), detach};
+}
+
+std::string reply_to(App& app, const Request& request) {
+  auto answer = app.handle(request.command, request.args, request.detach);
+  if (!answer) return error_line(answer.error());
+  return murmela::to_compact(Json{{"ok", true}, {"result", *answer}}) + "\n";
+}
+
+// Answers one request on a thread of its own, counted as answering until it
+// starts to wait for a job.
+void answer(App& app, murmela::FileDescriptor connection, const std::string& line, bool verbose) {
+  bool waiting = false;
   std::string reply;
   try {
-    reply = late ? error_line(fmt::format("The request line did not arrive within {} s.",
-                                          request_deadline().count()))
-                 : reply_line(app, request);
+    auto request = parse_request(line);
+    if (!request) {
+      reply = error_line(request.error());
+    } else if (App::waits_for_job(request->command, request->detach) &&
+               !(waiting = g_pools.move_to_waiting())) {
+      reply = waiting_busy_line();
+    } else {
+      reply = reply_to(app, *request);
+    }
   } catch (const std::exception& error) {
     reply = error_line(fmt::format("The stand-in app could not answer: {}", error.what()));
   }
   if (verbose) {
-    std::fprintf(stderr, "-> %s\n<- %s\n", log_text(request).c_str(), log_text(reply).c_str());
+    std::fprintf(stderr, "-> %s\n<- %s\n", log_text(line).c_str(), log_text(reply).c_str());
   }
   // A client that has gone away gets nothing; the app goes on.
-  (void)murmela::write_all(connection, reply, {.use_send = true, .send_flags = MSG_NOSIGNAL});
-  ::close(connection);
-  --g_connections;
+  (void)murmela::write_all(connection.get(), reply,
+                           {.use_send = true, .send_flags = MSG_NOSIGNAL});
+  connection.close();
+  if (waiting) {
+    g_pools.release_waiting();
+  } else {
+    g_pools.release_answering();
+  }
   if (app.quit_requested()) g_quit = true;
 }
+
+// A request handed to a thread of its own, or turned away when as many are
+// being answered as the app serves at once.
+void dispatch(App& app, murmela::FileDescriptor connection, std::string line, bool verbose) {
+  if (!g_pools.take_answering()) return tell_and_close(std::move(connection), busy_line());
+  // The thread writes the reply in one blocking write.
+  const int flags = ::fcntl(connection.get(), F_GETFL);
+  ::fcntl(connection.get(), F_SETFL, flags & ~O_NONBLOCK);
+  try {
+    std::thread(
+        [&app, verbose](murmela::FileDescriptor fd, std::string request) {
+          answer(app, std::move(fd), request, verbose);
+        },
+        std::move(connection), std::move(line))
+        .detach();
+  } catch (const std::system_error&) {
+    // No thread to be had: this client is turned away (the descriptor went
+    // with the failed thread's arguments), the rest go on.
+    g_pools.release_answering();
+  }
+}
+
+// A connection whose request line is still coming.
+struct Incoming {
+  murmela::FileDescriptor connection;
+  std::string received;
+  SteadyClock::time_point deadline;
+};
+
+enum class Read { More, Line, Ended };
+
+// Reads what has arrived. Only the new bytes are searched for the line's
+// end, so a long line costs its length, not its length squared.
+Read read_more(Incoming& incoming) {
+  constexpr std::size_t kChunk = 64 * 1024;
+  for (;;) {
+    const std::size_t before = incoming.received.size();
+    const std::size_t room = std::min(kChunk, kMaxRequestBytes - before);
+    if (room == 0) return Read::Line;  // answered as it stands: too long to be a request
+    incoming.received.resize(before + room);
+    const ssize_t got = ::recv(incoming.connection.get(), incoming.received.data() + before, room,
+                               MSG_DONTWAIT);
+    incoming.received.resize(before + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return Read::More;
+    if (got <= 0) return Read::Ended;
+    const void* end = std::memchr(incoming.received.data() + before, '\n',
+                                  static_cast<std::size_t>(got));
+    if (end != nullptr) {
+      incoming.received.resize(static_cast<std::size_t>(
+          static_cast<const char*>(end) - incoming.received.data()));
+      return Read::Line;
+    }
+  }
+}
+
+// Accepts connections and reads their request lines, all on this one
+// thread and without waiting on any one client; each complete request is
+// answered on a thread of its own.
+class Acceptor {
+ public:
+  Acceptor(App& app, int listener, bool verbose)
+      : app_(app), listener_(listener), verbose_(verbose) {}
+
+  void run() {
+    while (!g_signalled && !g_quit) {
+      std::vector<pollfd> watched{{listener_, POLLIN, 0}};
+      for (const Incoming& incoming : incoming_)
+        watched.push_back({incoming.connection.get(), POLLIN, 0});
+      if (::poll(watched.data(), watched.size(), timeout_ms()) < 0 && errno != EINTR) continue;
+      read_ready(watched);
+      turn_away_late();
+      if (watched.front().revents & POLLIN) accept_waiting();
+    }
+  }
+
+ private:
+  int timeout_ms() const {
+    auto timeout = std::chrono::milliseconds(100);  // signals and quit are looked at this often
+    for (const Incoming& incoming : incoming_) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(incoming.deadline -
+                                                                     SteadyClock::now());
+      timeout = std::clamp(left, std::chrono::milliseconds(0), timeout);
+    }
+    return static_cast<int>(timeout.count());
+  }
+
+  // `watched` is the listener, then `incoming_` in order.
+  void read_ready(const std::vector<pollfd>& watched) {
+    std::deque<Incoming> still;
+    for (std::size_t i = 0; i < incoming_.size(); ++i) {
+      Incoming& incoming = incoming_[i];
+      if (watched[i + 1].revents == 0) {
+        still.push_back(std::move(incoming));
+        continue;
+      }
+      switch (read_more(incoming)) {
+        case Read::More:
+          still.push_back(std::move(incoming));
+          break;
+        case Read::Line:
+          dispatch(app_, std::move(incoming.connection), std::move(incoming.received), verbose_);
+          break;
+        case Read::Ended:
+          // What came before the end is the request, when anything came.
+          if (!incoming.received.empty()) {
+            dispatch(app_, std::move(incoming.connection), std::move(incoming.received),
+                     verbose_);
+          }
+          break;
+      }
+    }
+    incoming_ = std::move(still);
+  }
+
+  void turn_away_late() {
+    const auto now = SteadyClock::now();
+    while (!incoming_.empty() && incoming_.front().deadline <= now) {
+      tell_and_close(std::move(incoming_.front().connection),
+                     error_line(fmt::format("The request line did not arrive within {} s.",
+                                            request_deadline().count())));
+      incoming_.pop_front();
+    }
+  }
+
+  void accept_waiting() {
+    // A bounded batch, so that reading goes on under a flood of connections.
+    for (int i = 0; i < 64; ++i) {
+      murmela::FileDescriptor connection(
+          ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+      if (!connection.valid()) {
+        // Out of descriptors: wait for some to be given back instead of spinning.
+        if (errno == EMFILE || errno == ENFILE) ::poll(nullptr, 0, 50);
+        return;
+      }
+      if (incoming_.size() >= kMaxReading) {
+        tell_and_close(std::move(incoming_.front().connection), busy_line());
+        incoming_.pop_front();
+      }
+      incoming_.push_back({std::move(connection), {}, SteadyClock::now() + request_deadline()});
+    }
+  }
+
+  App& app_;
+  int listener_;
+  bool verbose_;
+  std::deque<Incoming> incoming_;  // oldest first; deadlines in the same order
+};
 
 }  // namespace
 
 std::string reply_line(App& app, const std::string& request_line) {
-  auto request = murmela::parse_json(request_line);
-  if (!request || !request->is_object()) return error_line("The request is not a JSON object.");
-  const Json version = murmela::member_or_null(*request, "version");
-  if (version != murmela::PROTOCOL_VERSION) {
-    return error_line(fmt::format("Unsupported protocol version {}; this app speaks {}.",
-                                  version.dump(), murmela::PROTOCOL_VERSION));
-  }
-  const std::string* command = murmela::string_member(*request, "command");
-  if (!command) return error_line("The request has no command.");
-  const Json args = request->contains("args") ? request->at("args") : Json::object();
-  const bool detach = murmela::member_or_null(*request, "detach") == true;
-
-  auto answer = app.handle(*command, args, detach);
-  if (!answer) return error_line(answer.error());
-  return murmela::to_compact(Json{{"ok", true}, {"result", *answer}}) + "\n";
+  auto request = parse_request(request_line);
+  if (!request) return error_line(request.error());
+  return reply_to(app, *request);
 }
 
 int serve(App& app, int listener, bool verbose) {
@@ -167,27 +365,9 @@ int serve(App& app, int listener, bool verbose) {
   std::signal(SIGXFSZ, SIG_IGN);
   std::signal(SIGINT, on_signal);
   std::signal(SIGTERM, on_signal);
-  while (!g_signalled && !g_quit) {
-    pollfd ready{listener, POLLIN, 0};
-    if (::poll(&ready, 1, 100) <= 0) continue;
-    const int connection = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-    if (connection < 0) {
-      // Out of descriptors: wait for some to be given back instead of spinning.
-      if (errno == EMFILE || errno == ENFILE) ::poll(nullptr, 0, 50);
-      continue;
-    }
-    if (g_connections >= kMaxConnections) {
-      turn_away(connection);
-      continue;
-    }
-    ++g_connections;
-    try {
-      std::thread([&app, connection, verbose] { answer(app, connection, verbose); }).detach();
-    } catch (const std::system_error&) {
-      ::close(connection);  // no thread to be had: this client is turned away, the rest go on
-      --g_connections;
-    }
-  }
+  // Accepted until none is waiting, never waited for.
+  ::fcntl(listener, F_SETFL, ::fcntl(listener, F_GETFL) | O_NONBLOCK);
+  Acceptor(app, listener, verbose).run();
   return 0;
 }
 

@@ -412,20 +412,37 @@ std::string read_to_end(int fd) {
   return text;
 }
 
-// Idle connections cannot use the app up: past a limit a client is told at
-// once, and the app serves again when they go.
-TEST_F(StandIn, ConnectionsAreBounded) {
-  std::vector<int> idle;
-  for (int i = 0; i < 128; ++i) {
-    idle.push_back(connect_to(socket_path()));
-    ASSERT_GE(idle.back(), 0);
+// Sends one request line and leaves the connection open for its answer.
+int send_line(const std::string& path, const std::string& line) {
+  const int fd = connect_to(path);
+  if (fd >= 0 && ::send(fd, line.data(), line.size(), MSG_NOSIGNAL) !=
+                     static_cast<ssize_t>(line.size())) {
+    ::close(fd);
+    return -1;
   }
-  auto refused = run({"ping", "--no-launch"});
-  EXPECT_EQ(refused.exit_code, 1);
-  EXPECT_EQ(refused.err,
-            "error: Murmela is busy: 128 connections are open, the most it serves at once. Try "
-            "again shortly.\n");
-  for (int fd : idle) ::close(fd);
+  return fd;
+}
+
+constexpr const char* kBusy =
+    R"({"error":"Murmela is busy: 128 connections are open, the most it serves at once. Try )"
+    R"(again shortly.","ok":false})"
+    "\n";
+
+// Silent connections cannot lock anyone out, however many one client holds:
+// past a limit the one that has waited longest for its request is told the
+// app is busy, and whoever sends a request is answered.
+TEST_F(StandIn, SilentConnectionsLeaveRequestsAnswered) {
+  constexpr int kSilent = 140;
+  std::vector<int> silent;
+  for (int i = 0; i < kSilent; ++i) {
+    silent.push_back(connect_to(socket_path()));
+    ASSERT_GE(silent.back(), 0);
+  }
+  auto pinged = run({"ping", "--no-launch"});
+  EXPECT_EQ(pinged.exit_code, 0) << pinged.err;
+  EXPECT_EQ(read_to_end(silent.front()), kBusy);
+  EXPECT_EQ(read_to_end(silent[kSilent - 129]), kBusy);
+  for (int fd : silent) ::close(fd);
   EXPECT_TRUE(answers_ping());
 }
 
@@ -460,6 +477,41 @@ TEST_F(StandIn, ASecondInstanceIsRefusedWhileTheFirstIsBusy) {
   // The first one still serves, and keeps what it is told.
   cli_json({"meetings", "rename", "3f1c", "Renamed through the first"});
   EXPECT_EQ(cli_json({"meetings", "show", "3f1c"})["title"], "Renamed through the first");
+}
+
+// Requests that wait for a job (a transcription without --detach) do not
+// count against the requests answered at once: with more of them waiting
+// than that limit, the job can still be looked at and cancelled, and each
+// waiting request then hears that it was.
+TEST_F(StandIn, WaitingRequestsLeaveRoomToCancelTheirJob) {
+  constexpr int kWaiting = 140;
+  const std::string id = "3f1c9a2e7b8d4c6f9e0a1b2c3d4e5f60";
+  const std::string line =
+      R"({"version":1,"command":"transcribe_meeting","args":{"id":")" + id + "\"}}\n";
+  std::vector<int> waiting;
+  for (int i = 0; i < kWaiting; ++i) {
+    waiting.push_back(send_line(socket_path(), line));
+    ASSERT_GE(waiting.back(), 0);
+  }
+  // Asks until every request is waiting for the job.
+  int seen = 0;
+  for (int i = 0; i < 1000 && seen != kWaiting; ++i) {
+    auto diagnostics = run({"diagnostics", "--no-launch"});
+    if (diagnostics.exit_code == 0) {
+      seen = json::parse(diagnostics.out)
+                 .value("/requestsAtWork/transcribe_meeting"_json_pointer, 0);
+    }
+    if (seen != kWaiting) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_EQ(seen, kWaiting);
+  EXPECT_EQ(cli_json({"meetings", "show", id})["status"], "transcribing");
+  auto cancelled = run({"meetings", "cancel", id, "--no-launch"});
+  EXPECT_EQ(cancelled.exit_code, 0) << cancelled.err;
+  for (int fd : waiting) {
+    EXPECT_EQ(read_to_end(fd), R"({"error":"The job was cancelled.","ok":false})"
+                               "\n");
+    ::close(fd);
+  }
 }
 
 // The request deadline made short, so that the test need not wait out the

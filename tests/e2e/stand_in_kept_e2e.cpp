@@ -2,6 +2,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <thread>
 
 #include <fcntl.h>
@@ -201,6 +202,59 @@ TEST_F(KeptLibrary, CommandsThatChangeNothingKeptNeverWriteTheLibrary) {
   EXPECT_GT(asked, 10);
   // The export did run: it is a read of the library, not a no-op.
   EXPECT_TRUE(fs::exists(home / "export.out"));
+}
+
+// Each meeting's part of the kept file is made again only when the meeting
+// changes: after every kind of change the file is still the whole library
+// printed as one (two-space indented JSON), and holds each meeting as the
+// app shows it.
+TEST_F(KeptLibrary, TheKeptFileHoldsEveryChangeAndReadsAsOnePrintedLibrary) {
+  const std::string planning = "3f1c9a2e7b8d4c6f9e0a1b2c3d4e5f60";
+  const std::string call = "8a4b2c6d1e9f4a3b8c7d6e5f4a3b2c1d";
+  const std::string second = "8a4be91f0c2d4b7a9e8f7a6b5c4d3e2f";
+  const std::vector<std::vector<std::string>> changes = {
+      {"meetings", "rename", planning, "Grüße — 日本語 \"quoted\" \\ / end"},
+      {"meetings", "set-notes", planning, "--text", "# Plan\n\tindented\n"},
+      {"meetings", "transcribe", call},
+      {"meetings", "clean", call},
+      {"meetings", "rename-speaker", call, "You", "Tomas Reeves"},
+      {"meetings", "labels", second, "off", "--confirm"},
+      {"meetings", "generate-notes", planning, "--detach"},
+      {"meetings", "cancel", planning},
+      {"meetings", "record", "start", "--title", "Standup"},
+      {"meetings", "record", "stop"},
+      {"meetings", "wait", "latest"},
+      {"settings", "set", "meetingSpeakerLabels=false"},
+      {"meetings", "delete", call, "--confirm"},
+  };
+  for (const auto& change : changes) {
+    const std::string what = change[1] + " " + change[2];
+    // Only the commands that wait for a job have it moved on meanwhile.
+    const bool waits = change[1] == "wait" || change[1] == "transcribe";
+    std::vector<std::string> args = change;
+    if (!waits) args.push_back("--no-launch");
+    auto changed = waits ? run_stepping(change) : run(args);
+    ASSERT_EQ(changed.exit_code, 0) << what << ": " << changed.err;
+    const std::string text = read_file_text(kept());
+    const json library = json::parse(text, nullptr, false);
+    ASSERT_TRUE(library.is_object()) << what;
+    EXPECT_EQ(text, library.dump(2) + "\n") << what;
+    const auto shown = meetings_by_id();
+    ASSERT_EQ(library["meetings"].size(), shown.size()) << what;
+    for (const json& meeting : library["meetings"]) {
+      const json now = cli_json({"meetings", "show", meeting["id"]});
+      for (const char* key : {"title", "notes", "transcript", "cleanedTranscript", "speakerLabels",
+                              "error", "durationSeconds"}) {
+        EXPECT_EQ(meeting[key], now[key]) << what << ": " << key;
+      }
+      // A job under way is not kept: the meeting is kept as it rests.
+      const std::set<std::string> busy = {"recording",       "importing",      "finalizing",
+                                          "transcribing",    "processingNotes", "generatingTitle"};
+      if (!busy.contains(now["status"].get<std::string>())) {
+        EXPECT_EQ(meeting["status"], now["status"]) << what;
+      }
+    }
+  }
 }
 
 // Killed at any point, the stand-in restarts with every result a client
