@@ -19,6 +19,7 @@ App::App(std::string data_folder, std::string socket_path, Clock::duration job_s
       library_path_(std::move(library_path)),
       settings_(library ? library->settings : demo_settings()),
       models_(demo_models()) {
+  if (library) own_audio_ = audio_files_of(library->meetings);
   for (auto& meeting : library ? std::move(library->meetings) : demo_meetings()) {
     add_meeting(std::move(meeting));
   }
@@ -45,7 +46,7 @@ std::expected<void, std::string> App::write_unlocked(const LibrarySnapshot& snap
   std::unique_lock saving(save_mutex_);
   // A newer snapshot was written first: it holds this one's changes too.
   if (snapshot.sequence <= written_through_) return last_write_;
-  last_write_ = write_library(library_path_, snapshot, data_folder_ + "/audio");
+  last_write_ = write_library(library_path_, snapshot, data_folder_ + "/audio", own_audio_);
   written_through_ = snapshot.sequence;
   const auto written = last_write_;
   saving.unlock();

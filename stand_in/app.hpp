@@ -162,6 +162,7 @@ class App {
   std::condition_variable written_;
   std::uint64_t written_through_ = 0;
   std::expected<void, std::string> last_write_;
+  OwnAudio own_audio_;
 
   Json settings_;
   Json models_;

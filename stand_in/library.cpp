@@ -244,15 +244,28 @@ std::expected<std::string, std::string> library_text(const std::string& path) {
   return *std::move(text);
 }
 
-// The audio files of meetings that are gone from the library.
-void remove_deleted_audio(const std::string& folder, const LibrarySnapshot& snapshot) {
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-    const auto name = entry.path().filename().string();
-    const bool kept = std::ranges::any_of(
-        snapshot.audio, [&](const LibrarySnapshot::KeptAudio& a) { return name == a.file; });
-    if (!kept && name.ends_with(".wav")) std::filesystem::remove(entry.path(), error);
+// Removes the stand-in's own audio files that the library just written no
+// longer names (their meetings were deleted). Nothing else in the folder is
+// looked at.
+void remove_deleted_audio(const std::string& folder, const LibrarySnapshot& snapshot,
+                          OwnAudio& own) {
+  std::set<std::string> named;
+  for (const auto& kept : snapshot.audio) named.insert(kept.file);
+  for (auto file = own.begin(); file != own.end();) {
+    if (named.contains(*file)) {
+      ++file;
+      continue;
+    }
+    // unlink() takes the entry itself: a link put in its place goes, not
+    // what it leads to.
+    ::unlink(murmela::join_path(folder, *file).c_str());
+    file = own.erase(file);
   }
+}
+
+bool regular_file_here(const std::string& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 }  // namespace
@@ -288,8 +301,35 @@ std::expected<Library, std::string> read_library(const std::string& path,
   return library;
 }
 
+std::expected<bool, std::string> kept_library_present(const std::string& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0) {
+    if (errno == ENOENT) return false;
+    return std::unexpected(
+        fmt::format("cannot read {}: {}", path, murmela::system_error_text(errno)));
+  }
+  if (S_ISREG(info.st_mode)) return true;
+  if (S_ISLNK(info.st_mode)) {
+    return std::unexpected(fmt::format(
+        "{} is a symbolic link; the library is kept in a file of its own, never read or written "
+        "through a link. Put the library file itself there (or remove the link to start with "
+        "the demo meetings).",
+        path));
+  }
+  return std::unexpected(fmt::format(
+      "{} is not a regular file; move it away to start with the demo meetings.", path));
+}
+
+OwnAudio audio_files_of(const std::vector<Meeting>& meetings) {
+  OwnAudio own;
+  for (const Meeting& m : meetings) {
+    if (m.audio && !m.audio_file.empty()) own.insert(m.audio_file);
+  }
+  return own;
+}
+
 void remove_leftovers(const std::string& path, const std::string& audio_folder) {
-  murmela::remove_stale_temporaries(path);
+  murmela::remove_stale_temporaries(path, murmela::AtLink::Replace);
   std::error_code error;
   constexpr std::string_view kInfix = ".murmela-tmp-";
   for (const auto& entry : std::filesystem::directory_iterator(audio_folder, error)) {
@@ -319,23 +359,22 @@ LibrarySnapshot snapshot_library(const std::list<Meeting>& meetings, const Json&
 
 std::expected<void, std::string> write_library(const std::string& path,
                                                const LibrarySnapshot& snapshot,
-                                               const std::string& audio_folder) {
+                                               const std::string& audio_folder, OwnAudio& own) {
   // The audio first: a library file never names audio that is not there.
   for (const auto& [file, audio] : snapshot.audio) {
     const std::string audio_file = murmela::join_path(audio_folder, file);
-    if (murmela::is_regular_file(audio_file)) continue;
+    own.insert(file);  // a meeting's audio, whether written now or before
+    if (regular_file_here(audio_file)) continue;
     ::mkdir(audio_folder.c_str(), 0700);
     auto bytes = wav_bytes(*audio);
     if (!bytes) return std::unexpected(bytes.error());
-    if (auto written = murmela::write_atomically(audio_file, *bytes, 0600); !written) {
+    if (auto written = murmela::replace_private_file(audio_file, *bytes); !written) {
       return std::unexpected(written.error());
     }
   }
   const std::string text = murmela::to_pretty(snapshot.library) + "\n";
-  if (auto written = murmela::write_atomically(path, text, 0600); !written) {
-    return written;
-  }
-  remove_deleted_audio(audio_folder, snapshot);
+  if (auto written = murmela::replace_private_file(path, text); !written) return written;
+  remove_deleted_audio(audio_folder, snapshot, own);
   return {};
 }
 

@@ -5,6 +5,7 @@
 #include <list>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -28,9 +29,25 @@ std::expected<Library, std::string> read_library(const std::string& path,
                                                  const std::string& audio_folder,
                                                  const Json& default_settings);
 
+// Whether the kept library at `path` is there to start from: a regular file
+// of its own (true), or nothing at all (false). Anything else there, a link
+// (dangling, or to a FIFO, a device or a file elsewhere) or a folder, is
+// refused with the reason: the stand-in neither reads through it nor
+// replaces it with a library of its own.
+std::expected<bool, std::string> kept_library_present(const std::string& path);
+
 // Removes what a killed save left: temporary files beside the library and
 // its audio files. Only while no other instance can be saving.
 void remove_leftovers(const std::string& path, const std::string& audio_folder);
+
+// The audio files that are the stand-in's own: those of the library it
+// started from and those it wrote since. They are the only files it ever
+// removes from the audio folder, and only once the library that no longer
+// names them is written; anything else there (a user's files, where the
+// folder is a link to one of theirs, or audio of a library that went
+// missing) is left alone.
+using OwnAudio = std::set<std::string>;
+OwnAudio audio_files_of(const std::vector<Meeting>& meetings);
 
 // The library as it stood at one moment, taken under the app's lock and
 // written without it: the file's text, and the audio every meeting that has
@@ -50,9 +67,11 @@ struct LibrarySnapshot {
 LibrarySnapshot snapshot_library(const std::list<Meeting>& meetings, const Json& settings);
 
 // Writes the audio files that are not there yet, then the library file
-// atomically (each synced), then removes the audio of meetings that are gone.
+// (each a whole new file of its own, synced and renamed into place: a link
+// at its path is replaced, never written through), then removes the audio
+// of `own` that the library no longer names; `own` follows what was written.
 std::expected<void, std::string> write_library(const std::string& path,
                                                const LibrarySnapshot& snapshot,
-                                               const std::string& audio_folder);
+                                               const std::string& audio_folder, OwnAudio& own);
 
 }  // namespace stand_in

@@ -1,7 +1,9 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <atomic>
 #include <map>
+#include <set>
 #include <thread>
 
 #include <fcntl.h>
@@ -62,6 +64,39 @@ class KeptLibrary : public StandIn {
         found.push_back(entry.path());
     }
     return found;
+  }
+
+  // Starts the stand-in as one that should refuse to start; one that starts
+  // after all is told to quit, so that the test fails rather than waits.
+  RunResult start_refused() {
+    RunResult result;
+    std::atomic<bool> ended{false};
+    std::thread stand_in([&] {
+      result = run_program(kStandInPath, {"--startup"}, {env, "", home.path()});
+      ended = true;
+    });
+    for (int i = 0; i < 3000 && !ended; ++i) {
+      if (app_answers("quit_app")) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    stand_in.join();
+    return result;
+  }
+
+  // A meeting of real audio, imported and done; its ID.
+  std::string imported(const std::string& file) {
+    const std::string id = cli_json({"meetings", "import", file, "--detach"})["id"];
+    EXPECT_EQ(stepped_json({"meetings", "wait", id})["status"], "ready");
+    return id;
+  }
+
+  // The audio file the kept library names for a meeting.
+  std::string audio_file_of(const std::string& id) const {
+    const auto library = json::parse(read_file_text(kept()));
+    for (const auto& meeting : library["meetings"]) {
+      if (meeting["id"] == id) return meeting.value("audioFile", "");
+    }
+    return "";
   }
 
   std::map<std::string, json> meetings_by_id() {
@@ -307,6 +342,128 @@ TEST_F(KeptLibrary, AChangeThatCannotBeKeptFailsAndTheNextOneKeepsAll) {
   ASSERT_FALSE(imported.empty());
   cli_json({"meetings", "export-audio", imported, home / "back.wav"});
   EXPECT_EQ(read_wav(read_file_text(home / "back.wav")).samples, audio.samples);
+}
+
+// The data folder as people arrange it: audio/ moved to a bigger disk and
+// linked back, with their own files beside the stand-in's; later the
+// library file lost. Through kills and restarts nothing is lost: the
+// stand-in removes only audio it wrote, and only with its meeting.
+TEST_F(KeptLibrary, LinksAndARemovedLibraryLoseNothingAcrossKills) {
+  const Wav sound{16000, 1, std::vector<std::int16_t>(16000, 321)};
+  home.write("talk.wav", wav_file_bytes(sound));
+  const std::string kept_id = imported(home / "talk.wav");
+  const std::string deleted_id = imported(home / "talk.wav");
+  const std::string kept_audio = audio_file_of(kept_id);
+  const std::string deleted_audio = audio_file_of(deleted_id);
+  ASSERT_FALSE(kept_audio.empty());
+  ASSERT_FALSE(deleted_audio.empty());
+  stop();
+
+  const std::string disk = home / "big-disk/audio";
+  fs::create_directories(home / "big-disk");
+  fs::rename(data_folder() + "/audio", disk);
+  fs::create_directory_symlink(disk, data_folder() + "/audio");
+  // A name like the stand-in's own, but not one it wrote.
+  const std::set<std::string> users = {"song.wav", "holiday.wav",
+                                       "0123456789abcdef0123456789abcdef.wav"};
+  for (const auto& name : users) home.write("big-disk/audio/" + name, "the user's " + name);
+  const auto files_on_disk = [&] {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(disk)) names.insert(entry.path().filename());
+    return names;
+  };
+  std::set<std::string> expected = users;
+  expected.insert(kept_audio);
+
+  app = start();
+  ASSERT_TRUE(answers_ping());
+  cli_json({"meetings", "rename", "3f1c", "Renamed"});
+  cli_json({"meetings", "delete", deleted_id, "--confirm"});
+  kill_app();
+  EXPECT_EQ(files_on_disk(), expected);
+  EXPECT_TRUE(fs::is_symlink(data_folder() + "/audio"));
+
+  app = start();
+  ASSERT_TRUE(answers_ping());
+  EXPECT_EQ(cli_json({"meetings", "show", "3f1c"})["title"], "Renamed");
+  cli_json({"meetings", "export-audio", kept_id, home / "back.wav"});
+  EXPECT_EQ(read_wav(read_file_text(home / "back.wav")).samples, sound.samples);
+  kill_app();
+
+  // The library file gone, its audio still there: the stand-in starts with
+  // the demo meetings, and its first changes take none of that audio.
+  fs::remove(kept());
+  app = start();
+  ASSERT_TRUE(answers_ping());
+  cli_json({"meetings", "rename", "3f1c", "After the loss"});
+  const std::string new_id = imported(home / "talk.wav");
+  cli_json({"meetings", "delete", new_id, "--confirm"});
+  kill_app();
+  EXPECT_EQ(files_on_disk(), expected);
+  EXPECT_EQ(leftovers(), std::vector<std::string>());
+  for (const auto& name : users) {
+    EXPECT_EQ(read_file_text(disk + "/" + name), "the user's " + name);
+  }
+  EXPECT_EQ(read_wav(read_file_text(disk + "/" + kept_audio)).samples, sound.samples);
+}
+
+// A library path that is no file of the stand-in's own (a link, dangling or
+// to a FIFO or to a file elsewhere; a FIFO) is neither read through nor
+// replaced: the stand-in says why and does not start, and nothing there or
+// in the audio folder changes.
+TEST_F(KeptLibrary, ALibraryPathThatIsNoFileOfItsOwnIsRefusedAndLeftAlone) {
+  home.write("talk.wav", wav_file_bytes({16000, 1, std::vector<std::int16_t>(8000, 5)}));
+  const std::string id = imported(home / "talk.wav");
+  const std::string audio = data_folder() + "/audio/" + audio_file_of(id);
+  stop();
+  const std::string library_text = read_file_text(kept());
+  const std::string elsewhere = home.write("elsewhere/library.json", library_text);
+  const std::string fifo = home / "elsewhere/fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string link_reason =
+      " is a symbolic link; the library is kept in a file of its own, never read or written "
+      "through a link. Put the library file itself there (or remove the link to start with the "
+      "demo meetings).";
+  struct Case {
+    const char* name;
+    std::string target;  // of the link, or empty: a FIFO in its place
+    std::string reason;
+  };
+  const std::vector<Case> cases = {
+      {"dangling link", home / "elsewhere/missing.json", link_reason},
+      {"link to a FIFO", fifo, link_reason},
+      {"link to a file elsewhere", elsewhere, link_reason},
+      {"FIFO", "",
+       " is not a regular file; move it away to start with the demo meetings."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove(kept());
+    if (c.target.empty()) {
+      ASSERT_EQ(::mkfifo(kept().c_str(), 0600), 0);
+    } else {
+      fs::create_symlink(c.target, kept());
+    }
+    auto refused = start_refused();
+    EXPECT_EQ(refused.exit_code, 1);
+    EXPECT_EQ(refused.err, "murmela (stand-in): " + kept() + c.reason + "\n");
+    if (c.target.empty()) {
+      EXPECT_TRUE(fs::is_fifo(kept()));
+    } else {
+      ASSERT_TRUE(fs::is_symlink(kept()));
+      EXPECT_EQ(fs::read_symlink(kept()), c.target);
+    }
+    EXPECT_FALSE(fs::exists(socket_path()));
+  }
+  EXPECT_TRUE(fs::is_fifo(fifo));
+  EXPECT_EQ(read_file_text(elsewhere), library_text);
+  EXPECT_TRUE(fs::is_regular_file(audio));
+  // Put back, the library is there as it was.
+  fs::remove(kept());
+  fs::rename(elsewhere, kept());
+  app = start();
+  ASSERT_TRUE(answers_ping());
+  EXPECT_EQ(cli_json({"meetings", "show", id})["durationSeconds"], 0.5);
 }
 
 }  // namespace
