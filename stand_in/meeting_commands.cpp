@@ -1,7 +1,10 @@
 #include <algorithm>
 #include <thread>
 
+#include <sys/stat.h>
+
 #include "app.hpp"
+#include "common/atomic_file.hpp"
 #include "common/descriptor.hpp"
 #include "common/files.hpp"
 #include "common/paths.hpp"
@@ -534,16 +537,16 @@ Answer exported_wav(const std::string& path, const Meeting& meeting) {
 
 Answer write_export(const std::string& path, const std::string& bytes) {
   if (!path.starts_with('/')) return refuse("Argument `path` must be an absolute path.");
-  auto file = open_to_write(path);
-  if (!file && file.error().kind == OpenFailure::Kind::NotRegular)
+  // Only a regular file is replaced: never a link (nor what it leads to), a
+  // FIFO, a device or a folder.
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
     return refuse(fmt::format("{} is not a regular file", path));
-  if (!file) {
-    return refuse(
-        fmt::format("Cannot write {}: {}", path, murmela::system_error_text(file.error().error)));
   }
-  if (auto written = murmela::write_all(file->get(), bytes); !written) {
-    return refuse(
-        fmt::format("Cannot write {}: {}", path, murmela::system_error_text(written.error())));
+  // A whole new file beside it, renamed over it: an export that fails (a
+  // full disk) leaves the earlier file as it was.
+  if (auto written = murmela::write_atomically(path, bytes); !written) {
+    return refuse(written.error());
   }
   return Json{{"path", path}, {"bytes", bytes.size()}};
 }

@@ -466,4 +466,33 @@ TEST_F(KeptLibrary, ALibraryPathThatIsNoFileOfItsOwnIsRefusedAndLeftAlone) {
   EXPECT_EQ(cli_json({"meetings", "show", id})["durationSeconds"], 0.5);
 }
 
+// An export over an earlier file that fails (the disk full, as the
+// file-size limit of the stand-in's process makes one) leaves the earlier
+// file as it was, and no temporary file beside it.
+TEST_F(KeptLibrary, AFailedExportLeavesTheFileItWasToReplace) {
+  const std::string earlier = home.write("exports/call.wav", "the earlier export");
+  cli_json({"meetings", "set-notes", "3f1c", "--text", std::string(8000, 'n')});
+  rlimit room{};
+  ASSERT_EQ(::prlimit(app, RLIMIT_FSIZE, nullptr, &room), 0) << std::strerror(errno);
+  const rlimit full{4 * 1024, room.rlim_max};
+  ASSERT_EQ(::prlimit(app, RLIMIT_FSIZE, &full, nullptr), 0) << std::strerror(errno);
+  const std::vector<std::vector<std::string>> exports = {
+      {"meetings", "export-audio", "3f1c", earlier, "--no-launch"},
+      {"meetings", "export", "3f1c", earlier, "--format", "md", "--no-launch"},
+  };
+  for (const auto& export_command : exports) {
+    SCOPED_TRACE(export_command[1]);
+    auto failed = run(export_command);
+    EXPECT_EQ(failed.exit_code, 1);
+    EXPECT_EQ(failed.err.find("error: Cannot write " + earlier + ": File too large"), 0u)
+        << failed.err;
+    EXPECT_TRUE(read_file_text(earlier) == "the earlier export") << "the earlier file was changed";
+    EXPECT_EQ(std::distance(fs::directory_iterator(home / "exports"), fs::directory_iterator()),
+              1);
+  }
+  ASSERT_EQ(::prlimit(app, RLIMIT_FSIZE, &room, nullptr), 0) << std::strerror(errno);
+  cli_json({"meetings", "export-audio", "3f1c", earlier});
+  EXPECT_TRUE(read_file_text(earlier).starts_with("RIFF"));
+}
+
 }  // namespace
