@@ -18,6 +18,7 @@ App::App(std::string data_folder, std::string socket_path, Clock::duration job_s
       job_step_(job_step),
       library_path_(std::move(library_path)),
       settings_(library ? library->settings : demo_settings()),
+      settings_bytes_(settings_bytes(settings_)),
       models_(demo_models()) {
   if (library) own_audio_ = audio_files_of(library->meetings);
   for (auto& meeting : library ? std::move(library->meetings) : demo_meetings()) {
@@ -304,7 +305,22 @@ Answer App::save_settings(const Args& args) {
       return refuse(fmt::format("Setting `{}` must be a {}.", key, settings_[key].type_name()));
     }
   }
-  for (const auto& [key, value] : settings->items()) settings_[key] = value;
+  Json changed = settings_;
+  for (const auto& [key, value] : settings->items()) changed[key] = value;
+  const std::size_t bytes = settings_bytes(changed);
+  if (bytes > kMaxSettingsBytes && bytes > settings_bytes_) {
+    return refuse(
+        fmt::format("The settings would take {:.1f} MiB, more than the {} MiB they may take.",
+                    static_cast<double>(bytes) / (1 << 20), kMaxSettingsBytes >> 20));
+  }
+  if (bytes > settings_bytes_ && library_bytes() - settings_bytes_ + bytes > max_library_bytes()) {
+    return refuse(
+        fmt::format("The settings do not fit: the library would take more than the {} "
+                    "MiB it may take to be loaded again.",
+                    max_library_bytes() >> 20));
+  }
+  settings_ = std::move(changed);
+  settings_bytes_ = bytes;
   return Json{{"settings", settings_}};
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 
@@ -13,7 +14,9 @@
 
 #include "common/atomic_file.hpp"
 #include "common/descriptor.hpp"
+#include "common/environment.hpp"
 #include "common/files.hpp"
+#include "common/json_writer.hpp"
 #include "common/paths.hpp"
 #include "common/system_error.hpp"
 #include "common/text.hpp"
@@ -22,11 +25,25 @@ namespace stand_in {
 
 namespace {
 
-// A kept library or fixture is read whole; one past this is refused rather
-// than parsed into memory many times its size.
-constexpr std::size_t kMaxLibraryBytes = 256u << 20;
-constexpr double kMaxDurationSeconds = 1e7;
+constexpr std::size_t kMaxLibraryMib = 256;
 constexpr std::size_t kMaxIdLength = 64;
+
+// Counts what a JSON writer writes, without keeping it.
+class CountingOutput final : public murmela::Output {
+ public:
+  void write(std::string_view text) override {
+    bytes += text.size();
+    lines += static_cast<std::size_t>(std::ranges::count(text, '\n'));
+  }
+  std::size_t bytes = 0;
+  std::size_t lines = 0;
+};
+
+CountingOutput counted(const Json& value, murmela::JsonStyle style) {
+  CountingOutput out;
+  murmela::write_json(out, value, style);
+  return out;
+}
 
 using Check = std::expected<void, std::string>;
 
@@ -112,7 +129,7 @@ Check read_figures(const Json& object, Meeting& m) {
   }
   if (const auto seconds = object.find("durationSeconds"); seconds != object.end()) {
     const double value = seconds->is_number() ? seconds->get<double>() : -1;
-    if (!(value >= 0 && value <= kMaxDurationSeconds)) {
+    if (!duration_in_bounds(value)) {
       return std::unexpected(
           fmt::format("`durationSeconds` must be a number from 0 to {}", kMaxDurationSeconds));
     }
@@ -233,8 +250,9 @@ std::expected<std::string, std::string> library_text(const std::string& path) {
         fmt::format("cannot read {}: {}", path, murmela::system_error_text(errno)));
   }
   if (!S_ISREG(info.st_mode)) return std::unexpected(fmt::format("{} is not a regular file", path));
-  if (static_cast<std::uintmax_t>(info.st_size) > kMaxLibraryBytes) {
-    return std::unexpected(fmt::format("{} is larger than {} MiB", path, kMaxLibraryBytes >> 20));
+  if (static_cast<std::uintmax_t>(info.st_size) > max_library_bytes()) {
+    return std::unexpected(
+        fmt::format("{} is larger than {} MiB", path, max_library_bytes() >> 20));
   }
   auto text = murmela::read_stream(fd.get());
   if (!text) {
@@ -269,6 +287,43 @@ bool regular_file_here(const std::string& path) {
 }
 
 }  // namespace
+
+std::size_t max_library_bytes() {
+  static const std::size_t most = [] {
+    const auto value = murmela::env_value("MURMELA_STAND_IN_LIBRARY_MIB");
+    std::size_t mib = kMaxLibraryMib;
+    if (value) {
+      char* end = nullptr;
+      const long given = std::strtol(value->c_str(), &end, 10);
+      if (end != value->c_str() && *end == '\0' && given >= 1 &&
+          given <= static_cast<long>(kMaxLibraryMib)) {
+        mib = static_cast<std::size_t>(given);
+      }
+    }
+    return mib << 20;
+  }();
+  return most;
+}
+
+bool duration_in_bounds(double seconds) { return seconds >= 0 && seconds <= kMaxDurationSeconds; }
+
+std::size_t record_bytes(const Meeting& meeting) {
+  return counted(meeting.to_json(), murmela::kCompactJson).bytes;
+}
+
+// Its pretty form, each line indented twice more inside the library's
+// array, and the comma and line feed after it.
+std::size_t stored_bytes(const Meeting& meeting) {
+  const CountingOutput out = counted(stored(meeting), murmela::kPrettyJson);
+  return out.bytes + 4 * (out.lines + 1) + 2;
+}
+
+// Its pretty form, indented once more inside the library (the larger of the
+// two forms).
+std::size_t settings_bytes(const Json& settings) {
+  const CountingOutput out = counted(settings, murmela::kPrettyJson);
+  return out.bytes + 2 * (out.lines + 1);
+}
 
 std::expected<Library, std::string> read_library(const std::string& path,
                                                  const std::string& audio_folder,
@@ -316,8 +371,8 @@ std::expected<bool, std::string> kept_library_present(const std::string& path) {
         "the demo meetings).",
         path));
   }
-  return std::unexpected(fmt::format(
-      "{} is not a regular file; move it away to start with the demo meetings.", path));
+  return std::unexpected(
+      fmt::format("{} is not a regular file; move it away to start with the demo meetings.", path));
 }
 
 OwnAudio audio_files_of(const std::vector<Meeting>& meetings) {
@@ -373,6 +428,14 @@ std::expected<void, std::string> write_library(const std::string& path,
     }
   }
   const std::string text = murmela::to_pretty(snapshot.library) + "\n";
+  // Changes are refused before they would pass this; should one get by, the
+  // file the loader would refuse is never written.
+  if (text.size() > max_library_bytes()) {
+    return std::unexpected(fmt::format(
+        "Cannot write {}: the library would take {:.1f} MiB, more than the {} MiB the stand-in "
+        "loads; the file is left as it was",
+        path, static_cast<double>(text.size()) / (1 << 20), max_library_bytes() >> 20));
+  }
   if (auto written = murmela::replace_private_file(path, text); !written) return written;
   remove_deleted_audio(audio_folder, snapshot, own);
   return {};

@@ -21,6 +21,36 @@ struct Library {
   Json settings;
 };
 
+// What a kept library may hold. The loader refuses a file past these, so a
+// change that would make one is refused before it is made: the stand-in
+// always starts again on what it wrote.
+//
+// The most the library file may take (256 MiB: read whole, it is parsed into
+// memory several times its size). MURMELA_STAND_IN_LIBRARY_MIB (whole MiB, 1
+// to 256) lowers it, for the loader and every change alike, so that a test
+// of a full library need not write 256 MiB. Read once.
+std::size_t max_library_bytes();
+// The longest a meeting may last, in seconds.
+inline constexpr double kMaxDurationSeconds = 1e7;
+bool duration_in_bounds(double seconds);
+
+// What the app answers stays within what the CLI reads back (replies of up
+// to 32 MiB). A change that would make a meeting's record, as the app sends
+// it, larger than this is refused; 8 MiB of room are left for the reply
+// around it. A library kept before may hold larger ones: they still load.
+inline constexpr std::size_t kMaxRecordBytes = 24u << 20;
+// Titles are in every meeting list, which every ID lookup reads.
+inline constexpr std::size_t kMaxTitleBytes = 4096;
+// Settings are in every state reply and in the library.
+inline constexpr std::size_t kMaxSettingsBytes = 1u << 20;
+
+// The size of a meeting's record as the app sends it (compact JSON).
+std::size_t record_bytes(const Meeting& meeting);
+// The bytes a meeting's entry takes in the library file.
+std::size_t stored_bytes(const Meeting& meeting);
+// The bytes the settings take in the library file, and in a reply.
+std::size_t settings_bytes(const Json& settings);
+
 // Reads a library file, checking every member it takes: types, ranges, IDs
 // that are unique and plain, and statuses a meeting rests in. In a
 // hand-written fixture every member of a meeting may be left out: the ID is

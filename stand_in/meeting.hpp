@@ -58,6 +58,9 @@ struct Meeting {
   std::string settled_status = "ready";
   std::optional<std::string> error;
   std::vector<std::string> recognition_warnings;
+  // Its entry's size in the kept library, as last measured (or, while a
+  // job runs, as its result may make it).
+  std::size_t kept_bytes = 0;
 
   // The running job, if any.
   std::deque<Stage> stages;

@@ -1,7 +1,7 @@
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <atomic>
 #include <map>
 #include <set>
 #include <thread>
@@ -433,8 +433,7 @@ TEST_F(KeptLibrary, ALibraryPathThatIsNoFileOfItsOwnIsRefusedAndLeftAlone) {
       {"dangling link", home / "elsewhere/missing.json", link_reason},
       {"link to a FIFO", fifo, link_reason},
       {"link to a file elsewhere", elsewhere, link_reason},
-      {"FIFO", "",
-       " is not a regular file; move it away to start with the demo meetings."},
+      {"FIFO", "", " is not a regular file; move it away to start with the demo meetings."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -487,12 +486,150 @@ TEST_F(KeptLibrary, AFailedExportLeavesTheFileItWasToReplace) {
     EXPECT_EQ(failed.err.find("error: Cannot write " + earlier + ": File too large"), 0u)
         << failed.err;
     EXPECT_TRUE(read_file_text(earlier) == "the earlier export") << "the earlier file was changed";
-    EXPECT_EQ(std::distance(fs::directory_iterator(home / "exports"), fs::directory_iterator()),
-              1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(home / "exports"), fs::directory_iterator()), 1);
   }
   ASSERT_EQ(::prlimit(app, RLIMIT_FSIZE, &room, nullptr), 0) << std::strerror(errno);
   cli_json({"meetings", "export-audio", "3f1c", earlier});
   EXPECT_TRUE(read_file_text(earlier).starts_with("RIFF"));
+}
+
+// Whatever the loader would refuse is refused as a request first, with the
+// reason, and the stand-in starts again on what it kept: a join past the
+// longest meeting, past the longest audio, of too many parts; texts past
+// what the CLI can read back (which it would then fail on for good).
+TEST_F(KeptLibrary, ChangesItCouldNotLoadAgainAreRefusedFirst) {
+  stop();
+  // Two recordings of 2.1 hours each (at 100 Hz, to stay small).
+  const Wav long_audio{100, 1, std::vector<std::int16_t>(7560 * 100, 40)};
+  const std::string rec1 = "0123456789abcdef0123456789abcde1.wav";
+  const std::string rec2 = "0123456789abcdef0123456789abcde2.wav";
+  home.write(".local/share/Murmela/audio/" + rec1, wav_file_bytes(long_audio));
+  home.write(".local/share/Murmela/audio/" + rec2, wav_file_bytes(long_audio));
+  std::string lines;
+  for (int i = 0; i < 100000; ++i) lines += "A: x\n";
+  const json library = {{"meetings",
+                         {{{"id", "long1"}, {"title", "Long"}, {"durationSeconds", 6000000}},
+                          {{"id", "long2"}, {"title", "Long"}, {"durationSeconds", 6000000}},
+                          {{"id", "rec1"},
+                           {"title", "Rec"},
+                           {"durationSeconds", 7560},
+                           {"audio", true},
+                           {"audioFile", rec1}},
+                          {{"id", "rec2"},
+                           {"title", "Rec"},
+                           {"durationSeconds", 7560},
+                           {"audio", true},
+                           {"audioFile", rec2}},
+                          {{"id", "lines"}, {"title", "Lines"}, {"transcript", lines}}}}};
+  home.write(".local/share/Murmela/stand-in-library.json", library.dump());
+  app = start();
+  ASSERT_TRUE(answers_ping());
+  cli_json({"settings", "set", "language=de"});  // the library as the stand-in writes it
+  const std::string before = read_file_text(kept());
+
+  const auto ids = [](const char* id, int times) {
+    return json(std::vector<std::string>(times, id));
+  };
+  struct Case {
+    const char* name;
+    const char* command;
+    json args;
+    std::string error;  // the whole message, or its start ending in "…"
+  };
+  const std::vector<Case> cases = {
+      {"a join past the longest meeting",
+       "join_meetings",
+       {{"ids", {"long1", "long2"}}, {"title", nullptr}},
+       "The joined meeting would last 12000000 s, more than the 10000000 s a meeting may last."},
+      {"a join past the longest audio",
+       "join_meetings",
+       {{"ids", {"rec1", "rec2"}}, {"title", nullptr}},
+       "The joined recording would last 4.2 hours, longer than the 4 hours the stand-in takes."},
+      {"a join of too many parts",
+       "join_meetings",
+       {{"ids", ids("long1", 1001)}, {"title", nullptr}},
+       "A join takes at most 1000 meetings, not 1001."},
+      {"a join of 300,000 parts",
+       "join_meetings",
+       {{"ids", ids("long1", 300000)}, {"title", nullptr}},
+       "A join takes at most 1000 meetings, not 300000."},
+      {"a long speaker name on many lines",
+       "rename_meeting_speaker",
+       {{"id", "lines"}, {"from", "A"}, {"to", std::string(300, 'B')}},
+       "The change is too large: the meeting would take …"},
+      {"a title past what every list holds",
+       "save_meeting",
+       {{"id", "rec1"}, {"title", std::string(5000, 't')}, {"transcript", ""}, {"notes", ""}},
+       "A meeting's title may take at most 4096 bytes."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto answer = murmela::send_request(socket_path(), c.command, c.args, false);
+    if (answer) {
+      ADD_FAILURE() << "accepted";
+      continue;
+    }
+    if (c.error.ends_with("…")) {
+      EXPECT_TRUE(answer.error().text.starts_with(c.error.substr(0, c.error.size() - 3)))
+          << answer.error().text.substr(0, 300);
+    } else {
+      EXPECT_EQ(answer.error().text, c.error);
+    }
+  }
+  // Notes of 33 MiB, under the stand-in's request limit but past what the
+  // CLI reads back: refused, and the meeting is still shown.
+  home.write("notes.txt", std::string(33u << 20, 'n'));
+  auto notes = run({"meetings", "set-notes", "rec1", "--file", home / "notes.txt", "--no-launch"});
+  EXPECT_EQ(notes.exit_code, 1);
+  EXPECT_TRUE(
+      notes.err.starts_with("error: The change is too large: the meeting would take 33.0 "
+                            "MiB, more than the 24 MiB a meeting may take so that the CLI "
+                            "can read it back.\n"))
+      << notes.err.substr(0, 300);
+  EXPECT_EQ(cli_json({"meetings", "show", "rec1"})["notes"], "");
+
+  EXPECT_TRUE(read_file_text(kept()) == before) << "a refused change was kept";
+  kill_app();
+  app = start();
+  ASSERT_TRUE(answers_ping());
+  EXPECT_EQ(cli_json({"meetings", "list"}).size(), 5u);
+  EXPECT_EQ(cli_json({"meetings", "show", "rec1"})["durationSeconds"], 7560);
+}
+
+// A library near the most it may take (lowered here, for the loader as for
+// every change, so that the test need not write 256 MiB): a change past it
+// is refused with the reason, what fits is kept, and the stand-in starts
+// again on it.
+TEST_F(KeptLibrary, AChangePastTheLargestLibraryIsRefusedAndTheRestLoads) {
+  stop();
+  env["MURMELA_STAND_IN_LIBRARY_MIB"] = "1";
+  app = start();
+  ASSERT_TRUE(answers_ping());
+  home.write("notes.txt", std::string(400 * 1024, 'n'));
+  std::vector<std::string> ids;
+  for (const auto& meeting : cli_json({"meetings", "list"})) ids.push_back(meeting["id"]);
+  ASSERT_GE(ids.size(), 3u);
+  const json unchanged = cli_json({"meetings", "show", ids[2]})["notes"];
+  cli_json({"meetings", "set-notes", ids[0], "--file", home / "notes.txt"});
+  cli_json({"meetings", "set-notes", ids[1], "--file", home / "notes.txt"});
+  auto refused =
+      run({"meetings", "set-notes", ids[2], "--file", home / "notes.txt", "--no-launch"});
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_TRUE(refused.err.starts_with("error: The change is too large: the library would take "))
+      << refused.err;
+  EXPECT_NE(refused.err.find("MiB, more than the 1 MiB it may take to be loaded again.\n"),
+            std::string::npos)
+      << refused.err;
+  // A change that adds little still goes through.
+  auto joined = run({"meetings", "join", ids[0], ids[1], "--no-launch"});
+  EXPECT_EQ(joined.exit_code, 0) << joined.err;  // joins no notes: it fits
+  EXPECT_LE(fs::file_size(kept()), 1u << 20);
+
+  kill_app();
+  app = start();
+  ASSERT_TRUE(answers_ping());
+  EXPECT_EQ(cli_json({"meetings", "show", ids[1]})["notes"].get<std::string>().size(), 400u * 1024);
+  EXPECT_TRUE(cli_json({"meetings", "show", ids[2]})["notes"] == unchanged);
 }
 
 }  // namespace
