@@ -18,7 +18,9 @@ App::App(std::string data_folder, std::string socket_path, Clock::duration job_s
       job_step_(job_step),
       library_path_(std::move(library_path)),
       settings_(library ? library->settings : demo_settings()),
+      settings_bytes_(settings_bytes(settings_)),
       models_(demo_models()) {
+  if (library) own_audio_ = audio_files_of(library->meetings);
   for (auto& meeting : library ? std::move(library->meetings) : demo_meetings()) {
     add_meeting(std::move(meeting));
   }
@@ -48,7 +50,7 @@ std::expected<void, std::string> App::write_unlocked(const LibrarySnapshot& snap
   std::unique_lock saving(save_mutex_);
   // A newer snapshot was written first: it holds this one's changes too.
   if (snapshot.sequence <= written_through_) return last_write_;
-  last_write_ = write_library(library_path_, snapshot, data_folder_ + "/audio");
+  last_write_ = write_library(library_path_, snapshot, data_folder_ + "/audio", own_audio_);
   written_through_ = snapshot.sequence;
   const auto written = last_write_;
   saving.unlock();
@@ -310,7 +312,22 @@ Answer App::save_settings(const Args& args) {
       return refuse(fmt::format("Setting `{}` must be a {}.", key, settings_[key].type_name()));
     }
   }
-  for (const auto& [key, value] : settings->items()) settings_[key] = value;
+  Json changed = settings_;
+  for (const auto& [key, value] : settings->items()) changed[key] = value;
+  const std::size_t bytes = settings_bytes(changed);
+  if (bytes > kMaxSettingsBytes && bytes > settings_bytes_) {
+    return refuse(
+        fmt::format("The settings would take {:.1f} MiB, more than the {} MiB they may take.",
+                    static_cast<double>(bytes) / (1 << 20), kMaxSettingsBytes >> 20));
+  }
+  if (bytes > settings_bytes_ && library_bytes() - settings_bytes_ + bytes > max_library_bytes()) {
+    return refuse(
+        fmt::format("The settings do not fit: the library would take more than the {} "
+                    "MiB it may take to be loaded again.",
+                    max_library_bytes() >> 20));
+  }
+  settings_ = std::move(changed);
+  settings_bytes_ = bytes;
   return Json{{"settings", settings_}};
 }
 

@@ -93,6 +93,14 @@ class App {
   std::expected<Meeting*, std::string> find_meeting(const Args& args);
   std::expected<Meeting*, std::string> find_idle_meeting(const Args& args);
   Meeting& add_meeting(Meeting meeting);
+  // Whether a meeting as a change would make it (in place of `replacing`,
+  // or as a new one) stays within what a record and the kept library may
+  // hold: its entry's size in the library, or why the change is refused.
+  std::expected<std::size_t, std::string> fits(const Meeting& changed,
+                                               const Meeting* replacing) const;
+  std::size_t library_bytes() const;
+  // Puts `changed` in the place of `meeting` where it fits.
+  Answer replace_meeting(Meeting& meeting, Meeting changed);
   Json meeting_list();
   Answer get_meeting(const Args& args);
   Answer meeting_speakers(const Args& args);
@@ -167,8 +175,10 @@ class App {
   std::condition_variable written_;
   std::uint64_t written_through_ = 0;
   std::expected<void, std::string> last_write_;
+  OwnAudio own_audio_;
 
   Json settings_;
+  std::size_t settings_bytes_ = 0;
   Json models_;
   std::list<Meeting> meetings_;  // a list: handlers keep pointers across unlocks
   std::uint64_t next_sequence_ = 1;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 
@@ -14,7 +15,9 @@
 
 #include "common/atomic_file.hpp"
 #include "common/descriptor.hpp"
+#include "common/environment.hpp"
 #include "common/files.hpp"
+#include "common/json_writer.hpp"
 #include "common/paths.hpp"
 #include "common/system_error.hpp"
 #include "common/text.hpp"
@@ -23,11 +26,25 @@ namespace stand_in {
 
 namespace {
 
-// A kept library or fixture is read whole; one past this is refused rather
-// than parsed into memory many times its size.
-constexpr std::size_t kMaxLibraryBytes = 256u << 20;
-constexpr double kMaxDurationSeconds = 1e7;
+constexpr std::size_t kMaxLibraryMib = 256;
 constexpr std::size_t kMaxIdLength = 64;
+
+// Counts what a JSON writer writes, without keeping it.
+class CountingOutput final : public murmela::Output {
+ public:
+  void write(std::string_view text) override {
+    bytes += text.size();
+    lines += static_cast<std::size_t>(std::ranges::count(text, '\n'));
+  }
+  std::size_t bytes = 0;
+  std::size_t lines = 0;
+};
+
+CountingOutput counted(const Json& value, murmela::JsonStyle style) {
+  CountingOutput out;
+  murmela::write_json(out, value, style);
+  return out;
+}
 
 using Check = std::expected<void, std::string>;
 
@@ -113,7 +130,7 @@ Check read_figures(const Json& object, Meeting& m) {
   }
   if (const auto seconds = object.find("durationSeconds"); seconds != object.end()) {
     const double value = seconds->is_number() ? seconds->get<double>() : -1;
-    if (!(value >= 0 && value <= kMaxDurationSeconds)) {
+    if (!duration_in_bounds(value)) {
       return std::unexpected(
           fmt::format("`durationSeconds` must be a number from 0 to {}", kMaxDurationSeconds));
     }
@@ -234,8 +251,9 @@ std::expected<std::string, std::string> library_text(const std::string& path) {
         fmt::format("cannot read {}: {}", path, murmela::system_error_text(errno)));
   }
   if (!S_ISREG(info.st_mode)) return std::unexpected(fmt::format("{} is not a regular file", path));
-  if (static_cast<std::uintmax_t>(info.st_size) > kMaxLibraryBytes) {
-    return std::unexpected(fmt::format("{} is larger than {} MiB", path, kMaxLibraryBytes >> 20));
+  if (static_cast<std::uintmax_t>(info.st_size) > max_library_bytes()) {
+    return std::unexpected(
+        fmt::format("{} is larger than {} MiB", path, max_library_bytes() >> 20));
   }
   auto text = murmela::read_stream(fd.get());
   if (!text) {
@@ -245,18 +263,68 @@ std::expected<std::string, std::string> library_text(const std::string& path) {
   return *std::move(text);
 }
 
-// The audio files of meetings that are gone from the library.
-void remove_deleted_audio(const std::string& folder, const LibrarySnapshot& snapshot) {
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-    const auto name = entry.path().filename().string();
-    const bool kept = std::ranges::any_of(
-        snapshot.audio, [&](const LibrarySnapshot::KeptAudio& a) { return name == a.file; });
-    if (!kept && name.ends_with(".wav")) std::filesystem::remove(entry.path(), error);
+// Removes the stand-in's own audio files that the library just written no
+// longer names (their meetings were deleted). Nothing else in the folder is
+// looked at.
+void remove_deleted_audio(const std::string& folder, const LibrarySnapshot& snapshot,
+                          OwnAudio& own) {
+  std::set<std::string> named;
+  for (const auto& kept : snapshot.audio) named.insert(kept.file);
+  for (auto file = own.begin(); file != own.end();) {
+    if (named.contains(*file)) {
+      ++file;
+      continue;
+    }
+    // unlink() takes the entry itself: a link put in its place goes, not
+    // what it leads to.
+    ::unlink(murmela::join_path(folder, *file).c_str());
+    file = own.erase(file);
   }
 }
 
+bool regular_file_here(const std::string& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
 }  // namespace
+
+std::size_t max_library_bytes() {
+  static const std::size_t most = [] {
+    const auto value = murmela::env_value("MURMELA_STAND_IN_LIBRARY_MIB");
+    std::size_t mib = kMaxLibraryMib;
+    if (value) {
+      char* end = nullptr;
+      const long given = std::strtol(value->c_str(), &end, 10);
+      if (end != value->c_str() && *end == '\0' && given >= 1 &&
+          given <= static_cast<long>(kMaxLibraryMib)) {
+        mib = static_cast<std::size_t>(given);
+      }
+    }
+    return mib << 20;
+  }();
+  return most;
+}
+
+bool duration_in_bounds(double seconds) { return seconds >= 0 && seconds <= kMaxDurationSeconds; }
+
+std::size_t record_bytes(const Meeting& meeting) {
+  return counted(meeting.to_json(), murmela::kCompactJson).bytes;
+}
+
+// Its pretty form, each line indented twice more inside the library's
+// array, and the comma and line feed after it.
+std::size_t stored_bytes(const Meeting& meeting) {
+  const CountingOutput out = counted(stored(meeting), murmela::kPrettyJson);
+  return out.bytes + 4 * (out.lines + 1) + 2;
+}
+
+// Its pretty form, indented once more inside the library (the larger of the
+// two forms).
+std::size_t settings_bytes(const Json& settings) {
+  const CountingOutput out = counted(settings, murmela::kPrettyJson);
+  return out.bytes + 2 * (out.lines + 1);
+}
 
 std::expected<Library, std::string> read_library(const std::string& path,
                                                  const std::string& audio_folder,
@@ -289,8 +357,35 @@ std::expected<Library, std::string> read_library(const std::string& path,
   return library;
 }
 
+std::expected<bool, std::string> kept_library_present(const std::string& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0) {
+    if (errno == ENOENT) return false;
+    return std::unexpected(
+        fmt::format("cannot read {}: {}", path, murmela::system_error_text(errno)));
+  }
+  if (S_ISREG(info.st_mode)) return true;
+  if (S_ISLNK(info.st_mode)) {
+    return std::unexpected(fmt::format(
+        "{} is a symbolic link; the library is kept in a file of its own, never read or written "
+        "through a link. Put the library file itself there (or remove the link to start with "
+        "the demo meetings).",
+        path));
+  }
+  return std::unexpected(
+      fmt::format("{} is not a regular file; move it away to start with the demo meetings.", path));
+}
+
+OwnAudio audio_files_of(const std::vector<Meeting>& meetings) {
+  OwnAudio own;
+  for (const Meeting& m : meetings) {
+    if (m.audio && !m.audio_file.empty()) own.insert(m.audio_file);
+  }
+  return own;
+}
+
 void remove_leftovers(const std::string& path, const std::string& audio_folder) {
-  murmela::remove_stale_temporaries(path);
+  murmela::remove_stale_temporaries(path, murmela::AtLink::Replace);
   std::error_code error;
   constexpr std::string_view kInfix = ".murmela-tmp-";
   for (const auto& entry : std::filesystem::directory_iterator(audio_folder, error)) {
@@ -368,23 +463,30 @@ std::string library_file_text(const LibrarySnapshot& snapshot) {
 
 std::expected<void, std::string> write_library(const std::string& path,
                                                const LibrarySnapshot& snapshot,
-                                               const std::string& audio_folder) {
+                                               const std::string& audio_folder, OwnAudio& own) {
   // The audio first: a library file never names audio that is not there.
   for (const auto& [file, audio] : snapshot.audio) {
     const std::string audio_file = murmela::join_path(audio_folder, file);
-    if (murmela::is_regular_file(audio_file)) continue;
+    own.insert(file);  // a meeting's audio, whether written now or before
+    if (regular_file_here(audio_file)) continue;
     ::mkdir(audio_folder.c_str(), 0700);
     auto bytes = wav_bytes(*audio);
     if (!bytes) return std::unexpected(bytes.error());
-    if (auto written = murmela::write_atomically(audio_file, *bytes, 0600); !written) {
+    if (auto written = murmela::replace_private_file(audio_file, *bytes); !written) {
       return std::unexpected(written.error());
     }
   }
   const std::string text = library_file_text(snapshot);
-  if (auto written = murmela::write_atomically(path, text, 0600); !written) {
-    return written;
+  // Changes are refused before they would pass this; should one get by, the
+  // file the loader would refuse is never written.
+  if (text.size() > max_library_bytes()) {
+    return std::unexpected(fmt::format(
+        "Cannot write {}: the library would take {:.1f} MiB, more than the {} MiB the stand-in "
+        "loads; the file is left as it was",
+        path, static_cast<double>(text.size()) / (1 << 20), max_library_bytes() >> 20));
   }
-  remove_deleted_audio(audio_folder, snapshot);
+  if (auto written = murmela::replace_private_file(path, text); !written) return written;
+  remove_deleted_audio(audio_folder, snapshot, own);
   return {};
 }
 

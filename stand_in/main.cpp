@@ -203,10 +203,15 @@ int main(int argc, char** argv) {
   stand_in::remove_leftovers(kept, folder + "/audio");
   std::optional<stand_in::Library> library;
   const bool keep = options.kept();
-  const std::optional<std::string> source = options.library ? options.library
-                                            : keep && murmela::is_regular_file(kept)
-                                                ? std::optional(kept)
-                                                : std::nullopt;
+  // The kept library is started from only where it is a file of its own; a
+  // missing one means the demo meetings, whose saves never remove audio they
+  // did not write (what the folder holds of a lost library stays there).
+  std::optional<std::string> source = options.library;
+  if (!source && keep) {
+    auto present = stand_in::kept_library_present(kept);
+    if (!present) return fail(present.error());
+    if (*present) source = kept;
+  }
   if (source) {
     auto read = stand_in::read_library(*source, folder + "/audio", stand_in::demo_settings());
     if (!read) return fail(read.error());

@@ -58,6 +58,9 @@ struct Meeting {
   std::string settled_status = "ready";
   std::optional<std::string> error;
   std::vector<std::string> recognition_warnings;
+  // Its entry's size in the kept library, as last measured (or, while a
+  // job runs, as its result may make it).
+  std::size_t kept_bytes = 0;
 
   // What the library file holds for it, made when a library is saved.
   // Whatever changes the meeting clears it (`changed()`), so that the next

@@ -1,7 +1,10 @@
 #include <algorithm>
 #include <thread>
 
+#include <sys/stat.h>
+
 #include "app.hpp"
+#include "common/atomic_file.hpp"
 #include "common/descriptor.hpp"
 #include "common/files.hpp"
 #include "common/paths.hpp"
@@ -60,6 +63,26 @@ std::string cleaned(const std::string& transcript) {
   return out;
 }
 
+// A join of more parts than this is no meeting anyone recorded (the IDs
+// alone would be 35 KB); it is refused before any part is looked up.
+constexpr std::size_t kMaxJoinParts = 1000;
+
+double mib(std::size_t bytes) { return static_cast<double>(bytes) / (1 << 20); }
+
+std::string too_large_record(std::size_t bytes) {
+  return fmt::format(
+      "The change is too large: the meeting would take {:.1f} MiB, more than the {} MiB a "
+      "meeting may take so that the CLI can read it back.",
+      mib(bytes), kMaxRecordBytes >> 20);
+}
+
+// The bytes of lines as one text.
+std::size_t text_size(const std::vector<std::string>& lines) {
+  std::size_t size = 0;
+  for (const auto& line : lines) size += line.size() + 1;
+  return size;
+}
+
 std::string import_refusal(const std::string& path, const AudioError& error) {
   if (error.too_long) return fmt::format("Cannot import {}: {}.", path, error.reason);
   return fmt::format("{} is not an audio file Murmela can read: {}", path, error.reason);
@@ -85,7 +108,11 @@ Answer App::meeting_speakers(const Args& args) {
 bool App::advance_jobs() {
   const auto now = Clock::now();
   bool landed = false;
-  for (auto& meeting : meetings_) landed = meeting.advance(now) || landed;
+  for (auto& meeting : meetings_) {
+    if (!meeting.advance(now)) continue;
+    landed = true;
+    meeting.kept_bytes = stored_bytes(meeting);
+  }
   return landed;
 }
 
@@ -105,8 +132,51 @@ Answer App::step_jobs() {
 
 Meeting& App::add_meeting(Meeting meeting) {
   meeting.sequence = next_sequence_++;
+  if (meeting.kept_bytes == 0) meeting.kept_bytes = stored_bytes(meeting);
   meetings_.push_back(std::move(meeting));
   return meetings_.back();
+}
+
+std::size_t App::library_bytes() const {
+  constexpr std::size_t kFrame = 64;  // the braces and names around meetings and settings
+  std::size_t bytes = kFrame + settings_bytes_;
+  for (const auto& m : meetings_) bytes += m.kept_bytes;
+  return bytes;
+}
+
+std::expected<std::size_t, std::string> App::fits(const Meeting& changed,
+                                                  const Meeting* replacing) const {
+  if (changed.title.size() > kMaxTitleBytes) {
+    return std::unexpected(
+        fmt::format("A meeting's title may take at most {} bytes.", kMaxTitleBytes));
+  }
+  if (!duration_in_bounds(changed.duration_seconds)) {
+    return std::unexpected(
+        fmt::format("The meeting would last {} s, more than the {} s a "
+                    "meeting may last.",
+                    changed.duration_seconds, kMaxDurationSeconds));
+  }
+  if (const std::size_t record = record_bytes(changed); record > kMaxRecordBytes) {
+    return std::unexpected(too_large_record(record));
+  }
+  const std::size_t stored = stored_bytes(changed);
+  const std::size_t now = library_bytes();
+  const std::size_t after = now - (replacing ? replacing->kept_bytes : 0) + stored;
+  if (after > max_library_bytes() && after > now) {
+    return std::unexpected(fmt::format(
+        "The change is too large: the library would take {:.1f} MiB, more than the {} MiB it may "
+        "take to be loaded again.",
+        mib(after), max_library_bytes() >> 20));
+  }
+  return stored;
+}
+
+Answer App::replace_meeting(Meeting& meeting, Meeting changed) {
+  auto size = fits(changed, &meeting);
+  if (!size) return refuse(size.error());
+  changed.kept_bytes = *size;
+  meeting = std::move(changed);
+  return meeting.to_json();
 }
 
 Json App::meeting_list() {
@@ -165,6 +235,9 @@ Answer App::start_meeting(const Args& args) {
                           "Other speakers: It recognises no speech, so this text is made up."};
   meeting.stages.push_back({"recording", Clock::time_point::max()});
   meeting.recording_started = Clock::now();
+  auto size = fits(meeting, nullptr);
+  if (!size) return refuse(size.error());
+  meeting.kept_bytes = *size;
   return add_meeting(std::move(meeting)).to_json();
 }
 
@@ -219,6 +292,9 @@ Answer App::import_media(const Args& args, Lock& lock) {
   meeting.audio_script = {
       "Speaker 1: The speech model is not installed, so the stand-in app made this text up.",
       "Speaker 2: Install pocketsphinx-en-us to have imported audio recognised."};
+  auto size = fits(meeting, nullptr);
+  if (!size) return refuse(size.error());
+  meeting.kept_bytes = *size;
   meeting.start_job({"importing"}, job_step_, nullptr);
   transcribe(meeting, model_in_settings(), true);
   return add_meeting(std::move(meeting)).to_json();
@@ -302,19 +378,50 @@ Answer App::join_meetings(const Args& args, Lock& lock) {
   const Json* ids = args.find("ids");
   if (!ids || !ids->is_array() || ids->size() < 2)
     return refuse("Argument `ids` must list two or more meetings.");
+  if (ids->size() > kMaxJoinParts) {
+    return refuse(
+        fmt::format("A join takes at most {} meetings, not {}.", kMaxJoinParts, ids->size()));
+  }
   auto title = args.optional_string("title");
   if (!title) return refuse(title.error());
-  Meeting joined;
-  std::vector<std::shared_ptr<const Audio>> parts;
-  std::optional<std::string> silent_part;
+  // What the joined meeting would be is weighed before it is made: its
+  // length, its text, and its audio as the loader takes them.
+  std::vector<const Meeting*> found;
+  double seconds = 0;
+  double audio_seconds = 0;
+  std::size_t script_bytes = 0;
   for (const auto& id : *ids) {
     const Json one = {{"id", id}};
     auto part = find_idle_meeting(Args(one));
     if (!part) return refuse(part.error());
-    joined.duration_seconds += (*part)->duration_seconds;
-    for (const auto& line : (*part)->audio_script) joined.audio_script.push_back(line);
-    parts.push_back((*part)->audio);
-    if (!(*part)->audio && !silent_part) silent_part = (*part)->title;
+    found.push_back(*part);
+    seconds += (*part)->duration_seconds;
+    script_bytes += text_size((*part)->audio_script);
+    if ((*part)->audio) audio_seconds += (*part)->audio->seconds();
+  }
+  if (!duration_in_bounds(seconds)) {
+    return refuse(
+        fmt::format("The joined meeting would last {} s, more than the {} s a meeting "
+                    "may last.",
+                    seconds, kMaxDurationSeconds));
+  }
+  if (script_bytes > kMaxRecordBytes) return refuse(too_large_record(script_bytes));
+  const bool all_audio =
+      std::ranges::all_of(found, [](const Meeting* m) { return m->audio != nullptr; });
+  if (all_audio && audio_seconds > kMaxAudioHours * 3600.0) {
+    return refuse(
+        fmt::format("The joined recording would last {:.1f} hours, longer than the {} "
+                    "hours the stand-in takes.",
+                    audio_seconds / 3600, kMaxAudioHours));
+  }
+  Meeting joined;
+  std::vector<std::shared_ptr<const Audio>> parts;
+  std::optional<std::string> silent_part;
+  for (const Meeting* part : found) {
+    joined.duration_seconds += part->duration_seconds;
+    for (const auto& line : part->audio_script) joined.audio_script.push_back(line);
+    parts.push_back(part->audio);
+    if (!part->audio && !silent_part) silent_part = part->title;
   }
   {
     // The parts' audio never changes once made: it is joined outside the lock.
@@ -338,6 +445,9 @@ Answer App::join_meetings(const Args& args, Lock& lock) {
   joined.title = title->value_or("Joined meeting");
   joined.created_at = iso_time_now();
   joined.source = "join";
+  auto size = fits(joined, nullptr);
+  if (!size) return refuse(size.error());
+  joined.kept_bytes = *size;
   joined.start_job({"finalizing"}, job_step_, nullptr);
   return add_meeting(std::move(joined)).to_json();
 }
@@ -359,7 +469,19 @@ Answer App::transcribe_meeting(const Args& args, bool detach, Lock& lock) {
   std::optional<std::string> failure;
   if (!model_installed(chosen.id))
     failure = fmt::format("The model {} is not downloaded.", chosen.id);
-  transcribe(**meeting, chosen, settings_["meetingSpeakerLabels"] == true, std::move(failure));
+  const bool labels = settings_["meetingSpeakerLabels"] == true;
+  if (!failure) {
+    // The transcript it will have: its audio script's text (a recognition's
+    // is measured as it lands).
+    Meeting transcribed = **meeting;
+    transcribed.transcript = text_of_lines(transcribed.audio_script);
+    if (!labels) transcribed.transcript = without_labels(transcribed.transcript);
+    transcribed.cleaned_transcript.reset();
+    auto size = fits(transcribed, *meeting);
+    if (!size) return refuse(size.error());
+    (*meeting)->kept_bytes = std::max((*meeting)->kept_bytes, *size);
+  }
+  transcribe(**meeting, chosen, labels, std::move(failure));
 
   if (detach) return (*meeting)->to_json();
   return await_job((*meeting)->id, lock, "transcribe_meeting");
@@ -402,12 +524,12 @@ Answer App::save_meeting(const Args& args) {
   if (!title) return refuse(title.error());
   if (!transcript) return refuse(transcript.error());
   if (!notes) return refuse(notes.error());
-  Meeting& m = **meeting;
-  if (transcript->value_or("") != m.transcript) m.cleaned_transcript.reset();
-  m.title = *title;
-  m.transcript = transcript->value_or("");
-  m.notes = notes->value_or("");
-  return m.to_json();
+  Meeting changed = **meeting;
+  if (transcript->value_or("") != changed.transcript) changed.cleaned_transcript.reset();
+  changed.title = *title;
+  changed.transcript = transcript->value_or("");
+  changed.notes = notes->value_or("");
+  return replace_meeting(**meeting, std::move(changed));
 }
 
 Answer App::rename_meeting_speaker(const Args& args) {
@@ -420,23 +542,32 @@ Answer App::rename_meeting_speaker(const Args& args) {
   if (to->empty() || to->find_first_of(":\n") != std::string::npos) {
     return refuse("A speaker name must not be empty or hold a colon or line break.");
   }
-  Meeting& m = **meeting;
+  Meeting changed = **meeting;
   const std::string prefix = *from + ": ";
-  auto rename_in = [&](std::vector<std::string>& lines) {
-    bool found = false;
-    for (auto& line : lines) {
-      if (!line.starts_with(prefix)) continue;
-      line = *to + ": " + line.substr(prefix.size());
-      found = true;
-    }
-    return found;
+  auto lines = murmela::split_lines(changed.transcript);
+  const auto named = [&](const std::vector<std::string>& texts) {
+    return static_cast<std::size_t>(
+        std::ranges::count_if(texts, [&](const auto& line) { return line.starts_with(prefix); }));
   };
-  auto lines = murmela::split_lines(m.transcript);
-  if (!rename_in(lines))
-    return refuse(fmt::format("No speaker named \"{}\" in this meeting.", *from));
-  m.transcript = text_of_lines(lines);
-  rename_in(m.audio_script);
-  return m.to_json();
+  const std::size_t renamed = named(lines);
+  if (renamed == 0) return refuse(fmt::format("No speaker named \"{}\" in this meeting.", *from));
+  // A long name on many lines could make the texts many times larger: what
+  // they would take is known before they are made.
+  if (to->size() > from->size()) {
+    const std::size_t longer = to->size() - from->size();
+    const std::size_t texts = changed.transcript.size() + text_size(changed.audio_script) +
+                              (renamed + named(changed.audio_script)) * longer;
+    if (texts > kMaxRecordBytes) return refuse(too_large_record(texts));
+  }
+  auto rename_in = [&](std::vector<std::string>& texts) {
+    for (auto& line : texts) {
+      if (line.starts_with(prefix)) line = *to + ": " + line.substr(prefix.size());
+    }
+  };
+  rename_in(lines);
+  changed.transcript = text_of_lines(lines);
+  rename_in(changed.audio_script);
+  return replace_meeting(**meeting, std::move(changed));
 }
 
 Answer App::set_meeting_speaker_labels(const Args& args) {
@@ -446,16 +577,17 @@ Answer App::set_meeting_speaker_labels(const Args& args) {
   auto confirmed = args.boolean("confirmed", false);
   if (!enabled) return refuse(enabled.error());
   if (!confirmed) return refuse(confirmed.error());
-  Meeting& m = **meeting;
-  if (!*enabled && m.speaker_labels && !*confirmed) {
+  Meeting changed = **meeting;
+  if (!*enabled && changed.speaker_labels && !*confirmed) {
     return refuse(
         "Turning labels off drops the speaker names from the transcript. Confirm to go ahead.");
   }
-  m.speaker_labels = *enabled;
-  if (!m.transcript.empty()) {
-    m.transcript = *enabled ? text_of_lines(m.audio_script) : without_labels(m.transcript);
+  changed.speaker_labels = *enabled;
+  if (!changed.transcript.empty()) {
+    changed.transcript =
+        *enabled ? text_of_lines(changed.audio_script) : without_labels(changed.transcript);
   }
-  return m.to_json();
+  return replace_meeting(**meeting, std::move(changed));
 }
 
 Answer App::clean_meeting(const Args& args) {
@@ -463,8 +595,9 @@ Answer App::clean_meeting(const Args& args) {
   if (!meeting) return refuse(meeting.error());
   if ((*meeting)->transcript.empty())
     return refuse("The meeting has no transcript yet; transcribe it first.");
-  (*meeting)->cleaned_transcript = cleaned((*meeting)->transcript);
-  return (*meeting)->to_json();
+  Meeting changed = **meeting;
+  changed.cleaned_transcript = cleaned(changed.transcript);
+  return replace_meeting(**meeting, std::move(changed));
 }
 
 Answer App::generate_notes(const Args& args, bool detach, Lock& lock) {
@@ -501,7 +634,14 @@ Answer App::generate_notes(const Args& args, bool detach, Lock& lock) {
   } else {
     return refuse(fmt::format("Unknown preset `{}`.", *preset));
   }
-  m.start_job({"processingNotes"}, job_step_, [notes](Meeting& done) { done.notes = notes; });
+  // What the notes will take is kept for them until they land.
+  Meeting noted = m;
+  noted.notes = notes;
+  auto size = fits(noted, &m);
+  if (!size) return refuse(size.error());
+  m.kept_bytes = std::max(m.kept_bytes, *size);
+  m.start_job({"processingNotes"}, job_step_,
+              [notes = std::move(notes)](Meeting& done) { done.notes = notes; });
   if (detach) return m.to_json();
   return await_job(m.id, lock, "generate_notes");
 }
@@ -537,16 +677,16 @@ Answer exported_wav(const std::string& path, const Meeting& meeting) {
 
 Answer write_export(const std::string& path, const std::string& bytes) {
   if (!path.starts_with('/')) return refuse("Argument `path` must be an absolute path.");
-  auto file = open_to_write(path);
-  if (!file && file.error().kind == OpenFailure::Kind::NotRegular)
+  // Only a regular file is replaced: never a link (nor what it leads to), a
+  // FIFO, a device or a folder.
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
     return refuse(fmt::format("{} is not a regular file", path));
-  if (!file) {
-    return refuse(
-        fmt::format("Cannot write {}: {}", path, murmela::system_error_text(file.error().error)));
   }
-  if (auto written = murmela::write_all(file->get(), bytes); !written) {
-    return refuse(
-        fmt::format("Cannot write {}: {}", path, murmela::system_error_text(written.error())));
+  // A whole new file beside it, renamed over it: an export that fails (a
+  // full disk) leaves the earlier file as it was.
+  if (auto written = murmela::write_atomically(path, bytes); !written) {
+    return refuse(written.error());
   }
   return Json{{"path", path}, {"bytes", bytes.size()}};
 }

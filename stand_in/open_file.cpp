@@ -38,17 +38,4 @@ std::expected<murmela::FileDescriptor, OpenFailure> open_to_read(const std::stri
   return checked(fd, errno);
 }
 
-std::expected<murmela::FileDescriptor, OpenFailure> open_to_write(const std::string& path) {
-  const int fd =
-      ::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC, 0666);
-  const int open_error = errno;
-  if (fd < 0 && open_error == ELOOP) {
-    return std::unexpected(OpenFailure{OpenFailure::Kind::NotRegular, ELOOP});
-  }
-  auto file = checked(fd, open_error);
-  if (file && ::ftruncate(file->get(), 0) != 0)
-    return std::unexpected(OpenFailure{OpenFailure::Kind::System, errno});
-  return file;
-}
-
 }  // namespace stand_in

@@ -19,9 +19,4 @@ struct OpenFailure {
 // only a regular file is taken.
 std::expected<murmela::FileDescriptor, OpenFailure> open_to_read(const std::string& path);
 
-// Opens a file a client named, to replace its contents: created when
-// missing, never through a symbolic link, never blocking (a FIFO with no
-// reader), and emptied only once it is known to be a regular file.
-std::expected<murmela::FileDescriptor, OpenFailure> open_to_write(const std::string& path);
-
 }  // namespace stand_in

@@ -1,3 +1,4 @@
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -63,6 +64,39 @@ class KeptLibrary : public StandIn {
         found.push_back(entry.path());
     }
     return found;
+  }
+
+  // Starts the stand-in as one that should refuse to start; one that starts
+  // after all is told to quit, so that the test fails rather than waits.
+  RunResult start_refused() {
+    RunResult result;
+    std::atomic<bool> ended{false};
+    std::thread stand_in([&] {
+      result = run_program(kStandInPath, {"--startup"}, {env, "", home.path()});
+      ended = true;
+    });
+    for (int i = 0; i < 3000 && !ended; ++i) {
+      if (app_answers("quit_app")) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    stand_in.join();
+    return result;
+  }
+
+  // A meeting of real audio, imported and done; its ID.
+  std::string imported(const std::string& file) {
+    const std::string id = cli_json({"meetings", "import", file, "--detach"})["id"];
+    EXPECT_EQ(stepped_json({"meetings", "wait", id})["status"], "ready");
+    return id;
+  }
+
+  // The audio file the kept library names for a meeting.
+  std::string audio_file_of(const std::string& id) const {
+    const auto library = json::parse(read_file_text(kept()));
+    for (const auto& meeting : library["meetings"]) {
+      if (meeting["id"] == id) return meeting.value("audioFile", "");
+    }
+    return "";
   }
 
   std::map<std::string, json> meetings_by_id() {
@@ -361,6 +395,294 @@ TEST_F(KeptLibrary, AChangeThatCannotBeKeptFailsAndTheNextOneKeepsAll) {
   ASSERT_FALSE(imported.empty());
   cli_json({"meetings", "export-audio", imported, home / "back.wav"});
   EXPECT_EQ(read_wav(read_file_text(home / "back.wav")).samples, audio.samples);
+}
+
+// The data folder as people arrange it: audio/ moved to a bigger disk and
+// linked back, with their own files beside the stand-in's; later the
+// library file lost. Through kills and restarts nothing is lost: the
+// stand-in removes only audio it wrote, and only with its meeting.
+TEST_F(KeptLibrary, LinksAndARemovedLibraryLoseNothingAcrossKills) {
+  const Wav sound{16000, 1, std::vector<std::int16_t>(16000, 321)};
+  home.write("talk.wav", wav_file_bytes(sound));
+  const std::string kept_id = imported(home / "talk.wav");
+  const std::string deleted_id = imported(home / "talk.wav");
+  const std::string kept_audio = audio_file_of(kept_id);
+  const std::string deleted_audio = audio_file_of(deleted_id);
+  ASSERT_FALSE(kept_audio.empty());
+  ASSERT_FALSE(deleted_audio.empty());
+  stop();
+
+  const std::string disk = home / "big-disk/audio";
+  fs::create_directories(home / "big-disk");
+  fs::rename(data_folder() + "/audio", disk);
+  fs::create_directory_symlink(disk, data_folder() + "/audio");
+  // A name like the stand-in's own, but not one it wrote.
+  const std::set<std::string> users = {"song.wav", "holiday.wav",
+                                       "0123456789abcdef0123456789abcdef.wav"};
+  for (const auto& name : users) home.write("big-disk/audio/" + name, "the user's " + name);
+  const auto files_on_disk = [&] {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(disk)) names.insert(entry.path().filename());
+    return names;
+  };
+  std::set<std::string> expected = users;
+  expected.insert(kept_audio);
+
+  app = start();
+  ASSERT_TRUE(answers_ping());
+  cli_json({"meetings", "rename", "3f1c", "Renamed"});
+  cli_json({"meetings", "delete", deleted_id, "--confirm"});
+  kill_app();
+  EXPECT_EQ(files_on_disk(), expected);
+  EXPECT_TRUE(fs::is_symlink(data_folder() + "/audio"));
+
+  app = start();
+  ASSERT_TRUE(answers_ping());
+  EXPECT_EQ(cli_json({"meetings", "show", "3f1c"})["title"], "Renamed");
+  cli_json({"meetings", "export-audio", kept_id, home / "back.wav"});
+  EXPECT_EQ(read_wav(read_file_text(home / "back.wav")).samples, sound.samples);
+  kill_app();
+
+  // The library file gone, its audio still there: the stand-in starts with
+  // the demo meetings, and its first changes take none of that audio.
+  fs::remove(kept());
+  app = start();
+  ASSERT_TRUE(answers_ping());
+  cli_json({"meetings", "rename", "3f1c", "After the loss"});
+  const std::string new_id = imported(home / "talk.wav");
+  cli_json({"meetings", "delete", new_id, "--confirm"});
+  kill_app();
+  EXPECT_EQ(files_on_disk(), expected);
+  EXPECT_EQ(leftovers(), std::vector<std::string>());
+  for (const auto& name : users) {
+    EXPECT_EQ(read_file_text(disk + "/" + name), "the user's " + name);
+  }
+  EXPECT_EQ(read_wav(read_file_text(disk + "/" + kept_audio)).samples, sound.samples);
+}
+
+// A library path that is no file of the stand-in's own (a link, dangling or
+// to a FIFO or to a file elsewhere; a FIFO) is neither read through nor
+// replaced: the stand-in says why and does not start, and nothing there or
+// in the audio folder changes.
+TEST_F(KeptLibrary, ALibraryPathThatIsNoFileOfItsOwnIsRefusedAndLeftAlone) {
+  home.write("talk.wav", wav_file_bytes({16000, 1, std::vector<std::int16_t>(8000, 5)}));
+  const std::string id = imported(home / "talk.wav");
+  const std::string audio = data_folder() + "/audio/" + audio_file_of(id);
+  stop();
+  const std::string library_text = read_file_text(kept());
+  const std::string elsewhere = home.write("elsewhere/library.json", library_text);
+  const std::string fifo = home / "elsewhere/fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string link_reason =
+      " is a symbolic link; the library is kept in a file of its own, never read or written "
+      "through a link. Put the library file itself there (or remove the link to start with the "
+      "demo meetings).";
+  struct Case {
+    const char* name;
+    std::string target;  // of the link, or empty: a FIFO in its place
+    std::string reason;
+  };
+  const std::vector<Case> cases = {
+      {"dangling link", home / "elsewhere/missing.json", link_reason},
+      {"link to a FIFO", fifo, link_reason},
+      {"link to a file elsewhere", elsewhere, link_reason},
+      {"FIFO", "", " is not a regular file; move it away to start with the demo meetings."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove(kept());
+    if (c.target.empty()) {
+      ASSERT_EQ(::mkfifo(kept().c_str(), 0600), 0);
+    } else {
+      fs::create_symlink(c.target, kept());
+    }
+    auto refused = start_refused();
+    EXPECT_EQ(refused.exit_code, 1);
+    EXPECT_EQ(refused.err, "murmela (stand-in): " + kept() + c.reason + "\n");
+    if (c.target.empty()) {
+      EXPECT_TRUE(fs::is_fifo(kept()));
+    } else {
+      ASSERT_TRUE(fs::is_symlink(kept()));
+      EXPECT_EQ(fs::read_symlink(kept()), c.target);
+    }
+    EXPECT_FALSE(fs::exists(socket_path()));
+  }
+  EXPECT_TRUE(fs::is_fifo(fifo));
+  EXPECT_EQ(read_file_text(elsewhere), library_text);
+  EXPECT_TRUE(fs::is_regular_file(audio));
+  // Put back, the library is there as it was.
+  fs::remove(kept());
+  fs::rename(elsewhere, kept());
+  app = start();
+  ASSERT_TRUE(answers_ping());
+  EXPECT_EQ(cli_json({"meetings", "show", id})["durationSeconds"], 0.5);
+}
+
+// An export over an earlier file that fails (the disk full, as the
+// file-size limit of the stand-in's process makes one) leaves the earlier
+// file as it was, and no temporary file beside it.
+TEST_F(KeptLibrary, AFailedExportLeavesTheFileItWasToReplace) {
+  const std::string earlier = home.write("exports/call.wav", "the earlier export");
+  cli_json({"meetings", "set-notes", "3f1c", "--text", std::string(8000, 'n')});
+  rlimit room{};
+  ASSERT_EQ(::prlimit(app, RLIMIT_FSIZE, nullptr, &room), 0) << std::strerror(errno);
+  const rlimit full{4 * 1024, room.rlim_max};
+  ASSERT_EQ(::prlimit(app, RLIMIT_FSIZE, &full, nullptr), 0) << std::strerror(errno);
+  const std::vector<std::vector<std::string>> exports = {
+      {"meetings", "export-audio", "3f1c", earlier, "--no-launch"},
+      {"meetings", "export", "3f1c", earlier, "--format", "md", "--no-launch"},
+  };
+  for (const auto& export_command : exports) {
+    SCOPED_TRACE(export_command[1]);
+    auto failed = run(export_command);
+    EXPECT_EQ(failed.exit_code, 1);
+    EXPECT_EQ(failed.err.find("error: Cannot write " + earlier + ": File too large"), 0u)
+        << failed.err;
+    EXPECT_TRUE(read_file_text(earlier) == "the earlier export") << "the earlier file was changed";
+    EXPECT_EQ(std::distance(fs::directory_iterator(home / "exports"), fs::directory_iterator()), 1);
+  }
+  ASSERT_EQ(::prlimit(app, RLIMIT_FSIZE, &room, nullptr), 0) << std::strerror(errno);
+  cli_json({"meetings", "export-audio", "3f1c", earlier});
+  EXPECT_TRUE(read_file_text(earlier).starts_with("RIFF"));
+}
+
+// Whatever the loader would refuse is refused as a request first, with the
+// reason, and the stand-in starts again on what it kept: a join past the
+// longest meeting, past the longest audio, of too many parts; texts past
+// what the CLI can read back (which it would then fail on for good).
+TEST_F(KeptLibrary, ChangesItCouldNotLoadAgainAreRefusedFirst) {
+  stop();
+  // Two recordings of 2.1 hours each (at 100 Hz, to stay small).
+  const Wav long_audio{100, 1, std::vector<std::int16_t>(7560 * 100, 40)};
+  const std::string rec1 = "0123456789abcdef0123456789abcde1.wav";
+  const std::string rec2 = "0123456789abcdef0123456789abcde2.wav";
+  home.write(".local/share/Murmela/audio/" + rec1, wav_file_bytes(long_audio));
+  home.write(".local/share/Murmela/audio/" + rec2, wav_file_bytes(long_audio));
+  std::string lines;
+  for (int i = 0; i < 100000; ++i) lines += "A: x\n";
+  const json library = {{"meetings",
+                         {{{"id", "long1"}, {"title", "Long"}, {"durationSeconds", 6000000}},
+                          {{"id", "long2"}, {"title", "Long"}, {"durationSeconds", 6000000}},
+                          {{"id", "rec1"},
+                           {"title", "Rec"},
+                           {"durationSeconds", 7560},
+                           {"audio", true},
+                           {"audioFile", rec1}},
+                          {{"id", "rec2"},
+                           {"title", "Rec"},
+                           {"durationSeconds", 7560},
+                           {"audio", true},
+                           {"audioFile", rec2}},
+                          {{"id", "lines"}, {"title", "Lines"}, {"transcript", lines}}}}};
+  home.write(".local/share/Murmela/stand-in-library.json", library.dump());
+  app = start();
+  ASSERT_TRUE(answers_ping());
+  cli_json({"settings", "set", "language=de"});  // the library as the stand-in writes it
+  const std::string before = read_file_text(kept());
+
+  const auto ids = [](const char* id, int times) {
+    return json(std::vector<std::string>(times, id));
+  };
+  struct Case {
+    const char* name;
+    const char* command;
+    json args;
+    std::string error;  // the whole message, or its start ending in "…"
+  };
+  const std::vector<Case> cases = {
+      {"a join past the longest meeting",
+       "join_meetings",
+       {{"ids", {"long1", "long2"}}, {"title", nullptr}},
+       "The joined meeting would last 12000000 s, more than the 10000000 s a meeting may last."},
+      {"a join past the longest audio",
+       "join_meetings",
+       {{"ids", {"rec1", "rec2"}}, {"title", nullptr}},
+       "The joined recording would last 4.2 hours, longer than the 4 hours the stand-in takes."},
+      {"a join of too many parts",
+       "join_meetings",
+       {{"ids", ids("long1", 1001)}, {"title", nullptr}},
+       "A join takes at most 1000 meetings, not 1001."},
+      {"a join of 300,000 parts",
+       "join_meetings",
+       {{"ids", ids("long1", 300000)}, {"title", nullptr}},
+       "A join takes at most 1000 meetings, not 300000."},
+      {"a long speaker name on many lines",
+       "rename_meeting_speaker",
+       {{"id", "lines"}, {"from", "A"}, {"to", std::string(300, 'B')}},
+       "The change is too large: the meeting would take …"},
+      {"a title past what every list holds",
+       "save_meeting",
+       {{"id", "rec1"}, {"title", std::string(5000, 't')}, {"transcript", ""}, {"notes", ""}},
+       "A meeting's title may take at most 4096 bytes."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto answer = murmela::send_request(socket_path(), c.command, c.args, false);
+    if (answer) {
+      ADD_FAILURE() << "accepted";
+      continue;
+    }
+    if (c.error.ends_with("…")) {
+      EXPECT_TRUE(answer.error().text.starts_with(c.error.substr(0, c.error.size() - 3)))
+          << answer.error().text.substr(0, 300);
+    } else {
+      EXPECT_EQ(answer.error().text, c.error);
+    }
+  }
+  // Notes of 33 MiB, under the stand-in's request limit but past what the
+  // CLI reads back: refused, and the meeting is still shown.
+  home.write("notes.txt", std::string(33u << 20, 'n'));
+  auto notes = run({"meetings", "set-notes", "rec1", "--file", home / "notes.txt", "--no-launch"});
+  EXPECT_EQ(notes.exit_code, 1);
+  EXPECT_TRUE(
+      notes.err.starts_with("error: The change is too large: the meeting would take 33.0 "
+                            "MiB, more than the 24 MiB a meeting may take so that the CLI "
+                            "can read it back.\n"))
+      << notes.err.substr(0, 300);
+  EXPECT_EQ(cli_json({"meetings", "show", "rec1"})["notes"], "");
+
+  EXPECT_TRUE(read_file_text(kept()) == before) << "a refused change was kept";
+  kill_app();
+  app = start();
+  ASSERT_TRUE(answers_ping());
+  EXPECT_EQ(cli_json({"meetings", "list"}).size(), 5u);
+  EXPECT_EQ(cli_json({"meetings", "show", "rec1"})["durationSeconds"], 7560);
+}
+
+// A library near the most it may take (lowered here, for the loader as for
+// every change, so that the test need not write 256 MiB): a change past it
+// is refused with the reason, what fits is kept, and the stand-in starts
+// again on it.
+TEST_F(KeptLibrary, AChangePastTheLargestLibraryIsRefusedAndTheRestLoads) {
+  stop();
+  env["MURMELA_STAND_IN_LIBRARY_MIB"] = "1";
+  app = start();
+  ASSERT_TRUE(answers_ping());
+  home.write("notes.txt", std::string(400 * 1024, 'n'));
+  std::vector<std::string> ids;
+  for (const auto& meeting : cli_json({"meetings", "list"})) ids.push_back(meeting["id"]);
+  ASSERT_GE(ids.size(), 3u);
+  const json unchanged = cli_json({"meetings", "show", ids[2]})["notes"];
+  cli_json({"meetings", "set-notes", ids[0], "--file", home / "notes.txt"});
+  cli_json({"meetings", "set-notes", ids[1], "--file", home / "notes.txt"});
+  auto refused =
+      run({"meetings", "set-notes", ids[2], "--file", home / "notes.txt", "--no-launch"});
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_TRUE(refused.err.starts_with("error: The change is too large: the library would take "))
+      << refused.err;
+  EXPECT_NE(refused.err.find("MiB, more than the 1 MiB it may take to be loaded again.\n"),
+            std::string::npos)
+      << refused.err;
+  // A change that adds little still goes through.
+  auto joined = run({"meetings", "join", ids[0], ids[1], "--no-launch"});
+  EXPECT_EQ(joined.exit_code, 0) << joined.err;  // joins no notes: it fits
+  EXPECT_LE(fs::file_size(kept()), 1u << 20);
+
+  kill_app();
+  app = start();
+  ASSERT_TRUE(answers_ping());
+  EXPECT_EQ(cli_json({"meetings", "show", ids[1]})["notes"].get<std::string>().size(), 400u * 1024);
+  EXPECT_TRUE(cli_json({"meetings", "show", ids[2]})["notes"] == unchanged);
 }
 
 }  // namespace
