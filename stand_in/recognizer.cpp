@@ -1,19 +1,26 @@
 #include "recognizer.hpp"
 
 #include <algorithm>
+#include <array>
+#include <cerrno>
 #include <chrono>
 #include <memory>
 #include <mutex>
 #include <semaphore>
 #include <thread>
 
-#include <fmt/format.h>
+#include <fcntl.h>
 #include <pocketsphinx.h>
 #include <samplerate.h>
 #include <sphinxbase/err.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <fmt/format.h>
+
+#include "common/descriptor.hpp"
 #include "common/platform.hpp"
+#include "common/system_error.hpp"
 
 namespace stand_in {
 
@@ -34,15 +41,48 @@ struct Decoder {
   }
 };
 
+// Every file of the model that the library opens while it loads.
+constexpr std::array kModelFiles = {
+    "en-us/feat.params",         "en-us/mdef",    "en-us/means",     "en-us/variances",
+    "en-us/transition_matrices", "en-us/sendump", "en-us/noisedict", "en-us.lm.bin",
+    "cmudict-en-us.dict"};
+
+// The library ends the whole process, saying nothing, when it cannot open a
+// model file: out of descriptors under a crowd of clients, the stand-in
+// vanished. So the files are opened here first, all at once; one that cannot
+// be fails this one recognition with the reason. They are held until the
+// library is about to load, then given back just before it opens them
+// itself: a reserve of descriptors for the library, taken when it is known
+// to be there, well beyond the one or two it holds at a time.
+std::expected<std::vector<murmela::FileDescriptor>, std::string> reserve_model_files(
+    const std::string& folder) {
+  std::vector<murmela::FileDescriptor> reserve;
+  for (const char* name : kModelFiles) {
+    murmela::FileDescriptor file(::open((folder + "/" + name).c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file.valid()) {
+      return std::unexpected(fmt::format("the speech model could not be loaded: {}: {}", name,
+                                         murmela::system_error_text(errno)));
+    }
+    reserve.push_back(std::move(file));
+  }
+  return reserve;
+}
+
 // No -logfn here: naming a log file makes every decoder set-up replace the
 // library's one process-wide log, under the feet of decoders at work on
 // other threads. The log is silenced once, at start (quiet_recognizer_log).
 std::expected<std::unique_ptr<Decoder>, std::string> load_decoder() {
   const std::string folder = kModelFolder;
+  // One load at a time, so that each has its reserve to itself.
+  static std::mutex loading;
+  std::lock_guard one_at_a_time(loading);
+  auto reserve = reserve_model_files(folder);
+  if (!reserve) return std::unexpected(reserve.error());
   auto loaded = std::make_unique<Decoder>();
-  loaded->config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", (folder + "/en-us").c_str(),
-                               "-lm", (folder + "/en-us.lm.bin").c_str(), "-dict",
+  loaded->config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", (folder + "/en-us").c_str(), "-lm",
+                               (folder + "/en-us.lm.bin").c_str(), "-dict",
                                (folder + "/cmudict-en-us.dict").c_str(), nullptr);
+  reserve->clear();
   if (loaded->config) loaded->decoder = ps_init(loaded->config);
   if (!loaded->decoder) return std::unexpected("the speech model could not be loaded");
   return loaded;

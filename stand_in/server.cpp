@@ -1,5 +1,6 @@
 #include "server.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -15,6 +16,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -112,6 +114,10 @@ class Pools {
     std::lock_guard lock(mutex_);
     --waiting_;
   }
+  std::size_t open() {
+    std::lock_guard lock(mutex_);
+    return static_cast<std::size_t>(answering_ + waiting_);
+  }
 
  private:
   std::mutex mutex_;
@@ -151,7 +157,8 @@ struct Request {
 
 std::expected<Request, std::string> parse_request(const std::string& line) {
   auto request = murmela::parse_json(line);
-  if (!request || !request->is_object()) return std::unexpected("The request is not a JSON object.");
+  if (!request || !request->is_object())
+    return std::unexpected("The request is not a JSON object.");
   const Json version = murmela::member_or_null(*request, "version");
   if (version != murmela::PROTOCOL_VERSION) {
     return std::unexpected(fmt::format("Unsupported protocol version {}; this app speaks {}.",
@@ -192,8 +199,7 @@ void answer(App& app, murmela::FileDescriptor connection, const std::string& lin
     std::fprintf(stderr, "-> %s\n<- %s\n", log_text(line).c_str(), log_text(reply).c_str());
   }
   // A client that has gone away gets nothing; the app goes on.
-  (void)murmela::write_all(connection.get(), reply,
-                           {.use_send = true, .send_flags = MSG_NOSIGNAL});
+  (void)murmela::write_all(connection.get(), reply, {.use_send = true, .send_flags = MSG_NOSIGNAL});
   connection.close();
   if (waiting) {
     g_pools.release_waiting();
@@ -224,6 +230,33 @@ void dispatch(App& app, murmela::FileDescriptor connection, std::string line, bo
   }
 }
 
+// Descriptors the app keeps for its own files whatever its clients do: the
+// standard streams, the listener and the folder lock, a save's files, and
+// the speech model's files while a recogniser loads. The recogniser's
+// library ends the whole process when it cannot open one of them, so
+// connections never take these.
+constexpr rlim_t kOwnDescriptors = 32;
+// A connection, and a file its request reads or writes with a temporary
+// file beside it.
+constexpr rlim_t kDescriptorsPerConnection = 3;
+
+// How many connections may be open at once, within the process's limit on
+// descriptors (raised to its ceiling first). Under a limit too low for the
+// app's own files, one at a time.
+std::size_t connection_budget() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 1;
+  if (limit.rlim_cur < limit.rlim_max) {
+    rlimit raised = limit;
+    raised.rlim_cur = std::min<rlim_t>(limit.rlim_max, 1 << 16);
+    if (raised.rlim_cur > limit.rlim_cur && ::setrlimit(RLIMIT_NOFILE, &raised) == 0)
+      limit = raised;
+  }
+  if (limit.rlim_cur == RLIM_INFINITY) limit.rlim_cur = 1 << 16;
+  if (limit.rlim_cur <= kOwnDescriptors + kDescriptorsPerConnection) return 1;
+  return static_cast<std::size_t>((limit.rlim_cur - kOwnDescriptors) / kDescriptorsPerConnection);
+}
+
 // A connection whose request line is still coming.
 struct Incoming {
   murmela::FileDescriptor connection;
@@ -242,17 +275,17 @@ Read read_more(Incoming& incoming) {
     const std::size_t room = std::min(kChunk, kMaxRequestBytes - before);
     if (room == 0) return Read::Line;  // answered as it stands: too long to be a request
     incoming.received.resize(before + room);
-    const ssize_t got = ::recv(incoming.connection.get(), incoming.received.data() + before, room,
-                               MSG_DONTWAIT);
+    const ssize_t got =
+        ::recv(incoming.connection.get(), incoming.received.data() + before, room, MSG_DONTWAIT);
     incoming.received.resize(before + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
     if (got < 0 && errno == EINTR) continue;
     if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return Read::More;
     if (got <= 0) return Read::Ended;
-    const void* end = std::memchr(incoming.received.data() + before, '\n',
-                                  static_cast<std::size_t>(got));
+    const void* end =
+        std::memchr(incoming.received.data() + before, '\n', static_cast<std::size_t>(got));
     if (end != nullptr) {
-      incoming.received.resize(static_cast<std::size_t>(
-          static_cast<const char*>(end) - incoming.received.data()));
+      incoming.received.resize(
+          static_cast<std::size_t>(static_cast<const char*>(end) - incoming.received.data()));
       return Read::Line;
     }
   }
@@ -264,11 +297,13 @@ Read read_more(Incoming& incoming) {
 class Acceptor {
  public:
   Acceptor(App& app, int listener, bool verbose)
-      : app_(app), listener_(listener), verbose_(verbose) {}
+      : app_(app), listener_(listener), verbose_(verbose), budget_(connection_budget()) {}
 
   void run() {
     while (!g_signalled && !g_quit) {
-      std::vector<pollfd> watched{{listener_, POLLIN, 0}};
+      // At the budget, new clients wait in the listener's queue until a
+      // connection ends.
+      std::vector<pollfd> watched{{listener_, static_cast<short>(room() > 0 ? POLLIN : 0), 0}};
       for (const Incoming& incoming : incoming_)
         watched.push_back({incoming.connection.get(), POLLIN, 0});
       if (::poll(watched.data(), watched.size(), timeout_ms()) < 0 && errno != EINTR) continue;
@@ -282,8 +317,8 @@ class Acceptor {
   int timeout_ms() const {
     auto timeout = std::chrono::milliseconds(100);  // signals and quit are looked at this often
     for (const Incoming& incoming : incoming_) {
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(incoming.deadline -
-                                                                     SteadyClock::now());
+      const auto left =
+          std::chrono::ceil<std::chrono::milliseconds>(incoming.deadline - SteadyClock::now());
       timeout = std::clamp(left, std::chrono::milliseconds(0), timeout);
     }
     return static_cast<int>(timeout.count());
@@ -308,8 +343,7 @@ class Acceptor {
         case Read::Ended:
           // What came before the end is the request, when anything came.
           if (!incoming.received.empty()) {
-            dispatch(app_, std::move(incoming.connection), std::move(incoming.received),
-                     verbose_);
+            dispatch(app_, std::move(incoming.connection), std::move(incoming.received), verbose_);
           }
           break;
       }
@@ -329,7 +363,7 @@ class Acceptor {
 
   void accept_waiting() {
     // A bounded batch, so that reading goes on under a flood of connections.
-    for (int i = 0; i < 64; ++i) {
+    for (std::size_t i = 0, batch = std::min<std::size_t>(64, room()); i < batch; ++i) {
       murmela::FileDescriptor connection(
           ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
       if (!connection.valid()) {
@@ -345,9 +379,16 @@ class Acceptor {
     }
   }
 
+  // Connections that may still be accepted within the descriptor budget.
+  std::size_t room() {
+    const std::size_t open = incoming_.size() + g_pools.open();
+    return open < budget_ ? budget_ - open : 0;
+  }
+
   App& app_;
   int listener_;
   bool verbose_;
+  std::size_t budget_;
   std::deque<Incoming> incoming_;  // oldest first; deadlines in the same order
 };
 

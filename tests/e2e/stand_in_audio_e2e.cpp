@@ -71,11 +71,11 @@ std::string flac_header(std::uint32_t rate, int channels, std::uint64_t frames) 
   std::string bytes = "fLaC";
   bytes += '\x80';  // the last metadata block, STREAMINFO
   bytes += std::string("\x00\x00\x22", 3);
-  bytes += std::string("\x10\x00\x10\x00", 4);      // block sizes 4096
+  bytes += std::string("\x10\x00\x10\x00", 4);          // block sizes 4096
   bytes += std::string("\x00\x00\x00\x00\x00\x00", 6);  // frame sizes unknown
   // 20 bits of rate, 3 of channels - 1, 5 of bits - 1 (16), 36 of frames.
-  const std::uint64_t packed = (std::uint64_t{rate} << 44) |
-                               (std::uint64_t(channels - 1) << 41) | (std::uint64_t{15} << 36) |
+  const std::uint64_t packed = (std::uint64_t{rate} << 44) | (std::uint64_t(channels - 1) << 41) |
+                               (std::uint64_t{15} << 36) |
                                (frames & ((std::uint64_t{1} << 36) - 1));
   for (int shift = 56; shift >= 0; shift -= 8) bytes += static_cast<char>(packed >> shift);
   bytes += std::string(16, '\0');  // no MD5
@@ -229,7 +229,8 @@ TEST_F(StandInAudio, AJoinWithAPartWithoutAudioSaysItHasNone) {
            {"meetings", "export", id, home / "b.wav", "--format", "wav", "--no-launch"}}) {
     auto refused = run(args);
     EXPECT_EQ(refused.exit_code, 1) << args[1];
-    EXPECT_EQ(refused.err, "error: The meeting has no audio: its parts' audio could not be joined.\n");
+    EXPECT_EQ(refused.err,
+              "error: The meeting has no audio: its parts' audio could not be joined.\n");
     EXPECT_FALSE(fs::exists(args[3])) << args[1];
   }
 }
@@ -346,6 +347,47 @@ TEST_F(StandInAudio, CancelStopsARecognition) {
   step();  // past importing: now it is transcribing
   EXPECT_EQ(cli_json({"meetings", "cancel", id})["cancelled"], true);
   EXPECT_EQ(cli_json({"meetings", "show", id})["status"], "cancelled");
+}
+
+// Under a low limit on descriptors and a crowd of imports, the recogniser's
+// library still finds its model's files (it would end the process without a
+// word when it cannot open one): each import is recognised or refused with a
+// reason, and the app goes on.
+TEST_F(StandInAudio, ACrowdUnderALowDescriptorLimitLeavesTheAppRunning) {
+  skip_without_recogniser();
+  if (!fs::exists("/usr/bin/prlimit")) GTEST_SKIP() << "prlimit is not installed";
+  home.write("talk.wav", wav_file_bytes(spoken("Please send the report on Monday.")));
+  app_answers("quit_app");
+  ::waitpid(app, nullptr, 0);
+  SpawnVectors vectors("/usr/bin/prlimit", {"--nofile=24", kStandInPath, "--startup"}, env);
+  ASSERT_EQ(posix_spawn(&app, "/usr/bin/prlimit", nullptr, nullptr, vectors.argv(), vectors.envp()),
+            0);
+  ASSERT_TRUE(answers_ping());
+
+  // Straight onto the socket from threads of this process: a crowd faster
+  // than one of CLI processes.
+  constexpr int kClients = 30;
+  std::vector<std::string> ids(kClients);
+  {
+    std::vector<std::jthread> clients;
+    for (int i = 0; i < kClients; ++i) {
+      clients.emplace_back([&, i] {
+        auto started = murmela::send_request(socket_path(), "import_media",
+                                             nlohmann::json{{"path", home / "talk.wav"}}, false);
+        if (!started) return;
+        if (auto id = started->root().find("id"); id && id->is_string())
+          ids[i] = std::string(id->string());
+      });
+    }
+  }
+  for (const auto& id : ids) {
+    if (id.empty()) continue;
+    auto done = stepped_json({"meetings", "wait", id});
+    EXPECT_TRUE(done["status"] == "ready" || done["status"] == "failed") << done;
+  }
+  int status = 0;
+  EXPECT_EQ(::waitpid(app, &status, WNOHANG), 0) << "the app ended, status " << status;
+  EXPECT_TRUE(app_answers("ping"));
 }
 
 }  // namespace
