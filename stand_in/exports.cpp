@@ -8,6 +8,7 @@
 
 #include <fmt/format.h>
 
+#include "audio.hpp"
 #include "common/text.hpp"
 #include "pdf_document.hpp"
 
@@ -152,10 +153,6 @@ std::expected<std::string, std::string> pdf(const Meeting& m, const std::string&
   return render_pdf(m.title, blocks);
 }
 
-void put_le(std::string& out, std::uint32_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
-}
-
 }  // namespace
 
 std::expected<std::string, std::string> render_document(const Meeting& meeting,
@@ -167,27 +164,16 @@ std::expected<std::string, std::string> render_document(const Meeting& meeting,
   return pdf(meeting, transcript);
 }
 
-std::string render_wav(const Meeting& meeting) {
-  constexpr std::uint32_t kRate = 16000;
-  const double seconds = std::clamp(static_cast<double>(meeting.duration_seconds), 0.5, 3.0);
-  const auto samples = static_cast<std::uint32_t>(seconds * kRate);
-  std::string out = "RIFF";
-  put_le(out, 36 + samples * 2, 4);
-  out += "WAVEfmt ";
-  put_le(out, 16, 4);
-  put_le(out, 1, 2);  // PCM
-  put_le(out, 1, 2);  // mono
-  put_le(out, kRate, 4);
-  put_le(out, kRate * 2, 4);  // bytes per second
-  put_le(out, 2, 2);          // block align
-  put_le(out, 16, 2);         // bits per sample
-  out += "data";
-  put_le(out, samples * 2, 4);
-  for (std::uint32_t i = 0; i < samples; ++i) {
-    const double tone = std::sin(2 * std::numbers::pi * 440.0 * i / kRate) * 0.2;
-    put_le(out, static_cast<std::uint16_t>(static_cast<std::int16_t>(tone * 32767)), 2);
+std::expected<std::string, std::string> render_wav(const Meeting& meeting) {
+  Audio tone;  // 16 kHz mono
+  const double seconds = std::clamp(meeting.duration_seconds, 0.5, 3.0);
+  tone.samples.resize(static_cast<std::size_t>(seconds * tone.sample_rate));
+  for (std::size_t i = 0; i < tone.samples.size(); ++i) {
+    const double wave = std::sin(2 * std::numbers::pi * 440.0 * static_cast<double>(i) /
+                                 tone.sample_rate);
+    tone.samples[i] = static_cast<std::int16_t>(wave * 0.2 * 32767);
   }
-  return out;
+  return wav_bytes(tone);
 }
 
 }  // namespace stand_in
