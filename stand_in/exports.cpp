@@ -88,9 +88,8 @@ std::vector<Turn> turns_of(const std::string& transcript) {
   for (const auto& line : lines_of(transcript)) {
     if (murmela::trim(line).empty()) continue;
     const auto colon = line.find(": ");
-    Turn turn = colon == std::string::npos
-                    ? Turn{"", line}
-                    : Turn{line.substr(0, colon), line.substr(colon + 2)};
+    Turn turn = colon == std::string::npos ? Turn{"", line}
+                                           : Turn{line.substr(0, colon), line.substr(colon + 2)};
     if (!turn.speaker.empty() && !turns.empty() && turns.back().speaker == turn.speaker) {
       turns.back().text += " " + turn.text;
     } else {
@@ -139,8 +138,7 @@ std::expected<std::string, std::string> pdf(const Meeting& m, const std::string&
   using Style = PdfBlock::Style;
   std::vector<PdfBlock> blocks{
       {Style::Title, m.title, ""},
-      {Style::Meta, fmt::format("{} · {}", m.created_at, clock_duration(m.duration_seconds)),
-       ""},
+      {Style::Meta, fmt::format("{} · {}", m.created_at, clock_duration(m.duration_seconds)), ""},
       {Style::Heading, "Transcript", ""}};
   for (auto& turn : turns_of(transcript)) {
     blocks.push_back({Style::Body, std::move(turn.text),
@@ -169,8 +167,8 @@ std::expected<std::string, std::string> render_wav(const Meeting& meeting) {
   const double seconds = std::clamp(meeting.duration_seconds, 0.5, 3.0);
   tone.samples.resize(static_cast<std::size_t>(seconds * tone.sample_rate));
   for (std::size_t i = 0; i < tone.samples.size(); ++i) {
-    const double wave = std::sin(2 * std::numbers::pi * 440.0 * static_cast<double>(i) /
-                                 tone.sample_rate);
+    const double wave =
+        std::sin(2 * std::numbers::pi * 440.0 * static_cast<double>(i) / tone.sample_rate);
     tone.samples[i] = static_cast<std::int16_t>(wave * 0.2 * 32767);
   }
   return wav_bytes(tone);

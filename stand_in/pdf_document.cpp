@@ -5,11 +5,11 @@
 #include <string_view>
 #include <vector>
 
-#include <fmt/format.h>
-
 #include <cairo-pdf.h>
 #include <cairo.h>
 #include <pango/pangocairo.h>
+
+#include <fmt/format.h>
 
 namespace stand_in {
 
@@ -173,8 +173,7 @@ class Writer {
       }
       const double baseline =
           static_cast<double>(pango_layout_iter_get_baseline(lines) - extent.y) / PANGO_SCALE;
-      pages_.back().push_back(
-          {layout, pango_layout_iter_get_line_readonly(lines), y_ + baseline});
+      pages_.back().push_back({layout, pango_layout_iter_get_line_readonly(lines), y_ + baseline});
       y_ += height;
       if (!pango_layout_iter_next_line(lines)) break;
     }
@@ -195,9 +194,9 @@ class Writer {
     pango_layout_set_text(layout.get(), shown.data(), static_cast<int>(shown.size()));
     cairo_save(cairo_);
     cairo_set_source_rgb(cairo_, 0.4, 0.4, 0.4);
-    cairo_move_to(cairo_, kMargin,
-                  baseline - static_cast<double>(pango_layout_get_baseline(layout.get())) /
-                                 PANGO_SCALE);
+    cairo_move_to(
+        cairo_, kMargin,
+        baseline - static_cast<double>(pango_layout_get_baseline(layout.get())) / PANGO_SCALE);
     pango_cairo_show_layout(cairo_, layout.get());
     cairo_restore(cairo_);
   }

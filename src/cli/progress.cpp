@@ -45,9 +45,9 @@ std::size_t interrupted_size = 0;
 void on_ending_signal(int signal) {
   // Only an interrupt is the user stopping the wait, which deserves the
   // words on how to follow the job; the others just leave a clean screen.
-  const std::string_view text =
-      signal == SIGINT ? std::string_view(interrupted_text.data(), interrupted_size)
-                       : kEraseBothLines;
+  const std::string_view text = signal == SIGINT
+                                    ? std::string_view(interrupted_text.data(), interrupted_size)
+                                    : kEraseBothLines;
   [[maybe_unused]] auto written = ::write(STDERR_FILENO, text.data(), text.size());
   // Ending by the same signal keeps what the shell sees.
   std::signal(signal, SIG_DFL);

@@ -26,8 +26,7 @@ namespace {
 class Progress : public StandIn {
  protected:
   std::unique_ptr<TerminalRun> at_terminal(std::vector<std::string> args,
-                                           const char* term = "xterm",
-                                           unsigned short columns = 0) {
+                                           const char* term = "xterm", unsigned short columns = 0) {
     args.push_back("--no-launch");
     auto terminal_env = env;
     if (term != nullptr) terminal_env["TERM"] = term;
@@ -107,11 +106,9 @@ TEST_F(Progress, WaitNamesTheMeetingAndAnInterruptTellsHowToFollowTheJob) {
 
   EXPECT_EQ(ended.signal, SIGINT);
   EXPECT_EQ(ended.out, "");
-  EXPECT_EQ(left_on_screen(ended.terminal), std::string(kStopHint) +
-                                                "\nFollow the job: murmela-cli meetings wait " +
-                                                id +
-                                                "\nStop the job:   murmela-cli meetings cancel " +
-                                                id + "\n")
+  EXPECT_EQ(left_on_screen(ended.terminal),
+            std::string(kStopHint) + "\nFollow the job: murmela-cli meetings wait " + id +
+                "\nStop the job:   murmela-cli meetings cancel " + id + "\n")
       << ended.terminal;
   EXPECT_EQ(cli_json({"meetings", "show", id})["status"], "transcribing");
 }
@@ -149,8 +146,7 @@ TEST_F(Progress, OtherEndingSignalsEraseTheLineToo) {
     run->send(signal);
     const auto ended = run->finish();
     EXPECT_EQ(ended.signal, signal);
-    EXPECT_TRUE(ended.terminal.ends_with("\x1b[K"))
-        << strsignal(signal) << ": " << ended.terminal;
+    EXPECT_TRUE(ended.terminal.ends_with("\x1b[K")) << strsignal(signal) << ": " << ended.terminal;
     EXPECT_EQ(left_on_screen(ended.terminal), "") << strsignal(signal);
   }
 }

@@ -102,14 +102,13 @@ TEST_F(StandInDocuments, ASpeakersConsecutiveLinesAreOneParagraph) {
     std::string turn;  // the first turn as the format writes it
     std::string speaker;
   };
-  for (const Case& c : {Case{"a.md", "**Speaker 1:** " + first + "\n\n**Speaker 2:** Answer 2",
-                             "**Speaker 1:**"},
-                        Case{"a.txt", "\nSpeaker 1: " + first + "\n\nSpeaker 2: Answer 2",
-                             "Speaker 1:"},
-                        Case{"a.html",
-                             "<p><strong>Speaker 1:</strong> " + first +
-                                 "</p>\n<p><strong>Speaker 2:</strong> Answer 2",
-                             "<strong>Speaker 1:</strong>"}}) {
+  for (const Case& c :
+       {Case{"a.md", "**Speaker 1:** " + first + "\n\n**Speaker 2:** Answer 2", "**Speaker 1:**"},
+        Case{"a.txt", "\nSpeaker 1: " + first + "\n\nSpeaker 2: Answer 2", "Speaker 1:"},
+        Case{"a.html",
+             "<p><strong>Speaker 1:</strong> " + first +
+                 "</p>\n<p><strong>Speaker 2:</strong> Answer 2",
+             "<strong>Speaker 1:</strong>"}}) {
     cli_json({"meetings", "export", "long1", home / c.name});
     const std::string document = home.read(c.name);
     EXPECT_NE(document.find(c.turn), std::string::npos) << document;

@@ -309,8 +309,7 @@ TEST_F(StandIn, OtherClientsAreAnsweredWhileAnExportRenders) {
   bool answered_meanwhile = false;
   while (!exported && !answered_meanwhile) {
     auto diagnostics = cli_json({"diagnostics"});
-    answered_meanwhile =
-        diagnostics.value("/requestsAtWork/export_meeting"_json_pointer, 0) == 1;
+    answered_meanwhile = diagnostics.value("/requestsAtWork/export_meeting"_json_pointer, 0) == 1;
     EXPECT_EQ(cli_json({"meetings", "list"}).size(), 3u);
   }
   exporter.join();

@@ -60,9 +60,10 @@ TEST_F(StandInPersist, AFailedSaveFailsTheRequestAndShowsInDiagnostics) {
   fs::create_directory(kept);  // a save cannot replace a folder
   auto failed = run({"meetings", "rename", "3f1c", "Lost name", "--no-launch"});
   EXPECT_EQ(failed.exit_code, 1);
-  EXPECT_TRUE(failed.err.starts_with("error: The change was made but could not be kept: Cannot "
-                                     "write " +
-                                     kept + ": "))
+  EXPECT_TRUE(
+      failed.err.starts_with("error: The change was made but could not be kept: Cannot "
+                             "write " +
+                             kept + ": "))
       << failed.err;
   auto diagnostics = cli_json({"diagnostics"});
   EXPECT_EQ(diagnostics["library"], kept);

@@ -95,8 +95,9 @@ bool TerminalRun::wait_for_terminal(std::string_view text) {
     }
     if (!read_some(100)) break;
   }
-  ADD_FAILURE() << "Never shown on the terminal: " << text << "\nterminal so far: "
-                << ended_.terminal << "\nstandard output so far: " << ended_.out;
+  ADD_FAILURE() << "Never shown on the terminal: " << text
+                << "\nterminal so far: " << ended_.terminal
+                << "\nstandard output so far: " << ended_.out;
   return false;
 }
 

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <csignal>
-
 #include <map>
 #include <string>
 #include <string_view>

@@ -43,7 +43,9 @@ TEST(TerminalText, KeepsNoControlCharacter) {
       {"a\x1b[2Jb", "a[2Jb"},
       {"title\x1b]0;x\x07", "title]0;x"},
       {"tab\tand\r\nbreaks", "tab and  breaks"},
-      {"c1\xC2\x9B" "31m", "c131m"},
+      {"c1\xC2\x9B"
+       "31m",
+       "c131m"},
       {"del\x7F", "del"},
       {"bad\xFFutf8", "bad\uFFFDutf8"},
   };
