@@ -137,7 +137,9 @@ TEST_F(StandInDocuments, APdfNumbersItsPagesAndRunsTheTitle) {
     const std::string number = std::to_string(page) + " / " + std::to_string(pages);
     EXPECT_NE(text.find(number), std::string::npos) << "page " << page << ":\n" << text;
     EXPECT_EQ(count_of(text, kTitle), 1u) << "page " << page << ":\n" << text;
-    if (page > 1) EXPECT_TRUE(text.starts_with(kTitle)) << "page " << page << ":\n" << text;
+    if (page > 1) {
+      EXPECT_TRUE(text.starts_with(kTitle)) << "page " << page << ":\n" << text;
+    }
   }
 }
 
