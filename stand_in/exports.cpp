@@ -1,5 +1,6 @@
 #include "exports.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <numbers>
@@ -7,6 +8,7 @@
 
 #include <fmt/format.h>
 
+#include "audio.hpp"
 #include "common/text.hpp"
 #include "pdf_document.hpp"
 
@@ -62,14 +64,46 @@ std::string below_notes_heading(const std::string& notes) {
   return out;
 }
 
-std::string markdown(const Meeting& m, const std::string& transcript) {
-  std::string out = fmt::format("# {}\n\n_{} · {} s_\n\n## Transcript\n\n", m.title, m.created_at,
-                                m.duration_seconds);
+// A duration as a clock shows it: "1:02:03", or "2:03" under an hour.
+std::string clock_duration(double seconds) {
+  constexpr double kMostSeconds = 1e12;  // past any recording; keeps the rounding defined
+  const auto whole = static_cast<std::uint64_t>(
+      std::llround(std::isfinite(seconds) ? std::clamp(seconds, 0.0, kMostSeconds) : 0.0));
+  const std::uint64_t hours = whole / 3600;
+  const std::uint64_t minutes = whole / 60 % 60;
+  if (hours == 0) return fmt::format("{}:{:02}", minutes, whole % 60);
+  return fmt::format("{}:{:02}:{:02}", hours, minutes, whole % 60);
+}
+
+// What one speaker says before another speaks: the consecutive transcript
+// lines that carry the same "Speaker: " prefix, joined. A line without a
+// speaker is a turn of its own; blank lines only separate.
+struct Turn {
+  std::string speaker;  // empty where the line names none
+  std::string text;
+};
+
+std::vector<Turn> turns_of(const std::string& transcript) {
+  std::vector<Turn> turns;
   for (const auto& line : lines_of(transcript)) {
-    auto colon = line.find(": ");
-    out += colon == std::string::npos
-               ? line
-               : fmt::format("**{}:** {}", line.substr(0, colon), line.substr(colon + 2));
+    if (murmela::trim(line).empty()) continue;
+    const auto colon = line.find(": ");
+    Turn turn = colon == std::string::npos ? Turn{"", line}
+                                           : Turn{line.substr(0, colon), line.substr(colon + 2)};
+    if (!turn.speaker.empty() && !turns.empty() && turns.back().speaker == turn.speaker) {
+      turns.back().text += " " + turn.text;
+    } else {
+      turns.push_back(std::move(turn));
+    }
+  }
+  return turns;
+}
+
+std::string markdown(const Meeting& m, const std::string& transcript) {
+  std::string out = fmt::format("# {}\n\n_{} · {}_\n\n## Transcript\n\n", m.title, m.created_at,
+                                clock_duration(m.duration_seconds));
+  for (const auto& turn : turns_of(transcript)) {
+    out += turn.speaker.empty() ? turn.text : fmt::format("**{}:** {}", turn.speaker, turn.text);
     out += "\n\n";
   }
   if (!m.notes.empty()) out += "## Notes\n\n" + below_notes_heading(m.notes);
@@ -77,8 +111,11 @@ std::string markdown(const Meeting& m, const std::string& transcript) {
 }
 
 std::string plain_text(const Meeting& m, const std::string& transcript) {
-  std::string out = m.title + "\n" + m.created_at + "\n\n" + transcript;
-  if (!out.ends_with('\n')) out += '\n';
+  std::string out =
+      fmt::format("{}\n{} · {}\n", m.title, m.created_at, clock_duration(m.duration_seconds));
+  for (const auto& turn : turns_of(transcript)) {
+    out += "\n" + (turn.speaker.empty() ? turn.text : turn.speaker + ": " + turn.text) + "\n";
+  }
   if (!m.notes.empty()) out += "\nNotes\n\n" + m.notes + (m.notes.ends_with('\n') ? "" : "\n");
   return out;
 }
@@ -86,9 +123,13 @@ std::string plain_text(const Meeting& m, const std::string& transcript) {
 std::string html(const Meeting& m, const std::string& transcript) {
   std::string out = fmt::format(
       "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>{0}</title>\n"
-      "</head>\n<body>\n<h1>{0}</h1>\n<p><time>{1}</time></p>\n<h2>Transcript</h2>\n",
-      html_escape(m.title), html_escape(m.created_at));
-  for (const auto& line : lines_of(transcript)) out += "<p>" + html_escape(line) + "</p>\n";
+      "</head>\n<body>\n<h1>{0}</h1>\n<p><time>{1}</time> · {2}</p>\n<h2>Transcript</h2>\n",
+      html_escape(m.title), html_escape(m.created_at), clock_duration(m.duration_seconds));
+  for (const auto& turn : turns_of(transcript)) {
+    out += turn.speaker.empty() ? "<p>" + html_escape(turn.text) + "</p>\n"
+                                : fmt::format("<p><strong>{}:</strong> {}</p>\n",
+                                              html_escape(turn.speaker), html_escape(turn.text));
+  }
   if (!m.notes.empty()) out += "<h2>Notes</h2>\n<pre>" + html_escape(m.notes) + "</pre>\n";
   return out + "</body>\n</html>\n";
 }
@@ -97,25 +138,17 @@ std::expected<std::string, std::string> pdf(const Meeting& m, const std::string&
   using Style = PdfBlock::Style;
   std::vector<PdfBlock> blocks{
       {Style::Title, m.title, ""},
-      {Style::Meta, fmt::format("{} · {} s", m.created_at, m.duration_seconds), ""},
+      {Style::Meta, fmt::format("{} · {}", m.created_at, clock_duration(m.duration_seconds)), ""},
       {Style::Heading, "Transcript", ""}};
-  for (const auto& line : lines_of(transcript)) {
-    const auto colon = line.find(": ");
-    if (colon == std::string::npos) {
-      blocks.push_back({Style::Body, line, ""});
-    } else {
-      blocks.push_back({Style::Body, line.substr(colon + 2), line.substr(0, colon + 1)});
-    }
+  for (auto& turn : turns_of(transcript)) {
+    blocks.push_back({Style::Body, std::move(turn.text),
+                      turn.speaker.empty() ? "" : std::move(turn.speaker) + ":"});
   }
   if (!m.notes.empty()) {
     blocks.push_back({Style::Heading, "Notes", ""});
     for (const auto& line : lines_of(m.notes)) blocks.push_back({Style::Body, line, ""});
   }
   return render_pdf(m.title, blocks);
-}
-
-void put_le(std::string& out, std::uint32_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
 }
 
 }  // namespace
@@ -129,27 +162,16 @@ std::expected<std::string, std::string> render_document(const Meeting& meeting,
   return pdf(meeting, transcript);
 }
 
-std::string render_wav(const Meeting& meeting) {
-  constexpr std::uint32_t kRate = 16000;
-  const double seconds = std::clamp(static_cast<double>(meeting.duration_seconds), 0.5, 3.0);
-  const auto samples = static_cast<std::uint32_t>(seconds * kRate);
-  std::string out = "RIFF";
-  put_le(out, 36 + samples * 2, 4);
-  out += "WAVEfmt ";
-  put_le(out, 16, 4);
-  put_le(out, 1, 2);  // PCM
-  put_le(out, 1, 2);  // mono
-  put_le(out, kRate, 4);
-  put_le(out, kRate * 2, 4);  // bytes per second
-  put_le(out, 2, 2);          // block align
-  put_le(out, 16, 2);         // bits per sample
-  out += "data";
-  put_le(out, samples * 2, 4);
-  for (std::uint32_t i = 0; i < samples; ++i) {
-    const double tone = std::sin(2 * std::numbers::pi * 440.0 * i / kRate) * 0.2;
-    put_le(out, static_cast<std::uint16_t>(static_cast<std::int16_t>(tone * 32767)), 2);
+std::expected<std::string, std::string> render_wav(const Meeting& meeting) {
+  Audio tone;  // 16 kHz mono
+  const double seconds = std::clamp(meeting.duration_seconds, 0.5, 3.0);
+  tone.samples.resize(static_cast<std::size_t>(seconds * tone.sample_rate));
+  for (std::size_t i = 0; i < tone.samples.size(); ++i) {
+    const double wave =
+        std::sin(2 * std::numbers::pi * 440.0 * static_cast<double>(i) / tone.sample_rate);
+    tone.samples[i] = static_cast<std::int16_t>(wave * 0.2 * 32767);
   }
-  return out;
+  return wav_bytes(tone);
 }
 
 }  // namespace stand_in

@@ -11,6 +11,7 @@
 #include <expected>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -35,6 +36,14 @@ namespace {
 int fail(const std::string& message) {
   std::fprintf(stderr, "murmela (stand-in): %s\n", message.c_str());
   return 1;
+}
+
+// A command line the stand-in cannot take: what is wrong, where to look, and
+// the usage error's exit code, as murmela-cli gives them.
+int usage_error(const std::string& message) {
+  std::fprintf(stderr, "murmela (stand-in): %s\nRun `murmela --help` for usage.\n",
+               message.c_str());
+  return 2;
 }
 
 // How long each step of a job takes; tests make it short, or "manual": then
@@ -170,12 +179,20 @@ int main(int argc, char** argv) {
       options.keep = false;
     } else if (argument == "--verbose") {
       options.verbose = true;
-    } else if (argument == "--library" && i + 1 < argc) {
-      options.library = argv[++i];
-    } else if (argument.starts_with("--library=")) {
-      options.library = argument.substr(10);
-    } else if (argument != "--startup") {
-      return fail("unknown argument " + argument + " (try --help)");
+    } else if (argument == "--library" || argument.starts_with("--library=")) {
+      // The value is the next argument unless that is another option: a
+      // file named like one is given as --library=FILE or ./FILE.
+      const bool joined = argument != "--library";
+      const bool next_is_value = i + 1 < argc && !std::string_view(argv[i + 1]).starts_with("--");
+      std::string value = joined ? argument.substr(10) : next_is_value ? argv[++i] : "";
+      if (value.empty()) return usage_error("--library needs a value (a JSON file).");
+      options.library = std::move(value);
+    } else if (argument == "--startup") {
+      // the real app's launch option: nothing to do here
+    } else if (argument.starts_with("-")) {
+      return usage_error("Unknown option: " + argument);
+    } else {
+      return usage_error("Unexpected argument: " + argument + " (the stand-in takes options only)");
     }
   }
 

@@ -8,10 +8,13 @@
 #include <mutex>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include <cairo-pdf.h>
 #include <cairo.h>
 #include <pango/pangocairo.h>
+
+#include <fmt/format.h>
 
 namespace stand_in {
 
@@ -77,8 +80,18 @@ std::size_t cut_before(std::string_view text, std::size_t most) {
   return at > 0 ? at : most;
 }
 
-// Draws the blocks line by line, starting a new page where a line would
-// cross the bottom margin.
+// One line of a paragraph as placed on a page, and where its baseline sits.
+// The line belongs to its layout, which is kept alive with it.
+struct PlacedLine {
+  std::shared_ptr<PangoLayout> layout;
+  PangoLayoutLine* line = nullptr;
+  double baseline = 0;
+};
+using Page = std::vector<PlacedLine>;
+
+// Lays the blocks out line by line, starting a new page where a line would
+// cross the bottom margin. The lines are drawn once every page is known, so
+// each page can say how many there are.
 class Writer {
  public:
   explicit Writer(cairo_t* cairo) : cairo_(cairo) {}
@@ -87,7 +100,7 @@ class Writer {
   // paragraph loses text, and costs more than its length. A piece's last
   // line, which the cut may have ended early, is laid out again with the
   // next piece, so the paragraph wraps as if laid out whole.
-  void draw(const PdfBlock& block) {
+  void place(const PdfBlock& block) {
     const std::string text = block.bold_prefix.empty()
                                  ? visible(block.text)
                                  : visible(block.bold_prefix) + " " + visible(block.text);
@@ -98,24 +111,43 @@ class Writer {
     do {
       const bool last_piece = rest.size() <= kPieceBytes;
       const std::size_t taken = last_piece ? rest.size() : cut_before(rest, kPieceBytes);
-      Layout layout = laid_out(rest.substr(0, taken), font.get(), bold_end);
+      std::shared_ptr<PangoLayout> layout = laid_out(rest.substr(0, taken), font.get(), bold_end);
       const int lines = pango_layout_get_line_count(layout.get());
       const bool carry = !last_piece && lines > 1;
       const std::size_t used =
           carry ? static_cast<std::size_t>(
                       pango_layout_get_line_readonly(layout.get(), lines - 1)->start_index)
                 : taken;
-      draw_lines(layout.get(), carry ? lines - 1 : lines);
+      place_lines(layout, carry ? lines - 1 : lines);
       rest.remove_prefix(used);
       bold_end = bold_end > used ? bold_end - used : 0;
     } while (!rest.empty());
   }
 
+  // Every page: its lines, the running title above all but the first, and
+  // its number ("2 / 11") below.
+  void draw_pages(const std::string& title) {
+    const std::size_t count = pages_.size();
+    for (std::size_t number = 1; number <= count; ++number) {
+      for (const PlacedLine& placed : pages_[number - 1]) {
+        cairo_move_to(cairo_, kMargin, placed.baseline);
+        pango_cairo_show_layout_line(cairo_, placed.line);
+      }
+      if (number > 1) draw_margin_text(title, kRunningTitleBaseline, PANGO_ALIGN_LEFT);
+      draw_margin_text(fmt::format("{} / {}", number, count), kPageNumberBaseline,
+                       PANGO_ALIGN_CENTER);
+      cairo_show_page(cairo_);
+    }
+  }
+
  private:
   static constexpr std::size_t kPieceBytes = 8192;
+  static constexpr double kRunningTitleBaseline = kMargin - 22.0;
+  static constexpr double kPageNumberBaseline = kPageHeight - kMargin + 28.0;
 
-  Layout laid_out(std::string_view text, const PangoFontDescription* font, std::size_t bold_end) {
-    Layout layout(pango_cairo_create_layout(cairo_));
+  std::shared_ptr<PangoLayout> laid_out(std::string_view text, const PangoFontDescription* font,
+                                        std::size_t bold_end) {
+    std::shared_ptr<PangoLayout> layout(pango_cairo_create_layout(cairo_), unref_layout);
     pango_layout_set_font_description(layout.get(), font);
     pango_layout_set_width(layout.get(),
                            static_cast<int>((kPageWidth - 2 * kMargin) * PANGO_SCALE));
@@ -133,29 +165,50 @@ class Writer {
     return layout;
   }
 
-  // The first `count` lines of the layout.
-  void draw_lines(PangoLayout* layout, int count) {
-    PangoLayoutIter* lines = pango_layout_get_iter(layout);
-    for (int drawn = 0; drawn < count; ++drawn) {
+  // Places the first `count` lines of the layout.
+  void place_lines(const std::shared_ptr<PangoLayout>& layout, int count) {
+    PangoLayoutIter* lines = pango_layout_get_iter(layout.get());
+    for (int placed = 0; placed < count; ++placed) {
       PangoRectangle extent;
       pango_layout_iter_get_line_extents(lines, nullptr, &extent);
       const double height = static_cast<double>(extent.height) / PANGO_SCALE;
-      if (y_ + height > kPageHeight - kMargin) {
-        cairo_show_page(cairo_);
-        y_ = kMargin;
+      if (pages_.empty() || y_ + height > kPageHeight - kMargin) {
+        if (!pages_.empty()) y_ = kMargin;
+        pages_.emplace_back();
       }
       const double baseline =
           static_cast<double>(pango_layout_iter_get_baseline(lines) - extent.y) / PANGO_SCALE;
-      cairo_move_to(cairo_, kMargin, y_ + baseline);
-      pango_cairo_show_layout_line(cairo_, pango_layout_iter_get_line_readonly(lines));
+      pages_.back().push_back({layout, pango_layout_iter_get_line_readonly(lines), y_ + baseline});
       y_ += height;
       if (!pango_layout_iter_next_line(lines)) break;
     }
     pango_layout_iter_free(lines);
   }
 
+  // One line of small grey text in the top or bottom margin, cut short with
+  // an ellipsis where it is wider than the text column.
+  void draw_margin_text(const std::string& text, double baseline, PangoAlignment alignment) {
+    Layout layout(pango_cairo_create_layout(cairo_));
+    Font font(pango_font_description_from_string("DejaVu Sans 8"));
+    pango_layout_set_font_description(layout.get(), font.get());
+    pango_layout_set_width(layout.get(),
+                           static_cast<int>((kPageWidth - 2 * kMargin) * PANGO_SCALE));
+    pango_layout_set_ellipsize(layout.get(), PANGO_ELLIPSIZE_END);
+    pango_layout_set_alignment(layout.get(), alignment);
+    const std::string shown = visible(text);
+    pango_layout_set_text(layout.get(), shown.data(), static_cast<int>(shown.size()));
+    cairo_save(cairo_);
+    cairo_set_source_rgb(cairo_, 0.4, 0.4, 0.4);
+    cairo_move_to(
+        cairo_, kMargin,
+        baseline - static_cast<double>(pango_layout_get_baseline(layout.get())) / PANGO_SCALE);
+    pango_cairo_show_layout(cairo_, layout.get());
+    cairo_restore(cairo_);
+  }
+
   cairo_t* cairo_;
   double y_ = kMargin;
+  std::vector<Page> pages_;
 };
 
 using Rendered = std::expected<std::string, std::string>;
@@ -168,8 +221,8 @@ Rendered render_here(const std::string& title, const std::vector<PdfBlock>& bloc
     cairo_pdf_surface_set_metadata(surface.get(), CAIRO_PDF_METADATA_TITLE, visible(title).c_str());
     Context cairo(cairo_create(surface.get()));
     Writer writer(cairo.get());
-    for (const PdfBlock& block : blocks) writer.draw(block);
-    cairo_show_page(cairo.get());
+    for (const PdfBlock& block : blocks) writer.place(block);
+    writer.draw_pages(title);
     cairo.reset();
     cairo_surface_finish(surface.get());
     if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) {

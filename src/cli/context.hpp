@@ -28,12 +28,12 @@ class ShownProgress {
   ~ShownProgress() { end(); }
 
   // The first call begins the line; later ones change its status.
-  void show(std::string_view status, std::string_view meeting_id) {
+  void show(std::string_view status, std::string_view meeting_id, std::string_view title = {}) {
     if (progress_ == nullptr) return;
     if (shown_) {
       progress_->update(status);
     } else {
-      progress_->begin(status, meeting_id);
+      progress_->begin(status, meeting_id, title);
       shown_ = true;
     }
   }

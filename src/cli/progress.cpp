@@ -12,12 +12,14 @@
 #include <thread>
 
 #include <pthread.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <fmt/format.h>
 
 #include "common/descriptor.hpp"
 #include "common/shown_text.hpp"
+#include "common/utf8.hpp"
 
 namespace murmela {
 
@@ -25,6 +27,12 @@ namespace {
 
 // Back to the start of the line, and everything on it gone.
 constexpr std::string_view kEraseLine = "\r\033[K";
+
+// Said once, on a line of its own above the status line, while the CLI waits.
+constexpr std::string_view kStopHint = "Ctrl-C stops waiting; the job goes on";
+
+// The status line erased, then up to the hint and that line gone too.
+constexpr std::string_view kEraseBothLines = "\r\033[K\033[A\033[K";
 
 // The signals that end the CLI while the line is shown: each first takes the
 // line away, so that the shell's prompt does not land on it.
@@ -37,13 +45,28 @@ std::size_t interrupted_size = 0;
 
 void on_ending_signal(int signal) {
   // Only an interrupt is the user stopping the wait, which deserves the
-  // words on how to follow the job; the others just leave a clean line.
-  const std::string_view text =
-      signal == SIGINT ? std::string_view(interrupted_text.data(), interrupted_size) : kEraseLine;
+  // words on how to follow the job; the others just leave a clean screen.
+  const std::string_view text = signal == SIGINT
+                                    ? std::string_view(interrupted_text.data(), interrupted_size)
+                                    : kEraseBothLines;
   [[maybe_unused]] auto written = ::write(STDERR_FILENO, text.data(), text.size());
   // Ending by the same signal keeps what the shell sees.
   std::signal(signal, SIG_DFL);
   std::raise(signal);
+}
+
+// The terminal's width; 80 where it does not say.
+std::size_t terminal_columns() {
+  winsize size{};
+  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return 80;
+}
+
+// The text cut to at most `columns` characters, an ellipsis marking a cut.
+std::string fitted(std::string_view text, std::size_t columns) {
+  if (code_point_count(text) <= columns) return std::string(text);
+  if (columns == 0) return {};
+  return std::string(first_code_points(text, columns - 1)) + "\u2026";
 }
 
 // The line is a courtesy: a terminal that refuses it changes nothing else.
@@ -53,8 +76,13 @@ class TerminalProgress final : public Progress {
  public:
   ~TerminalProgress() override { end(); }
 
-  void begin(std::string_view status, std::string_view meeting_id) override {
+  void begin(std::string_view status, std::string_view meeting_id,
+             std::string_view title) override {
     end();
+    columns_ = terminal_columns();
+    // Drawn before any handler can erase it; it stays above the interrupt's
+    // words, which it explains.
+    draw(fmt::format("{}{}\n", kEraseLine, fitted(kStopHint, columns_ - 1)));
     const std::string text = fmt::format("{}{}", kEraseLine, interrupted_line(meeting_id));
     interrupted_size = std::min(text.size(), interrupted_text.size());
     std::memcpy(interrupted_text.data(), text.data(), interrupted_size);
@@ -66,6 +94,7 @@ class TerminalProgress final : public Progress {
     }
 
     status_ = status;
+    title_ = title;
     start_ = Clock::now();
     stopping_ = false;
     // The drawing thread never takes these signals: the handler runs on the
@@ -97,7 +126,7 @@ class TerminalProgress final : public Progress {
     for (std::size_t i = 0; i < kEndingSignals.size(); ++i) {
       ::sigaction(kEndingSignals[i], &previous_actions_[i], nullptr);
     }
-    draw(kEraseLine);
+    draw(kEraseBothLines);
   }
 
  private:
@@ -108,8 +137,8 @@ class TerminalProgress final : public Progress {
     std::unique_lock lock(mutex_);
     while (!stopping_) {
       const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start_);
-      const std::string text =
-          fmt::format("{}{}", kEraseLine, progress_line(status_, elapsed.count()));
+      const std::string text = fmt::format(
+          "{}{}", kEraseLine, named_progress_line(status_, elapsed.count(), title_, columns_));
       const std::string shown = status_;
       lock.unlock();
       draw(text);
@@ -123,6 +152,8 @@ class TerminalProgress final : public Progress {
   std::condition_variable wake_;
   std::thread drawer_;
   std::string status_;
+  std::string title_;
+  std::size_t columns_ = 80;
   Clock::time_point start_;
   bool stopping_ = false;
   std::array<struct sigaction, kEndingSignals.size()> previous_actions_{};
@@ -149,15 +180,44 @@ std::string progress_line(std::string_view status, long long elapsed_seconds) {
   return fmt::format("{} {}:{:02}", shown, minutes, seconds);
 }
 
+std::string named_progress_line(std::string_view status, long long elapsed_seconds,
+                                std::string_view title, std::size_t columns) {
+  // The last column stays free: a line that fills it wraps on some terminals.
+  const std::size_t room = columns > 1 ? columns - 1 : 0;
+  const std::string line = progress_line(terminal_text(status), elapsed_seconds);
+  const std::string name = terminal_text(title);
+  const std::size_t used = code_point_count(line) + 3;  // and " · "
+  if (name.empty() || used + 1 >= room) return fitted(line, room);
+  return fmt::format("{} \u00B7 {}", line, fitted(name, room - used));
+}
+
+std::string terminal_text(std::string_view text) {
+  const std::string valid = lossy_utf8(text);
+  std::string shown;
+  shown.reserve(valid.size());
+  for (std::size_t i = 0; i < valid.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(valid[i]);
+    const bool c1 = byte == 0xC2 && i + 1 < valid.size() &&
+                    static_cast<unsigned char>(valid[i + 1]) <= 0x9F;  // U+0080 to U+009F
+    if (byte == '\t' || byte == '\n' || byte == '\r') {
+      shown += ' ';
+    } else if (c1) {
+      ++i;
+    } else if (byte >= 0x20 && byte != 0x7F) {
+      shown += valid[i];
+    }
+  }
+  return shown;
+}
+
 std::string interrupted_line(std::string_view meeting_id) {
   if (meeting_id.empty()) {
-    return "Stopped waiting; the job goes on in Murmela. Find its meeting with `murmela-cli "
-           "meetings list`, then follow it with `murmela-cli meetings wait <id>` or stop it with "
-           "`murmela-cli meetings cancel <id>`.\n";
+    return "Follow the job: murmela-cli meetings list, then murmela-cli meetings wait <id>\n"
+           "Stop the job:   murmela-cli meetings cancel <id>\n";
   }
   return fmt::format(
-      "Stopped waiting; the job goes on in Murmela. Follow it with `murmela-cli meetings wait {0}` "
-      "or stop it with `murmela-cli meetings cancel {0}`.\n",
+      "Follow the job: murmela-cli meetings wait {0}\n"
+      "Stop the job:   murmela-cli meetings cancel {0}\n",
       with_controls_escaped(meeting_id));
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -14,10 +15,11 @@ class Progress {
   virtual ~Progress() = default;
 
   // A job is under way on the meeting `meeting_id` ("" while the app has not
-  // said which): `status` shows, with the time since this call, until updated.
-  // Until end(), an interrupt tells how to follow or stop the job, which goes
-  // on in the app.
-  virtual void begin(std::string_view status, std::string_view meeting_id) = 0;
+  // said which), titled `title` ("" where not known): `status` shows, with
+  // the time since this call, until updated. Until end(), an interrupt tells
+  // how to follow or stop the job, which goes on in the app.
+  virtual void begin(std::string_view status, std::string_view meeting_id,
+                     std::string_view title) = 0;
   virtual void update(std::string_view status) = 0;
 
   // Erases the line, so that what follows prints where it would have.
@@ -31,7 +33,18 @@ std::unique_ptr<Progress> terminal_progress();
 // The text of the line: "transcribing 1:05".
 std::string progress_line(std::string_view status, long long elapsed_seconds);
 
-// The line printed when the user interrupts a wait.
+// The line as shown at a terminal `columns` wide: "transcribing 1:05 ·
+// Weekly planning", the title cut short to fit.
+std::string named_progress_line(std::string_view status, long long elapsed_seconds,
+                                std::string_view title, std::size_t columns);
+
+// App text as it may reach a terminal: valid UTF-8 without control
+// characters (C0, DEL, C1), which could move the cursor or start an escape
+// sequence; tabs and line breaks become spaces, the rest are dropped.
+std::string terminal_text(std::string_view text);
+
+// The lines printed when the user interrupts a wait: how to follow the job,
+// and how to stop it.
 std::string interrupted_line(std::string_view meeting_id);
 
 }  // namespace murmela

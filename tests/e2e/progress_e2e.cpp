@@ -26,11 +26,11 @@ namespace {
 class Progress : public StandIn {
  protected:
   std::unique_ptr<TerminalRun> at_terminal(std::vector<std::string> args,
-                                           const char* term = "xterm") {
+                                           const char* term = "xterm", unsigned short columns = 0) {
     args.push_back("--no-launch");
     auto terminal_env = env;
     if (term != nullptr) terminal_env["TERM"] = term;
-    return std::make_unique<TerminalRun>(kCliPath, args, terminal_env, home.path());
+    return std::make_unique<TerminalRun>(kCliPath, args, terminal_env, home.path(), columns);
   }
 
   TerminalRun::Ended stepped_to_the_end(TerminalRun& run) {
@@ -45,10 +45,35 @@ class Progress : public StandIn {
   std::string first_meeting() { return cli_json({"meetings", "list"})[0]["id"]; }
 };
 
-// Everything the line drew, each draw taken back: what stays on the screen.
+constexpr std::string_view kStopHint = "Ctrl-C stops waiting; the job goes on";
+
+// What stays on the screen once the terminal has played what the CLI wrote:
+// its lines, with the cursor moves and erasures the progress line uses
+// (carriage return, line feed, erase to the end of the line, one line up).
 std::string left_on_screen(const std::string& terminal) {
-  static const std::regex kDraw("\r\x1b\\[K([a-z ]+ [0-9]+:[0-9]{2})?");
-  return std::regex_replace(terminal, kDraw, "");
+  std::vector<std::string> rows{""};
+  std::size_t row = 0, column = 0;
+  for (std::size_t i = 0; i < terminal.size(); ++i) {
+    if (terminal.compare(i, 3, "\x1b[K") == 0) {
+      rows[row].resize(std::min(rows[row].size(), column));
+      i += 2;
+    } else if (terminal.compare(i, 3, "\x1b[A") == 0) {
+      row -= row > 0 ? 1 : 0;
+      i += 2;
+    } else if (terminal[i] == '\r') {
+      column = 0;
+    } else if (terminal[i] == '\n') {
+      if (++row == rows.size()) rows.emplace_back();
+    } else {
+      if (rows[row].size() <= column) rows[row].resize(column + 1, ' ');
+      rows[row][column++] = terminal[i];
+    }
+  }
+  std::string screen;
+  for (const auto& line : rows) {
+    if (!line.empty()) screen += line + "\n";
+  }
+  return screen;
 }
 
 TEST_F(Progress, ABlockingJobShowsItsStatusThenLeavesTheScreenAsBefore) {
@@ -61,25 +86,53 @@ TEST_F(Progress, ABlockingJobShowsItsStatusThenLeavesTheScreenAsBefore) {
   auto summary = json::parse(ended.out);
   EXPECT_EQ(summary["id"], id);
   EXPECT_EQ(summary["status"], "ready");
-  EXPECT_TRUE(ended.terminal.ends_with("\r\x1b[K")) << ended.terminal;
-  EXPECT_EQ(left_on_screen(ended.terminal), "");
+  EXPECT_NE(ended.terminal.find(std::string(kStopHint) + "\r\n"), std::string::npos)
+      << ended.terminal;
+  EXPECT_EQ(ended.terminal.find(kStopHint), ended.terminal.rfind(kStopHint)) << "said once";
+  EXPECT_EQ(left_on_screen(ended.terminal), "") << ended.terminal;
 }
 
-TEST_F(Progress, WaitShowsTheAppsStatusAndAnInterruptTellsHowToFollowTheJob) {
-  const std::string id = first_meeting();
+// The line names the meeting; an interrupt leaves the hint and two short
+// lines: how to follow the job, how to stop it.
+TEST_F(Progress, WaitNamesTheMeetingAndAnInterruptTellsHowToFollowTheJob) {
+  const json meeting = cli_json({"meetings", "list"})[0];
+  const std::string id = meeting["id"], title = meeting["title"];
   cli_json({"meetings", "transcribe", id, "--detach"});
   auto run = at_terminal({"meetings", "wait", id.substr(0, 6)});
   ASSERT_TRUE(run->wait_for_terminal("transcribing 0:0"));
+  ASSERT_TRUE(run->wait_for_terminal(" \u00B7 " + title));
   run->interrupt();
   const auto ended = run->finish();
 
   EXPECT_EQ(ended.signal, SIGINT);
   EXPECT_EQ(ended.out, "");
   EXPECT_EQ(left_on_screen(ended.terminal),
-            "Stopped waiting; the job goes on in Murmela. Follow it with `murmela-cli meetings "
-            "wait " +
-                id + "` or stop it with `murmela-cli meetings cancel " + id + "`.\r\n");
+            std::string(kStopHint) + "\nFollow the job: murmela-cli meetings wait " + id +
+                "\nStop the job:   murmela-cli meetings cancel " + id + "\n")
+      << ended.terminal;
   EXPECT_EQ(cli_json({"meetings", "show", id})["status"], "transcribing");
+}
+
+// The title is cut to the terminal's width, and its control characters
+// never reach the terminal: they could move the cursor or retitle the window.
+TEST_F(Progress, TheTitleFitsTheTerminalAndShowsNoControlCharacters) {
+  const std::string id = first_meeting();
+  cli_json({"meetings", "rename", id,
+            "Budget\x1b]0;owned\x07 review\tfor the whole of next year and the one after"});
+  cli_json({"meetings", "transcribe", id, "--detach"});
+  auto run = at_terminal({"meetings", "wait", id}, "xterm", 40);
+  ASSERT_TRUE(run->wait_for_terminal("transcribing 0:0"));
+  run->interrupt();
+  const auto ended = run->finish();
+
+  EXPECT_EQ(ended.terminal.find("\x1b]"), std::string::npos) << ended.terminal;
+  EXPECT_EQ(ended.terminal.find('\x07'), std::string::npos) << ended.terminal;
+  std::smatch line;
+  ASSERT_TRUE(std::regex_search(ended.terminal, line,
+                                std::regex("transcribing [0-9]:[0-9]{2} \u00B7 [^\r]*")))
+      << ended.terminal;
+  // 39 characters: the last column stays free.
+  EXPECT_EQ(line.str().substr(17), " \u00B7 Budget]0;owned rev\u2026") << line.str();
 }
 
 // Ended by anything but an interrupt, the CLI takes the line away and says
@@ -93,8 +146,7 @@ TEST_F(Progress, OtherEndingSignalsEraseTheLineToo) {
     run->send(signal);
     const auto ended = run->finish();
     EXPECT_EQ(ended.signal, signal);
-    EXPECT_TRUE(ended.terminal.ends_with("\r\x1b[K"))
-        << strsignal(signal) << ": " << ended.terminal;
+    EXPECT_TRUE(ended.terminal.ends_with("\x1b[K")) << strsignal(signal) << ": " << ended.terminal;
     EXPECT_EQ(left_on_screen(ended.terminal), "") << strsignal(signal);
   }
 }
@@ -131,9 +183,9 @@ TEST_F(SilentApp, AnInterruptedJobWhoseMeetingIsNotKnownYetPointsToTheList) {
   const auto ended = run.finish();
   EXPECT_EQ(ended.signal, SIGINT);
   EXPECT_EQ(left_on_screen(ended.terminal),
-            "Stopped waiting; the job goes on in Murmela. Find its meeting with `murmela-cli "
-            "meetings list`, then follow it with `murmela-cli meetings wait <id>` or stop it with "
-            "`murmela-cli meetings cancel <id>`.\r\n");
+            std::string(kStopHint) +
+                "\nFollow the job: murmela-cli meetings list, then murmela-cli meetings wait <id>"
+                "\nStop the job:   murmela-cli meetings cancel <id>\n");
 }
 
 // A meeting ID is the app's text: on the interrupt line it shows, escaped,

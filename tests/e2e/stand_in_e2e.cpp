@@ -277,6 +277,12 @@ TEST_F(StandIn, ExportsWriteFilesThatReadBack) {
     ASSERT_GT(audio.size(), 44u);
     EXPECT_EQ(audio.substr(0, 4), "RIFF");
     EXPECT_EQ(audio.substr(8, 8), "WAVEfmt ");
+    // A demo meeting has no audio: a 3-second tone stands in for it.
+    const Wav tone = read_wav(audio);
+    EXPECT_EQ(tone.sample_rate, 16000);
+    EXPECT_EQ(tone.channels, 1);
+    EXPECT_EQ(tone.samples.size(), 48000u);
+    EXPECT_GT(*std::ranges::max_element(tone.samples), 6000);
   }
   EXPECT_TRUE(home.read("out/a.pdf").starts_with("%PDF-"));
   if (fs::exists("/usr/bin/pdftotext")) {
@@ -379,8 +385,7 @@ TEST_F(StandIn, OtherClientsAreAnsweredWhileAnExportRenders) {
   bool answered_meanwhile = false;
   while (!exported && !answered_meanwhile) {
     auto diagnostics = cli_json({"diagnostics"});
-    answered_meanwhile =
-        diagnostics.value("/requestsAtWork/export_meeting"_json_pointer, 0) == 1;
+    answered_meanwhile = diagnostics.value("/requestsAtWork/export_meeting"_json_pointer, 0) == 1;
     EXPECT_EQ(cli_json({"meetings", "list"}).size(), 3u);
   }
   exporter.join();

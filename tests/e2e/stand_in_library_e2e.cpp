@@ -60,9 +60,10 @@ TEST_F(StandInPersist, AFailedSaveFailsTheRequestAndShowsInDiagnostics) {
   fs::create_directory(kept);  // a save cannot replace a folder
   auto failed = run({"meetings", "rename", "3f1c", "Lost name", "--no-launch"});
   EXPECT_EQ(failed.exit_code, 1);
-  EXPECT_TRUE(failed.err.starts_with("error: The change was made but could not be kept: Cannot "
-                                     "write " +
-                                     kept + ": "))
+  EXPECT_TRUE(
+      failed.err.starts_with("error: The change was made but could not be kept: Cannot "
+                             "write " +
+                             kept + ": "))
       << failed.err;
   auto diagnostics = cli_json({"diagnostics"});
   EXPECT_EQ(diagnostics["library"], kept);
@@ -279,6 +280,32 @@ TEST_F(StandInAlone, VerboseLogsTheSocketAndEachRequestAndReply) {
                            "<- {\"ok\":true,\"result\":{\"pong\":true}}\n"),
             std::string::npos)
       << ended.err;
+}
+
+// A command line the stand-in cannot take is a usage error (exit 2) that
+// says what is wrong and where to look, and starts nothing.
+TEST_F(StandInAlone, AWrongCommandLineIsAUsageError) {
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string problem;
+  };
+  const std::string needs_value = "--library needs a value (a JSON file).";
+  const std::vector<Case> cases = {
+      {{"--library"}, needs_value},
+      {{"--library", "--verbose"}, needs_value},
+      {{"--verbose", "--library="}, needs_value},
+      {{"--colour"}, "Unknown option: --colour"},
+      {{"-x", "--help"}, "Unknown option: -x"},
+      {{"fixture.json"}, "Unexpected argument: fixture.json (the stand-in takes options only)"},
+  };
+  for (const auto& c : cases) {
+    auto refused = run_refused(c.arguments);
+    EXPECT_EQ(refused.exit_code, 2) << c.arguments[0];
+    EXPECT_EQ(refused.err,
+              "murmela (stand-in): " + c.problem + "\nRun `murmela --help` for usage.\n");
+    EXPECT_EQ(refused.out, "");
+    EXPECT_FALSE(fs::exists(socket_path())) << c.arguments[0];
+  }
 }
 
 TEST_F(StandInAlone, HelpDocumentsTheSwitchesAndTheStepVariable) {

@@ -19,9 +19,14 @@
 namespace testing_support {
 
 TerminalRun::TerminalRun(const std::string& program, const std::vector<std::string>& args,
-                         const std::map<std::string, std::string>& env, const std::string& cwd) {
+                         const std::map<std::string, std::string>& env, const std::string& cwd,
+                         unsigned short columns) {
   int terminal_side = -1, program_side = -1, out[2];
-  if (::openpty(&terminal_side, &program_side, nullptr, nullptr, nullptr) != 0 ||
+  winsize size{};
+  size.ws_row = 24;
+  size.ws_col = columns;
+  if (::openpty(&terminal_side, &program_side, nullptr, nullptr, columns > 0 ? &size : nullptr) !=
+          0 ||
       ::pipe2(out, O_CLOEXEC) != 0) {
     throw std::runtime_error("openpty or pipe failed");
   }
@@ -90,8 +95,9 @@ bool TerminalRun::wait_for_terminal(std::string_view text) {
     }
     if (!read_some(100)) break;
   }
-  ADD_FAILURE() << "Never shown on the terminal: " << text << "\nterminal so far: "
-                << ended_.terminal << "\nstandard output so far: " << ended_.out;
+  ADD_FAILURE() << "Never shown on the terminal: " << text
+                << "\nterminal so far: " << ended_.terminal
+                << "\nstandard output so far: " << ended_.out;
   return false;
 }
 

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <csignal>
-
 #include <map>
 #include <string>
 #include <string_view>
@@ -13,10 +12,12 @@ namespace testing_support {
 
 // A program run with standard error on a pseudo-terminal, as a person at a
 // terminal would run it, and standard output on a pipe, as when piped on.
+// The terminal is `columns` wide, or of no stated size where that is 0.
 class TerminalRun {
  public:
   TerminalRun(const std::string& program, const std::vector<std::string>& args,
-              const std::map<std::string, std::string>& env, const std::string& cwd);
+              const std::map<std::string, std::string>& env, const std::string& cwd,
+              unsigned short columns = 0);
   TerminalRun(const TerminalRun&) = delete;
   TerminalRun& operator=(const TerminalRun&) = delete;
   ~TerminalRun();

@@ -41,7 +41,8 @@ Done wait_for_meeting(const Context& ctx, const std::string& id) {
     const std::string status = status_text ? *status_text : std::string();
 
     if (is_busy_status(status)) {
-      progress.show(status, id);
+      const std::string* title = string_member(*record, "title");
+      progress.show(status, id, title ? *title : std::string_view());
       const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start);
       if (static_cast<std::uint64_t>(elapsed.count()) >= *timeout) {
         return fail(CliError::failed(fmt::format("Still {} after {} s.", status, *timeout)));
