@@ -205,9 +205,9 @@ TEST_F(InterruptLine, ShowsTheAppsMeetingIdEscaped) {
   EXPECT_EQ(ended.signal, SIGINT);
   const std::string shown = "abc\\x1b]0;owned\\x07\\x1b[2J\\u009b\\u202e";
   EXPECT_EQ(left_on_screen(ended.terminal),
-            "Stopped waiting; the job goes on in Murmela. Follow it with `murmela-cli meetings "
-            "wait " +
-                shown + "` or stop it with `murmela-cli meetings cancel " + shown + "`.\r\n");
+            std::string(kStopHint) + "\nFollow the job: murmela-cli meetings wait " + shown +
+                "\nStop the job:   murmela-cli meetings cancel " + shown + "\n")
+      << ended.terminal;
 }
 
 // Where the line cannot be drawn, or nobody looks, nothing changes at all.

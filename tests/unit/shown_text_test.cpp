@@ -39,9 +39,8 @@ TEST(ShownText, EscapesWhatWouldActOnATerminal) {
 TEST(ShownText, TheInterruptLineShowsTheAppsIdEscaped) {
   const std::string line = interrupted_line("abc\x1b]0;owned\x07\x1b[2J\xE2\x80\xAE");
   EXPECT_EQ(line,
-            "Stopped waiting; the job goes on in Murmela. Follow it with `murmela-cli meetings "
-            "wait abc\\x1b]0;owned\\x07\\x1b[2J\\u202e` or stop it with `murmela-cli meetings "
-            "cancel abc\\x1b]0;owned\\x07\\x1b[2J\\u202e`.\n");
+            "Follow the job: murmela-cli meetings wait abc\\x1b]0;owned\\x07\\x1b[2J\\u202e\n"
+            "Stop the job:   murmela-cli meetings cancel abc\\x1b]0;owned\\x07\\x1b[2J\\u202e\n");
 }
 
 TEST(ShownText, CompletionOffersNoWordThatWouldActOnATerminal) {
