@@ -21,7 +21,8 @@ import subprocess
 import sys
 import threading
 import time
-import wave
+
+from stand_in_socket import exchange, read_reply, request_line, write_wav
 
 PARTS = 1000
 PART_SECONDS = 2
@@ -35,38 +36,11 @@ LONG_LINE_BYTES = 48 << 20
 DEMO_MEETING = "3f1c9a2e7b8d4c6f9e0a1b2c3d4e5f60"
 
 
-def request_line(command, args=None, detach=False):
-    line = json.dumps({"version": 1, "command": command, "args": args or {}, "detach": detach})
-    return line.encode() + b"\n"
-
-
-def read_reply(conn):
-    reply = bytearray()
-    while not reply.endswith(b"\n"):
-        chunk = conn.recv(1 << 16)
-        if not chunk:
-            break
-        reply += chunk
-    return reply
-
-
 def request(path, command, args=None, detach=False):
-    with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as conn:
-        conn.connect(path)
-        conn.sendall(request_line(command, args, detach))
-        reply = read_reply(conn)
-    answer = json.loads(reply)
+    answer = exchange(path, command, args, detach)
     if not answer.get("ok"):
         raise RuntimeError(f"{command}: {answer.get('error')}")
     return answer["result"]
-
-
-def write_wav(path, seconds, rate=16000):
-    with wave.open(path, "wb") as out:
-        out.setnchannels(1)
-        out.setsampwidth(2)
-        out.setframerate(rate)
-        out.writeframes(os.urandom(seconds * rate * 2))
 
 
 class StandIn:
