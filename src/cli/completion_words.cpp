@@ -22,15 +22,6 @@ constexpr std::size_t kMostWords = 5000;
 // Words go out in blocks of this size rather than one write each.
 constexpr std::size_t kBlockBytes = 64 * 1024;
 
-// A string's decoded text, or nothing when it holds a lone surrogate escape,
-// which no UTF-8 text can carry (the strict reader refuses it).
-std::optional<std::string> exact_text(JsonView value) {
-  if (!value.is_string()) return std::nullopt;
-  auto exact = read_json(std::string(value.source()), LoneSurrogates::Refused);
-  if (!exact) return std::nullopt;
-  return exact->root().string();
-}
-
 // Gathers the words offered, up to kMostWords, writing them a block at a time.
 class Offer {
  public:
@@ -61,6 +52,14 @@ class Offer {
 };
 
 }  // namespace
+
+std::optional<std::string> exact_text(JsonView value) {
+  if (!value.is_string()) return std::nullopt;
+  auto exact = read_json(std::string(value.source()), LoneSurrogates::Refused);
+  if (!exact) return std::nullopt;
+  return exact->root().string();
+}
+
 
 bool is_offerable_word(std::string_view word) {
   if (word.empty() || !is_valid_utf8(word)) return false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -26,5 +27,10 @@ inline constexpr std::chrono::milliseconds kCompletionBudget{1000};
 // and free of control characters (line feeds, tabs, C1 controls and
 // bidirectional overrides among them).
 bool is_offerable_word(std::string_view word);
+
+// A string's decoded text, or nothing when it is no string or holds a lone
+// surrogate escape, which no UTF-8 text can carry (the strict reader refuses
+// it).
+std::optional<std::string> exact_text(JsonView value);
 
 }  // namespace murmela

@@ -18,13 +18,10 @@ constexpr std::size_t kLongestWord = 200;
 // Code points of a title or a name: a menu line, not a paragraph.
 constexpr std::size_t kLongestText = 60;
 
-// A string's exact text, or nothing when it holds a lone surrogate escape.
+// A string's exact text when it can be offered as a word, or nothing.
 std::optional<std::string> exact_word(std::optional<JsonView> value) {
-  if (!value || !value->is_string()) return std::nullopt;
-  auto exact = read_json(std::string(value->source()), LoneSurrogates::Refused);
-  if (!exact) return std::nullopt;
-  std::string word = exact->root().string();
-  if (word.size() > kLongestWord || !is_offerable_word(word)) return std::nullopt;
+  auto word = value ? exact_text(*value) : std::nullopt;
+  if (!word || word->size() > kLongestWord || !is_offerable_word(*word)) return std::nullopt;
   return word;
 }
 
