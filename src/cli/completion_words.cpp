@@ -60,7 +60,6 @@ std::optional<std::string> exact_text(JsonView value) {
   return exact->root().string();
 }
 
-
 bool is_offerable_word(std::string_view word) {
   if (word.empty() || !is_valid_utf8(word)) return false;
   return !holds_control_character(word);
