@@ -90,15 +90,11 @@ Done wait_until_answering(const std::string& app_path, pid_t app) {
 }  // namespace
 
 Result<JsonDocument> launch_and_retry(std::string_view command, const Json& args, bool detach) {
-  auto app = find_app();
-  if (!app) return fail(app.error());
+  TRY_ASSIGN(const auto app, find_app());
 
-  auto started = spawn_process(*app, {*app, "--startup"}, {.new_process_group = true});
-  if (!started) {
-    return fail(CliError::failed(
-        fmt::format("Cannot start {}: {}", *app, system_error_text(started.error()))));
-  }
-  if (auto ready = wait_until_answering(*app, started->pid); !ready) return fail(ready.error());
+  auto started = spawn_process(app, {app, "--startup"}, {.new_process_group = true});
+  if (!started) return fail(SystemError{started.error().number, "Cannot start " + app});
+  TRY(wait_until_answering(app, started->pid));
 
   auto reply = send_request(socket_path(), command, args, detach);
   if (reply) return *std::move(reply);

@@ -6,6 +6,8 @@
 
 #include <fmt/format.h>
 
+#include "common/try.hpp"
+
 namespace murmela {
 
 std::string serialize_request(std::string_view command, const Json& args, bool detach) {
@@ -59,9 +61,8 @@ struct Envelope {
 std::expected<Envelope, std::string> envelope_of(JsonView root) {
   Envelope envelope;
   if (root.is_object()) {
-    auto members = envelope_members(root);
-    if (!members) return std::unexpected(members.error());
-    for (const auto& [key, value] : *members) {
+    TRY_ASSIGN(const auto members, envelope_members(root));
+    for (const auto& [key, value] : members) {
       if (key == "ok") envelope.ok = value;
       if (key == "result") envelope.result = value;
       if (key == "error") envelope.error = value;
@@ -89,20 +90,18 @@ std::expected<Envelope, std::string> envelope_of(JsonView root) {
 std::expected<Reply, std::string> parse_reply(std::string line) {
   // Only the envelope is indexed: the result is checked as strictly, and is
   // mostly printed straight from the text.
-  auto document = read_json(std::move(line), LoneSurrogates::Kept, BlockScan::Best, 1);
-  if (!document) return std::unexpected(std::move(document.error()));
-  auto envelope = envelope_of(document->root());
-  if (!envelope) return std::unexpected(envelope.error());
+  TRY_ASSIGN(auto document, read_json(std::move(line), LoneSurrogates::Kept, BlockScan::Best, 1));
+  TRY_ASSIGN(const auto envelope, envelope_of(document.root()));
 
-  if (envelope->ok->kind() != JsonKind::Boolean) return std::unexpected("`ok` must be a boolean");
-  const bool has_error = envelope->error && !envelope->error->is_null();
-  if (has_error && !envelope->error->is_string())
+  if (envelope.ok->kind() != JsonKind::Boolean) return std::unexpected("`ok` must be a boolean");
+  const bool has_error = envelope.error && !envelope.error->is_null();
+  if (has_error && !envelope.error->is_string())
     return std::unexpected("`error` must be a string or null");
 
-  std::string error = has_error ? envelope->error->string() : std::string();
-  const bool ok = envelope->ok->boolean();
+  std::string error = has_error ? envelope.error->string() : std::string();
+  const bool ok = envelope.ok->boolean();
   JsonDocument result =
-      envelope->result ? std::move(*document).rooted_at(*envelope->result) : *read_json("null");
+      envelope.result ? std::move(document).rooted_at(*envelope.result) : *read_json("null");
   return Reply{
       .ok = ok, .result = std::move(result), .error = std::move(error), .has_error = has_error};
 }

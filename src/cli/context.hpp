@@ -51,18 +51,17 @@ class ShownProgress {
 // One app command; the app is started when needed unless --no-launch.
 [[nodiscard]] inline Result<Json> call_app(const Context& ctx, std::string_view command,
                                            const Json& args, bool detach) {
-  auto result = ctx.app.call(command, args, detach, ctx.invocation.no_launch);
-  if (!result) return fail(result.error());
-  return to_json(result->root());
+  TRY_ASSIGN(auto result, ctx.app.call(command, args, detach, ctx.invocation.no_launch));
+  return to_json(result.root());
 }
 
 // One app command with the detach marker from --detach; the result printed
 // unchanged, straight from the reply's text.
 [[nodiscard]] inline Done call_and_print(const Context& ctx, std::string_view command,
                                          const Json& args) {
-  auto result = ctx.app.call(command, args, ctx.invocation.detach, ctx.invocation.no_launch);
-  if (!result) return fail(result.error());
-  print_json(ctx.out, *result);
+  TRY_ASSIGN(auto result,
+             ctx.app.call(command, args, ctx.invocation.detach, ctx.invocation.no_launch));
+  print_json(ctx.out, result);
   return {};
 }
 

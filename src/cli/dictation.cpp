@@ -16,11 +16,10 @@ constexpr std::uint64_t kDefaultHistoryLimit = 20;
 
 Done dictation_step(const Context& ctx, std::string_view step) {
   const std::string command = fmt::format("{}_dictation", step);
-  auto result = call_app(ctx, command, Json::object(), ctx.invocation.detach);
-  if (!result) return fail(result.error());
-  print_json(ctx.out, {{"state", member_or_null(*result, "state")},
-                       {"error", member_or_null(*result, "error")},
-                       {"outputText", member_or_null(*result, "outputText")}});
+  TRY_ASSIGN(auto result, call_app(ctx, command, Json::object(), ctx.invocation.detach));
+  print_json(ctx.out, {{"state", member_or_null(result, "state")},
+                       {"error", member_or_null(result, "error")},
+                       {"outputText", member_or_null(result, "outputText")}});
   return {};
 }
 

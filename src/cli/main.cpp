@@ -3,13 +3,10 @@
 #include <string>
 #include <vector>
 
-#include <fmt/format.h>
-
 #include "app_link/app_link.hpp"
 #include "cli/dispatch.hpp"
 #include "cli/progress.hpp"
 #include "common/shown_text.hpp"
-#include "common/system_error.hpp"
 
 using namespace murmela;
 
@@ -39,9 +36,8 @@ int main(int argc, char** argv) {
   if (!done) return report(done.error());
   // Output that never arrived is a failure, not a success. A reader that
   // went away (a closed pipe) is no failure of ours and stays quiet.
-  if (const int error = out.finish(); error != 0 && error != EPIPE) {
-    return report(
-        CliError::failed(fmt::format("Cannot write the output: {}", system_error_text(error))));
+  if (auto finished = out.finish(); !finished && finished.error() != EPIPE) {
+    return report(finished.error());
   }
   return 0;
 }

@@ -48,22 +48,22 @@ mode_t current_umask() {
 
 // Writes the complete file under a temporary name: its bytes, its mode, and
 // a sync, so that the rename never shows a file whose data is still in
-// flight. The error is an errno.
-std::expected<std::string, int> write_temporary(Disk& disk, const std::string& target,
-                                                const std::string& text, mode_t mode) {
+// flight.
+std::expected<std::string, SystemError> write_temporary(Disk& disk, const std::string& target,
+                                                        const std::string& text, mode_t mode) {
   std::string name = join_path(folder_of(target), temporary_prefix(target));
   name += "XXXXXX";
   // The file is created exclusively (a planted link makes it fail, it is
   // never followed) with mode 0600.
   const auto fd = disk.create_temporary(name);
-  if (!fd) return std::unexpected(fd.error());
+  if (!fd) return system_failure(fd.error());
   std::expected<void, int> done = disk.write(*fd, text);
   if (done) done = disk.change_mode(*fd, mode);
   if (done) done = disk.sync(*fd);
   if (auto closed = disk.close(*fd); !closed && done) done = closed;
   if (!done) {
     disk.remove(name);
-    return std::unexpected(done.error());
+    return system_failure(done.error());
   }
   return name;
 }
@@ -77,7 +77,7 @@ std::expected<void, std::string> replace_file(Disk& disk, const std::string& sho
   if (temporary) {
     if (auto renamed = disk.rename(*temporary, target); !renamed) {
       disk.remove(*temporary);
-      temporary = std::unexpected(renamed.error());
+      temporary = system_failure(renamed.error());
     }
   }
   if (!temporary)

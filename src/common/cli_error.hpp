@@ -4,6 +4,9 @@
 #include <string>
 #include <utility>
 
+#include "common/system_error.hpp"
+#include "common/try.hpp"
+
 namespace murmela {
 
 // The process exit code of each failure class; success is 0.
@@ -13,6 +16,12 @@ enum class ExitClass { Failed = 1, Usage = 2, NotRunning = 3 };
 struct CliError {
   std::string message;
   ExitClass exit_class = ExitClass::Failed;
+
+  CliError(std::string text, ExitClass failure_class)
+      : message(std::move(text)), exit_class(failure_class) {}
+  // A failed system call is a failure of its own text: so `TRY` passes a
+  // `SystemError` up from a function returning a `Result`.
+  CliError(const SystemError& error) : message(error.text()) {}
 
   static CliError failed(std::string message) { return {std::move(message), ExitClass::Failed}; }
   static CliError usage(std::string message) { return {std::move(message), ExitClass::Usage}; }

@@ -6,6 +6,7 @@
 
 #include "common/double_text.hpp"
 #include "common/json_writer.hpp"
+#include "common/try.hpp"
 
 namespace murmela {
 
@@ -85,9 +86,8 @@ Json to_json(JsonView root) {
 }
 
 std::expected<Json, std::string> parse_json(std::string_view text) {
-  auto document = read_json(std::string(text), LoneSurrogates::Refused);
-  if (!document) return std::unexpected(std::move(document.error()));
-  return to_json(document->root());
+  TRY_ASSIGN(auto document, read_json(std::string(text), LoneSurrogates::Refused));
+  return to_json(document.root());
 }
 
 JsonDocument to_document(const Json& value) { return *read_json(to_compact(value)); }

@@ -6,8 +6,9 @@
 
 #include "common/block_scan.hpp"
 #include "common/platform.hpp"
-#include "common/utf8.hpp"
 #include "common/text.hpp"
+#include "common/try.hpp"
+#include "common/utf8.hpp"
 
 namespace murmela {
 
@@ -455,13 +456,12 @@ JsonDocument JsonDocument::rooted_at(JsonView value) && {
 
 std::expected<JsonDocument, std::string> read_json(std::string text, LoneSurrogates lone_surrogates,
                                                    BlockScan scan, std::size_t indexed_depth) {
-  auto indexed = Reader(text, lone_surrogates, scan, indexed_depth).read();
-  if (!indexed) return std::unexpected(std::move(indexed.error()));
+  TRY_ASSIGN(auto indexed, Reader(text, lone_surrogates, scan, indexed_depth).read());
   auto data = std::make_unique<JsonDocument::Data>();
   data->text = std::move(text);
-  data->nodes = std::move(indexed->nodes);
-  data->spans = std::move(indexed->spans);
-  data->string_spans = std::move(indexed->string_spans);
+  data->nodes = std::move(indexed.nodes);
+  data->spans = std::move(indexed.spans);
+  data->string_spans = std::move(indexed.string_spans);
   data->lone_surrogates = lone_surrogates;
   return JsonDocument(std::move(data));
 }

@@ -25,9 +25,10 @@ void FileOutput::write(std::string_view text) {
   }
 }
 
-int FileOutput::finish() {
+std::expected<void, SystemError> FileOutput::finish() {
   if (error_ == 0 && std::fflush(file_) != 0) error_ = errno != 0 ? errno : EIO;
-  return error_;
+  if (error_ != 0) return system_failure(error_, "Cannot write the output");
+  return {};
 }
 
 void print_json(Output& out, const Json& value) {

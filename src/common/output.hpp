@@ -1,10 +1,12 @@
 #pragma once
 
 #include <cstdio>
+#include <expected>
 #include <string>
 #include <string_view>
 
 #include "common/json.hpp"
+#include "common/system_error.hpp"
 
 namespace murmela {
 
@@ -27,8 +29,8 @@ class FileOutput final : public Output {
   void write(std::string_view text) override;
   bool is_terminal() const override { return terminal_; }
 
-  // Flushes what is buffered; the first error number of any write, or 0.
-  int finish();
+  // Flushes what is buffered; fails with the first error of any write.
+  [[nodiscard]] std::expected<void, SystemError> finish();
 
  private:
   std::FILE* file_;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "common/system_error.hpp"
+#include "common/try.hpp"
 
 namespace murmela {
 
@@ -48,10 +49,10 @@ std::optional<std::string_view> file_name(std::string_view path) {
   return parts.back();
 }
 
-std::expected<std::string, std::string> current_directory() {
+std::expected<std::string, SystemError> current_directory() {
   std::string buffer(PATH_MAX, '\0');
   while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
-    if (errno != ERANGE) return std::unexpected(system_error_text(errno));
+    if (errno != ERANGE) return system_failure(errno);
     buffer.resize(buffer.size() * 2);
   }
   buffer.resize(std::char_traits<char>::length(buffer.c_str()));
@@ -88,11 +89,10 @@ bool same_path(std::string_view a, std::string_view b) {
   return a == b || path_components(a) == path_components(b);
 }
 
-std::expected<std::string, std::string> absolute_path(const std::string& argument) {
+std::expected<std::string, SystemError> absolute_path(const std::string& argument) {
   if (argument.starts_with('/')) return argument;
-  auto cwd = current_directory();
-  if (!cwd) return std::unexpected(cwd.error());
-  return join_path(*cwd, argument);
+  TRY_ASSIGN(auto cwd, current_directory());
+  return join_path(cwd, argument);
 }
 
 namespace {
@@ -108,7 +108,8 @@ std::string final_link_target(const std::string& path) {
     const ssize_t length = ::readlink(current.c_str(), buffer, sizeof buffer);
     if (length <= 0 || static_cast<std::size_t>(length) == sizeof buffer) return current;
     const std::string target(buffer, static_cast<std::size_t>(length));
-    current = target.starts_with('/') ? target : join_path(parent_folder(current).value_or("."), target);
+    current =
+        target.starts_with('/') ? target : join_path(parent_folder(current).value_or("."), target);
   }
   return current;
 }

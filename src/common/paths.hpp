@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/system_error.hpp"
+
 namespace murmela {
 
 // Appends `right` as one more component; a separator is inserted only when
@@ -31,16 +33,15 @@ std::vector<std::string> split_search_path(std::string_view list);
 bool same_path(std::string_view a, std::string_view b);
 
 // A path argument made absolute against the current directory; nothing is
-// normalised and nothing is checked on disk. The error is the system error
-// text.
-std::expected<std::string, std::string> absolute_path(const std::string& argument);
+// normalised and nothing is checked on disk.
+[[nodiscard]] std::expected<std::string, SystemError> absolute_path(const std::string& argument);
 
 // The file a path leads to once every symbolic link on the way is followed
 // (it need not exist); the path itself when it is no link.
 std::string final_link_target(const std::string& path);
 
-// The current working directory, or the system error text.
-[[nodiscard]] std::expected<std::string, std::string> current_directory();
+// The current working directory.
+[[nodiscard]] std::expected<std::string, SystemError> current_directory();
 
 bool is_directory(const std::string& path);     // following links
 bool is_regular_file(const std::string& path);  // following links

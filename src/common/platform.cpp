@@ -140,7 +140,7 @@ std::expected<std::string, std::string> executable_path() {
   std::string path = started_as;
   if (path.front() == '/') return path;
   auto cwd = current_directory();
-  if (!cwd) return std::unexpected(cwd.error());
+  if (!cwd) return std::unexpected(cwd.error().text());
   return join_path(*cwd, path);
 }
 

@@ -44,16 +44,16 @@ void close_pair(int fds[2]) {
 
 }  // namespace
 
-std::expected<SpawnedProcess, int> spawn_process(const std::string& program,
-                                                 const std::vector<std::string>& arguments,
-                                                 SpawnOptions options) {
+std::expected<SpawnedProcess, SystemError> spawn_process(const std::string& program,
+                                                         const std::vector<std::string>& arguments,
+                                                         SpawnOptions options) {
   int out_pipe[2] = {-1, -1};
   int err_pipe[2] = {-1, -1};
   if (options.capture_output) {
-    if (const int error = platform::make_pipe(out_pipe); error != 0) return std::unexpected(error);
+    if (const int error = platform::make_pipe(out_pipe); error != 0) return system_failure(error);
     if (const int error = platform::make_pipe(err_pipe); error != 0) {
       close_pair(out_pipe);
-      return std::unexpected(error);
+      return system_failure(error);
     }
   }
 
@@ -99,7 +99,7 @@ std::expected<SpawnedProcess, int> spawn_process(const std::string& program,
       ::close(out_pipe[0]);
       ::close(err_pipe[0]);
     }
-    return std::unexpected(error);
+    return system_failure(error);
   }
   return SpawnedProcess{pid, out_pipe[0], err_pipe[0]};
 }

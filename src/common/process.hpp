@@ -7,6 +7,8 @@
 
 #include <sys/types.h>
 
+#include "common/system_error.hpp"
+
 namespace murmela {
 
 // How to start a child process. Standard input is always the null device;
@@ -25,8 +27,8 @@ struct SpawnedProcess {
 };
 
 // Starts `program` with `arguments` (argv[0] is the program path), inheriting
-// the environment and working directory. The error is an errno value.
-[[nodiscard]] std::expected<SpawnedProcess, int> spawn_process(
+// the environment and working directory.
+[[nodiscard]] std::expected<SpawnedProcess, SystemError> spawn_process(
     const std::string& program, const std::vector<std::string>& arguments, SpawnOptions options);
 
 // Non-blocking check for the child's end: its wait status once it has ended

@@ -5,9 +5,9 @@
 
 // Passing a failure up, the one way: the error of an `std::expected` goes
 // to the caller as it is, or through the caller's error type's constructor
-// from it (an errno becomes a `CliError` that way, say).
+// from it (a `SystemError` becomes a `CliError` that way, say).
 //
-//   TRY(write_all(fd, text));                 // a failure returns it
+//   TRY(make_private_folders(folder));        // a failure returns it
 //   TRY_ASSIGN(auto reply, call_app(...));    // declares `reply` as the value
 //   TRY_ASSIGN(existing, read_file(path));    // or assigns an existing variable
 //

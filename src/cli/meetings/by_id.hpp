@@ -11,9 +11,7 @@ namespace murmela::meetings {
 // members, printing the answer as it came.
 [[nodiscard]] inline Done call_and_print_by_id(const Context& ctx, std::string_view command,
                                                const std::string& id, Json extra = Json::object()) {
-  auto full_id = resolve_meeting_id(ctx, id);
-  if (!full_id) return fail(full_id.error());
-  extra["id"] = *full_id;
+  TRY_ASSIGN(extra["id"], resolve_meeting_id(ctx, id));
   return call_and_print(ctx, command, extra);
 }
 
@@ -21,9 +19,7 @@ namespace murmela::meetings {
 [[nodiscard]] inline Done call_and_print_meeting_by_id(const Context& ctx, std::string_view command,
                                                        const std::string& id,
                                                        Json extra = Json::object()) {
-  auto full_id = resolve_meeting_id(ctx, id);
-  if (!full_id) return fail(full_id.error());
-  extra["id"] = *full_id;
+  TRY_ASSIGN(extra["id"], resolve_meeting_id(ctx, id));
   return call_and_print_meeting(ctx, command, extra);
 }
 

@@ -17,18 +17,16 @@ Done record_stop(const Context& ctx) {
 }
 
 Done import_media(const Context& ctx, const std::string& file) {
-  auto path = absolute_path(file);
-  if (!path) return fail(CliError::failed(path.error()));
-  return call_and_print_meeting(ctx, "import_media", {{"path", *path}});
+  TRY_ASSIGN(auto path, absolute_path(file));
+  return call_and_print_meeting(ctx, "import_media", {{"path", path}});
 }
 
 // IDs resolve in the order typed; the first that fails ends the command.
 Done join(const Context& ctx, Words ids) {
   Json full_ids = Json::array();
   for (const std::string& id : ids) {
-    auto full_id = resolve_meeting_id(ctx, id);
-    if (!full_id) return fail(full_id.error());
-    full_ids.push_back(*full_id);
+    TRY_ASSIGN(auto full_id, resolve_meeting_id(ctx, id));
+    full_ids.push_back(full_id);
   }
   auto title = ctx.invocation.option("title");
   return call_and_print_meeting(ctx, "join_meetings",

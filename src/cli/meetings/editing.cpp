@@ -13,23 +13,20 @@ namespace {
 // `save_meeting` takes the whole editable record; one field is replaced and
 // the others go back as they were read.
 Done save_with(const Context& ctx, const std::string& id, std::string_view field, Json value) {
-  auto full_id = resolve_meeting_id(ctx, id);
-  if (!full_id) return fail(full_id.error());
-  auto record = call_app(ctx, "get_meeting", {{"id", *full_id}}, false);
-  if (!record) return fail(record.error());
+  TRY_ASSIGN(auto full_id, resolve_meeting_id(ctx, id));
+  TRY_ASSIGN(auto record, call_app(ctx, "get_meeting", {{"id", full_id}}, false));
 
   Json saved = Json::object();
   for (const char* key : {"id", "title", "transcript", "notes"}) {
-    saved[key] = member_or_null(*record, key);
+    saved[key] = member_or_null(record, key);
   }
   saved[std::string(field)] = std::move(value);
   return call_and_print_meeting(ctx, "save_meeting", saved);
 }
 
 Done save_text_input(const Context& ctx, const std::string& id, std::string_view field) {
-  auto text = read_text_input(ctx.invocation);
-  if (!text) return fail(text.error());
-  return save_with(ctx, id, field, *text);
+  TRY_ASSIGN(auto text, read_text_input(ctx.invocation));
+  return save_with(ctx, id, field, std::move(text));
 }
 
 std::optional<const char*> sent_preset(const std::optional<std::string>& typed) {

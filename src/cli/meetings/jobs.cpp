@@ -28,33 +28,31 @@ Result<std::uint64_t> wait_timeout(const Invocation& invocation) {
 }
 
 Done wait_for_meeting(const Context& ctx, const std::string& id) {
-  auto timeout = wait_timeout(ctx.invocation);
-  if (!timeout) return fail(timeout.error());
+  TRY_ASSIGN(const auto timeout, wait_timeout(ctx.invocation));
 
   using Clock = std::chrono::steady_clock;
   const auto start = Clock::now();
   ShownProgress progress(ctx);
   for (;;) {
-    auto record = call_app(ctx, "get_meeting", {{"id", id}}, false);
-    if (!record) return fail(record.error());
-    const std::string* status_text = string_member(*record, "status");
+    TRY_ASSIGN(auto record, call_app(ctx, "get_meeting", {{"id", id}}, false));
+    const std::string* status_text = string_member(record, "status");
     const std::string status = status_text ? *status_text : std::string();
 
     if (is_busy_status(status)) {
-      const std::string* title = string_member(*record, "title");
+      const std::string* title = string_member(record, "title");
       progress.show(status, id, title ? *title : std::string_view());
       const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start);
-      if (static_cast<std::uint64_t>(elapsed.count()) >= *timeout) {
-        return fail(CliError::failed(fmt::format("Still {} after {} s.", status, *timeout)));
+      if (static_cast<std::uint64_t>(elapsed.count()) >= timeout) {
+        return fail(CliError::failed(fmt::format("Still {} after {} s.", status, timeout)));
       }
       std::this_thread::sleep_for(kWaitPollInterval);
       continue;
     }
 
     progress.end();
-    print_json(ctx.out, summarize_meeting(*record));
+    print_json(ctx.out, summarize_meeting(record));
     if (status != "failed") return {};
-    const std::string* error = string_member(*record, "error");
+    const std::string* error = string_member(record, "error");
     return fail(CliError::failed(error ? *error : "The operation failed."));
   }
 }
@@ -70,9 +68,8 @@ Done transcribe(const Context& ctx, const std::string& id) {
 }
 
 Done wait(const Context& ctx, const std::string& id) {
-  auto full_id = resolve_meeting_id(ctx, id);
-  if (!full_id) return fail(full_id.error());
-  return wait_for_meeting(ctx, *full_id);
+  TRY_ASSIGN(auto full_id, resolve_meeting_id(ctx, id));
+  return wait_for_meeting(ctx, full_id);
 }
 
 Done cancel(const Context& ctx, const std::string& id) {

@@ -44,9 +44,8 @@ Result<std::string> pick_meeting_id(const Json& meeting_list, const std::string&
 
 Result<std::string> resolve_meeting_id(const Context& ctx, const std::string& argument) {
   if (has_full_id_shape(argument)) return argument;
-  auto meetings = call_app(ctx, "list_meetings", Json::object(), false);
-  if (!meetings) return fail(meetings.error());
-  return pick_meeting_id(*meetings, argument);
+  TRY_ASSIGN(auto meetings, call_app(ctx, "list_meetings", Json::object(), false));
+  return pick_meeting_id(meetings, argument);
 }
 
 }  // namespace murmela

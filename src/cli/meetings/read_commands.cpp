@@ -7,11 +7,9 @@ namespace murmela::meetings {
 namespace {
 
 Done print_meeting_text(const Context& ctx, const std::string& id, std::string_view key) {
-  auto full_id = resolve_meeting_id(ctx, id);
-  if (!full_id) return fail(full_id.error());
-  auto record = call_app(ctx, "get_meeting", {{"id", *full_id}}, false);
-  if (!record) return fail(record.error());
-  const std::string* text = string_member(*record, key);
+  TRY_ASSIGN(auto full_id, resolve_meeting_id(ctx, id));
+  TRY_ASSIGN(auto record, call_app(ctx, "get_meeting", {{"id", full_id}}, false));
+  const std::string* text = string_member(record, key);
   // Lines and tabs are the text's own; any other control would act on the
   // terminal it is read on, and shows escaped there.
   std::string line = !text                   ? std::string()

@@ -48,10 +48,9 @@ Json summarize_meeting(const Json& record) {
 }
 
 Done call_and_print_meeting(const Context& ctx, std::string_view command, const Json& args) {
-  auto result = call_waiting_for_job(ctx, command, args);
-  if (!result) return fail(result.error());
-  const bool is_record = result->is_object() && result->contains("transcript");
-  print_json(ctx.out, is_record ? summarize_meeting(*result) : *result);
+  TRY_ASSIGN(auto result, call_waiting_for_job(ctx, command, args));
+  const bool is_record = result.is_object() && result.contains("transcript");
+  print_json(ctx.out, is_record ? summarize_meeting(result) : result);
   return {};
 }
 

@@ -10,9 +10,14 @@ namespace murmela {
 
 namespace {
 
-std::expected<std::string, std::string> as_text(std::expected<std::string, int> bytes) {
-  if (!bytes) return std::unexpected(system_error_text(bytes.error()));
-  if (!is_valid_utf8(*bytes)) return std::unexpected(kInvalidUtf8Text);
+// What was read, as text; `doing` ("Cannot read notes.txt", or nothing for
+// standard input) begins the message of a failure.
+Result<std::string> as_text(std::expected<std::string, SystemError> bytes, std::string doing) {
+  if (!bytes) return fail(SystemError{bytes.error().number, std::move(doing)});
+  if (!is_valid_utf8(*bytes)) {
+    return fail(CliError::failed(doing.empty() ? std::string(kInvalidUtf8Text)
+                                               : fmt::format("{}: {}", doing, kInvalidUtf8Text)));
+  }
   return *std::move(bytes);
 }
 
@@ -25,17 +30,8 @@ Result<std::string> read_text_input(const Invocation& invocation) {
     return fail(CliError::usage(R"(Pass --text "..." or --file <path> (use - for stdin).)"));
   }
   if (text) return *text;
-
-  if (*file == "-") {
-    auto input = as_text(read_stream(0));
-    if (!input) return fail(CliError::failed(input.error()));
-    return *input;
-  }
-  auto contents = as_text(read_file(*file));
-  if (!contents) {
-    return fail(CliError::failed(fmt::format("Cannot read {}: {}", *file, contents.error())));
-  }
-  return *contents;
+  if (*file == "-") return as_text(read_stream(0), "");
+  return as_text(read_file(*file), fmt::format("Cannot read {}", *file));
 }
 
 }  // namespace murmela
