@@ -127,7 +127,16 @@ bool is_blank(std::string_view text) {
 
 Outcome interpret(std::string line) {
   if (is_blank(line)) return failed("Murmela closed the connection without replying.");
+  // read_line stops at the cap as at the end of the stream, so a reply cut
+  // there fails to parse: say why, not where the cut text stopped parsing.
+  const bool cut = line.size() == kMaxReplyBytes && !line.ends_with('\n');
   auto reply = parse_reply(std::move(line));
+  if (!reply && cut) {
+    return failed(
+        fmt::format("Murmela sent an unreadable reply: it is larger than the {} MiB that "
+                    "murmela-cli reads.",
+                    kMaxReplyBytes / (1024 * 1024)));
+  }
   // A reply that is not UTF-8 is a broken stream rather than bad JSON, and
   // says so whatever else is wrong with it.
   if (!reply && reply.error().starts_with(kInvalidUtf8Fault))

@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 
 #include "cli/completion_words.hpp"
+#include "common/shown_text.hpp"
 #include "common/utf8.hpp"
 
 namespace murmela {
@@ -25,19 +26,11 @@ std::optional<std::string> exact_word(std::optional<JsonView> value) {
   return word;
 }
 
-// Text to show, never to obey: control characters (C0, DEL and C1, which
-// some terminals act on) become spaces, and a long text ends in "…".
+// Text to show, never to obey: control characters become spaces, and a
+// long text ends in "…".
 std::string shown_text(std::optional<JsonView> value) {
   if (!value || !value->is_string()) return {};
-  const std::string text = lossy_utf8(value->string());
-  std::string shown;
-  for (std::size_t pos = 0; pos < text.size();) {
-    const std::size_t length = std::max<std::size_t>(utf8_sequence_length(text, pos), 1);
-    const auto lead = static_cast<unsigned char>(text[pos]);
-    const bool c1 = lead == 0xC2 && length == 2 && static_cast<unsigned char>(text[pos + 1]) < 0xA0;
-    shown += lead < 0x20 || lead == 0x7F || c1 ? std::string(" ") : text.substr(pos, length);
-    pos += length;
-  }
+  std::string shown = with_controls_as_spaces(value->string());
   if (code_point_count(shown) > kLongestText) {
     shown = std::string(first_code_points(shown, kLongestText - 1)) + "\u2026";
   }

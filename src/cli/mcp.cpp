@@ -119,6 +119,9 @@ Done run_mcp() {
     }
     if (read.outcome != LineReader::Outcome::Line) break;
     std::string_view line = read.text;
+    // Bytes that are not UTF-8 are a broken stream rather than a message:
+    // the server ends quietly, as at the end of its input, where a line that
+    // is merely not JSON is passed over.
     if (!is_valid_utf8(line)) break;
     if (line.ends_with('\n')) {
       line.remove_suffix(1);

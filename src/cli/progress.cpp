@@ -184,30 +184,11 @@ std::string named_progress_line(std::string_view status, long long elapsed_secon
                                 std::string_view title, std::size_t columns) {
   // The last column stays free: a line that fills it wraps on some terminals.
   const std::size_t room = columns > 1 ? columns - 1 : 0;
-  const std::string line = progress_line(terminal_text(status), elapsed_seconds);
-  const std::string name = terminal_text(title);
+  const std::string line = progress_line(with_controls_dropped(status), elapsed_seconds);
+  const std::string name = with_controls_dropped(title);
   const std::size_t used = code_point_count(line) + 3;  // and " · "
   if (name.empty() || used + 1 >= room) return fitted(line, room);
   return fmt::format("{} \u00B7 {}", line, fitted(name, room - used));
-}
-
-std::string terminal_text(std::string_view text) {
-  const std::string valid = lossy_utf8(text);
-  std::string shown;
-  shown.reserve(valid.size());
-  for (std::size_t i = 0; i < valid.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(valid[i]);
-    const bool c1 = byte == 0xC2 && i + 1 < valid.size() &&
-                    static_cast<unsigned char>(valid[i + 1]) <= 0x9F;  // U+0080 to U+009F
-    if (byte == '\t' || byte == '\n' || byte == '\r') {
-      shown += ' ';
-    } else if (c1) {
-      ++i;
-    } else if (byte >= 0x20 && byte != 0x7F) {
-      shown += valid[i];
-    }
-  }
-  return shown;
 }
 
 std::string interrupted_line(std::string_view meeting_id) {

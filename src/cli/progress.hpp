@@ -34,14 +34,10 @@ std::unique_ptr<Progress> terminal_progress();
 std::string progress_line(std::string_view status, long long elapsed_seconds);
 
 // The line as shown at a terminal `columns` wide: "transcribing 1:05 ·
-// Weekly planning", the title cut short to fit.
+// Weekly planning", the title cut short to fit; the app's status and title
+// with tabs and line breaks as spaces and other control characters left out.
 std::string named_progress_line(std::string_view status, long long elapsed_seconds,
                                 std::string_view title, std::size_t columns);
-
-// App text as it may reach a terminal: valid UTF-8 without control
-// characters (C0, DEL, C1), which could move the cursor or start an escape
-// sequence; tabs and line breaks become spaces, the rest are dropped.
-std::string terminal_text(std::string_view text);
 
 // The lines printed when the user interrupts a wait: how to follow the job,
 // and how to stop it.

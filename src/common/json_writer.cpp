@@ -7,8 +7,9 @@
 #include <vector>
 
 #include "common/double_text.hpp"
-#include "common/utf8.hpp"
+#include "common/shown_text.hpp"
 #include "common/text.hpp"
+#include "common/utf8.hpp"
 
 namespace murmela {
 
@@ -113,10 +114,14 @@ void append_rewritten(std::string& out, std::string_view source, BlockScan scan)
   out.append(source.substr(run));
 }
 
-// Text assembled here and handed to the output in large pieces.
+// Text assembled here and handed to the output in large pieces. A piece
+// always ends between two tokens, so the escapes for a terminal see whole
+// characters.
 class Sink {
  public:
-  explicit Sink(Output& out) : out_(out) { buffer_.reserve(kFlushBytes + 4096); }
+  Sink(Output& out, bool for_terminal) : out_(out), for_terminal_(for_terminal) {
+    buffer_.reserve(kFlushBytes + 4096);
+  }
   ~Sink() { flush(); }
 
   std::string& buffer() { return buffer_; }
@@ -124,19 +129,21 @@ class Sink {
     if (buffer_.size() >= kFlushBytes) flush();
   }
   void flush() {
-    if (!buffer_.empty()) out_.write(buffer_);
+    if (buffer_.empty()) return;
+    out_.write(for_terminal_ ? with_json_controls_escaped(buffer_) : buffer_);
     buffer_.clear();
   }
 
  private:
   Output& out_;
+  bool for_terminal_;
   std::string buffer_;
 };
 
 // Layout shared by both walks: separators, indentation and scalars.
 class Layout {
  public:
-  Layout(Output& out, JsonStyle style) : sink_(out), style_(style) {}
+  Layout(Output& out, JsonStyle style) : sink_(out, style.for_terminal), style_(style) {}
 
   JsonStyle style() const { return style_; }
 

@@ -18,6 +18,10 @@ struct JsonStyle {
   bool numbers_as_written = false;
   // How strings are searched for what needs escaping (tests try each).
   BlockScan scan = BlockScan::Best;
+  // For a person at a terminal: the characters of strings that would act on
+  // it (DEL, the C1 and bidirectional controls, the line separators) are
+  // escaped too, as \u escapes that read back the same.
+  bool for_terminal = false;
 };
 
 inline constexpr JsonStyle kPrettyJson{.pretty = true};

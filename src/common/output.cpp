@@ -31,18 +31,28 @@ std::expected<void, SystemError> FileOutput::finish() {
   return {};
 }
 
+namespace {
+
+JsonStyle pretty_for(const Output& out) {
+  JsonStyle style = kPrettyJson;
+  style.for_terminal = out.is_terminal();
+  return style;
+}
+
+}  // namespace
+
 void print_json(Output& out, const Json& value) {
-  write_json(out, value, kPrettyJson);
+  write_json(out, value, pretty_for(out));
   out.write("\n");
 }
 
 void print_json(Output& out, JsonView value) {
-  write_json(out, value, kPrettyJson);
+  write_json(out, value, pretty_for(out));
   out.write("\n");
 }
 
 void print_json(Output& out, const JsonDocument& document) {
-  write_json(out, document, kPrettyJson);
+  write_json(out, document, pretty_for(out));
   out.write("\n");
 }
 

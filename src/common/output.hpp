@@ -51,7 +51,8 @@ class StringOutput final : public Output {
 };
 
 // The output style of every JSON result: two-space indent, keys in byte
-// order, one line feed after it.
+// order, one line feed after it; on a terminal, with the characters of
+// strings that would act on it escaped (JsonStyle::for_terminal).
 void print_json(Output& out, const Json& value);
 void print_json(Output& out, JsonView value);
 void print_json(Output& out, const JsonDocument& document);

@@ -415,12 +415,14 @@ TEST_F(CompletionWords, PrintsTheAppsWordsOnePerLineAndGivesUpOnASilentApp) {
 }
 
 // The lines zsh and fish show: each word, a tab and what it is, bounded in
-// number and length, with the app's control characters shown as spaces.
+// number and length, with the app's control characters (bidirectional ones
+// too) shown as spaces.
 TEST_F(CompletionWords, DescribesMeetingsAndModelsWithinBounds) {
   std::string meetings = R"([{"id":"a","title":")" + std::string(70, 'x') + R"("},)" +
                          R"({"id":")" + std::string(300, 'f') + R"("},)" +
                          R"({"id":"b\tc","title":"tab"},)" +
-                         R"({"id":"c","title":"line\nfeed\u0085end\u007f"},)";
+                         R"({"id":"c","title":"line\nfeed\u0085end\u007f"},)" +
+                         R"({"id":"d","title":"txt.\u202efdp \u2067x\u2069\u2028y"},)";
   for (int i = 0; i < 1500; ++i) meetings += R"({"id":"m)" + std::to_string(i) + R"("},)";
   meetings += R"({"id":"last"}])";
   {
@@ -434,7 +436,8 @@ TEST_F(CompletionWords, DescribesMeetingsAndModelsWithinBounds) {
     ASSERT_EQ(lines.size(), 1000u);
     EXPECT_EQ(lines[0], "a\t" + std::string(59, 'x') + "\u2026");
     EXPECT_EQ(lines[1], "c\tline feed end ");
-    EXPECT_EQ(lines[2], "m0");
+    EXPECT_EQ(lines[2], "d\ttxt. fdp  x  y");
+    EXPECT_EQ(lines[3], "m0");
     EXPECT_EQ(app.commands(), std::vector<std::string>{"list_meetings"});
   }
   {

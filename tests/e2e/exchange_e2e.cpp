@@ -194,14 +194,35 @@ TEST_F(Exchange, ALongReplyInManyPiecesArrivesWhole) {
   EXPECT_TRUE(run.out == "\"" + text + "\"\n") << run.out.substr(0, 200);
 }
 
-TEST_F(Exchange, ReplyLargerThanTheCapIsCutAndUnreadable) {
-  FakeApp app(socket_path());
-  std::string huge = "{\"ok\":true,\"result\":\"" + std::string(33 * 1024 * 1024, 'x') + "\"}\n";
-  app.on("ping", FakeReply::raw(huge));
-  auto run = this->run({"ping"});
-  EXPECT_EQ(run.exit_code, 1);
-  EXPECT_TRUE(run.err.starts_with("error: Murmela sent an unreadable reply: "))
-      << run.err.substr(0, 200);
+// The CLI reads a reply of up to 32 MiB, its line feed included; a longer
+// one is cut there, and the error says that it was too large rather than
+// where the cut text stopped parsing.
+TEST_F(Exchange, ReplyLargerThanTheCapIsCutAndSaysSo) {
+  constexpr std::size_t kCap = 32 * 1024 * 1024;
+  const std::string start = "{\"ok\":true,\"result\":\"";
+  const std::string end = "\"}\n";
+  // Reading stops at the cap as at the end of the stream: a document that
+  // fits is read whole even when only its line feed is past the cap.
+  for (const std::size_t beyond : {0, 1}) {
+    FakeApp app(socket_path());
+    const std::size_t length = kCap - start.size() - end.size() + beyond;
+    app.on("ping", FakeReply::raw(start + std::string(length, 'x') + end));
+    auto run = this->run({"ping"});
+    EXPECT_EQ(run.exit_code, 0) << beyond << run.err;
+    EXPECT_EQ(run.out.size(), length + 3) << beyond;
+  }
+  for (const std::size_t beyond : {2, 1024 * 1024}) {
+    FakeApp app(socket_path());
+    app.on("ping", FakeReply::raw(
+                       start + std::string(kCap - start.size() - end.size() + beyond, 'x') + end));
+    auto run = this->run({"ping"});
+    EXPECT_EQ(run.exit_code, 1) << beyond;
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err,
+              "error: Murmela sent an unreadable reply: it is larger than the 32 MiB that "
+              "murmela-cli reads.\n")
+        << beyond;
+  }
 }
 
 // Output that could not be written is a failure, never exit 0; a reader

@@ -6,6 +6,7 @@
 #include "common/json.hpp"
 #include "common/json_document.hpp"
 #include "common/json_writer.hpp"
+#include "common/output.hpp"
 
 using namespace murmela;
 using namespace std::string_literals;
@@ -207,7 +208,7 @@ void random_value(std::mt19937_64& random, std::string& out, int depth) {
     return "\"" + text + "\"";
   }();
   static const std::string long_rewritten = "\"\\u00e4\\/" + long_text.substr(1);
-  const std::string keys[] = {"\"a\"",   "\"b\"", "\"\\u0061\"", "\"k\\\"q\"",
+  const std::string keys[] = {"\"a\"",   "\"b\"", "\"\\u0061\"",  "\"k\\\"q\"",
                               "\"\\/\"", "\"\"",  "\"\xC3\xA4\"", long_text};
   const std::string scalars[] = {"1.50",
                                  "-0",
@@ -366,6 +367,51 @@ TEST(JsonWriter, EscapesAcrossBlockBoundaries) {
       EXPECT_EQ(json_text(Json(before + "\"\x01\n"), style), "\"" + before + R"(\"\u0001\n")");
     }
   }
+}
+
+// A result printed on a terminal shows every character that would act on it
+// (DEL, the C1 controls, the bidirectional controls, the line separators) as
+// a \u escape, which reads back as the same JSON; piped on, the output stays
+// byte for byte what the app sent, and so does text without such characters.
+TEST(JsonWriter, OnATerminalNoStringActsOnIt) {
+  const std::string text =
+      R"({"t":"a\u009b2J\u202efdp\u007f\u2028 \u2713 K\u00f6ln","\u0085k":[1.5,"\u2066"]})";
+  const std::string piped =
+      "{\n  \"t\": \"a\xC2\x9B"
+      "2J\xE2\x80\xAE"
+      "fdp\x7F\xE2\x80\xA8 \xE2\x9C\x93 K\xC3\xB6ln\",\n  \"\xC2\x85k\": [\n    1.5,\n"
+      "    \"\xE2\x81\xA6\"\n  ]\n}\n";
+  const std::string shown =
+      "{\n  \"t\": \"a\\u009b2J\\u202efdp\\u007f\\u2028 \xE2\x9C\x93 K\xC3\xB6ln\",\n"
+      "  \"\\u0085k\": [\n    1.5,\n    \"\\u2066\"\n  ]\n}\n";
+  auto indexed = read_json(text);
+  auto unindexed = read_json(text, LoneSurrogates::Kept, BlockScan::Best, 0);
+  ASSERT_TRUE(indexed && unindexed);
+  const auto printed_to = [](bool terminal, const auto& value) {
+    StringOutput out(terminal);
+    print_json(out, value);
+    return out.text();
+  };
+  for (const bool terminal : {false, true}) {
+    SCOPED_TRACE(terminal ? "terminal" : "piped");
+    const std::string& expected = terminal ? shown : piped;
+    EXPECT_EQ(printed_to(terminal, *indexed), expected);
+    EXPECT_EQ(printed_to(terminal, *unindexed), expected);
+    EXPECT_EQ(printed_to(terminal, indexed->root()), expected);
+    EXPECT_EQ(printed_to(terminal, to_json(indexed->root())), expected);
+    EXPECT_EQ(printed_to(terminal, Json::parse(R"({"a":"K\u00f6ln \t"})")),
+              "{\n  \"a\": \"K\xC3\xB6ln \\t\"\n}\n");
+  }
+  // Past the size written in one piece, each piece is shown the same.
+  const std::string many = "[" + repeated(R"("\u009b\u202e\u2713",)", 30000) + "0]";
+  auto long_document = read_json(many);
+  ASSERT_TRUE(long_document);
+  const std::string long_shown = printed_to(true, *long_document);
+  EXPECT_EQ(long_shown.find("\xC2\x9B"), std::string::npos);
+  EXPECT_EQ(long_shown.find("\xE2\x80\xAE"), std::string::npos);
+  auto read_back = read_json(long_shown);
+  ASSERT_TRUE(read_back);
+  EXPECT_EQ(to_json(read_back->root()), to_json(long_document->root()));
 }
 
 TEST(JsonWriter, ObjectsSortByDecodedKeyAndKeepTheLastRepeat) {

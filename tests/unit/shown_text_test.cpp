@@ -26,6 +26,11 @@ TEST(ShownText, EscapesWhatWouldActOnATerminal) {
        "fdp",
        "txt.\\u202efdp"},
       {"\xE2\x80\xAA \xE2\x81\xA6 \xE2\x81\xA9", "\\u202a \\u2066 \\u2069"},
+      // The bidirectional marks turn the text around them too, and the line
+      // and paragraph separators break a line where a terminal or viewer
+      // takes them as line breaks.
+      {"\xD8\x9C \xE2\x80\x8E \xE2\x80\x8F", "\\u061c \\u200e \\u200f"},
+      {"one\xE2\x80\xA8two\xE2\x80\xA9", "one\\u2028two\\u2029"},
       {"not utf-8 \xFF\xC3", "not utf-8 \\xff\\xc3"},
   };
   for (const auto& [text, shown] : cases) {
@@ -53,6 +58,28 @@ TEST(ShownText, CompletionOffersNoWordThatWouldActOnATerminal) {
                            "\xE2\x81\xA6x", "\xFF"}) {
     EXPECT_FALSE(is_offerable_word(word)) << word;
   }
+}
+
+// A status line keeps no control character: tabs and line breaks become
+// spaces, the others are left out.
+TEST(ShownText, DroppedFromAStatusLine) {
+  const struct {
+    std::string text;
+    std::string shown;
+  } cases[] = {
+      {"Plain — Köln", "Plain — Köln"},
+      {"a\x1b[2Jb", "a[2Jb"},
+      {"title\x1b]0;x\x07", "title]0;x"},
+      {"tab\tand\r\nbreaks", "tab and  breaks"},
+      {"c1\xC2\x9B"
+       "31m",
+       "c131m"},
+      {"del\x7F", "del"},
+      {"bad\xFFutf8", "bad\uFFFDutf8"},
+      {"txt.\u202Efdp \u2066x\u2069\u200F", "txt.fdp x"},
+      {"one\u2028two\u2029", "one two "},
+  };
+  for (const auto& c : cases) EXPECT_EQ(with_controls_dropped(c.text), c.shown) << c.text;
 }
 
 }  // namespace
