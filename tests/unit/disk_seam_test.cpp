@@ -53,7 +53,7 @@ class RecordingDisk : public Disk {
     return closed;
   }
   std::expected<void, int> rename(const std::string& from, const std::string& to) override {
-    if (auto failed = step("rename")) return std::unexpected(*failed);
+    if (auto failed = step("rename", to)) return std::unexpected(*failed);
     return real_disk().rename(from, to);
   }
   void remove(const std::string& path) override {
@@ -64,6 +64,30 @@ class RecordingDisk : public Disk {
     steps.push_back("sync folder");
     real_disk().sync_folder(folder);
   }
+  std::expected<std::string, int> read(const std::string& path) override {
+    if (auto failed = step("read", path)) return std::unexpected(*failed);
+    return real_disk().read(path);
+  }
+  std::expected<void, int> append(const std::string& path, std::string_view bytes) override {
+    if (auto failed = step("append", path)) return std::unexpected(*failed);
+    return real_disk().append(path, bytes);
+  }
+  std::expected<std::string, int> read_link(const std::string& path) override {
+    if (auto failed = step("read link", path)) return std::unexpected(*failed);
+    return real_disk().read_link(path);
+  }
+  std::expected<void, int> make_link(const std::string& target, const std::string& link) override {
+    if (auto failed = step("make link", link)) return std::unexpected(*failed);
+    return real_disk().make_link(target, link);
+  }
+  std::expected<void, int> unlink(const std::string& path) override {
+    if (auto failed = step("unlink", path)) return std::unexpected(*failed);
+    return real_disk().unlink(path);
+  }
+  std::expected<void, int> make_folders(const std::string& path) override {
+    if (auto failed = step("make folders", path)) return std::unexpected(*failed);
+    return real_disk().make_folders(path);
+  }
   std::expected<void, int> lock(int fd) override {
     if (auto failed = step("lock")) return std::unexpected(*failed);
     return real_disk().lock(fd);
@@ -73,10 +97,20 @@ class RecordingDisk : public Disk {
     real_disk().unlock(fd);
   }
 
+  // The steps on a named file, as "step path"; `failing_path`, when set,
+  // makes the failing step fail on that file only.
+  std::vector<std::string> on_files;
+  std::string failing_path;
+
  protected:
   std::optional<int> step(const std::string& name) {
     steps.push_back(name);
     return name == failing ? std::optional<int>(EIO) : std::nullopt;
+  }
+  std::optional<int> step(const std::string& name, const std::string& path) {
+    on_files.push_back(name + " " + path);
+    auto failed = step(name);
+    return failing_path.empty() || path == failing_path ? failed : std::nullopt;
   }
 };
 
@@ -215,7 +249,8 @@ TEST(DiskSeam, EveryRunThatWritesWaitsForTheAgentsLockSoNoUpdateIsLost) {
 
     ASSERT_TRUE(reports) << c.run;
     EXPECT_TRUE(disk.was_blocked) << c.run << " went ahead while another run held the lock";
-    const auto servers = nlohmann::json::parse(home.dir.read("home/.cursor/mcp.json"))["mcpServers"];
+    const auto servers =
+        nlohmann::json::parse(home.dir.read("home/.cursor/mcp.json"))["mcpServers"];
     EXPECT_TRUE(servers.contains("other")) << c.run << " lost the other run's update: " << servers;
     EXPECT_EQ(servers.contains("murmela"), c.ours_after) << c.run << ": " << servers;
     ASSERT_FALSE(disk.steps.empty());
