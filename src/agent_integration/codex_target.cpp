@@ -137,18 +137,20 @@ std::optional<TargetReport> update_codex(IntegrationMode mode,
   const std::string& cli_path = environment.cli_path;
   if (!is_directory(codex_folder(environment))) return std::nullopt;
   const std::string path = codex_config_path(environment);
-  auto line = [&](std::string state, std::string detail) {
-    return TargetReport{"Codex", std::move(state), std::move(detail)};
+  auto line = [&](ReportState state, std::string detail) {
+    return TargetReport{"Codex", state, std::move(detail)};
   };
 
   auto read = read_file(path);
-  if (!read && read.error() != ENOENT) return line("failed", system_error_text(read.error()));
+  if (!read && read.error() != ENOENT)
+    return line(ReportState::Failed, system_error_text(read.error()));
   const std::string text = read.value_or("");
   if (!is_valid_utf8(text))
-    return line("skipped", fmt::format("{}: not UTF-8 text, left alone", path));
+    return line(ReportState::Skipped, fmt::format("{}: not UTF-8 text, left alone", path));
 
   const CodexConfig config = read_codex_config(text);
-  if (!config.valid) return line("skipped", fmt::format("{}: not valid TOML, left alone", path));
+  if (!config.valid)
+    return line(ReportState::Skipped, fmt::format("{}: not valid TOML, left alone", path));
 
   std::vector<std::string> lines = split_lines(text);
   const auto ours = find_our_table(lines);
@@ -156,7 +158,7 @@ std::optional<TargetReport> update_codex(IntegrationMode mode,
   // inline table, a key under [mcp_servers]), or a table the parser does not
   // see (it stands inside a string): never touched.
   if (config.has_server != ours.has_value() || defined_elsewhere(lines, ours))
-    return line("skipped", path);
+    return line(ReportState::Skipped, path);
 
   // The command as Codex reads it, compared whole: a comment or another
   // program that merely mentions us is not us.
@@ -165,7 +167,8 @@ std::optional<TargetReport> update_codex(IntegrationMode mode,
   const bool mentions_cli = ours && ours->command && config.command && is_own_cli(*config.command);
   const bool points_here = mentions_cli && *config.command == cli_text;
 
-  std::string new_text, state;
+  std::string new_text;
+  ReportState state = ReportState::Failed;
   CodexEdit edit = CodexEdit::Add;
   const EntryDecision decision =
       decide_entry(mode, {ours.has_value(), mentions_cli, points_here}, is_valid_utf8(cli_path));
@@ -173,7 +176,7 @@ std::optional<TargetReport> update_codex(IntegrationMode mode,
     case EntryDecision::Update:
       lines[*ours->command] = "command = " + quoted;
       new_text = joined(lines);
-      state = "updated";
+      state = ReportState::Updated;
       edit = CodexEdit::Update;
       break;
     case EntryDecision::Add:
@@ -183,7 +186,7 @@ std::optional<TargetReport> update_codex(IntegrationMode mode,
           "{}\n# Added by Murmela: points agents to murmela-cli\ncommand = {}\nargs = "
           "[\"mcp\"]\n",
           kHeader, quoted);
-      state = "added";
+      state = ReportState::Added;
       break;
     case EntryDecision::Remove: {
       std::size_t keep = ours->header;
@@ -193,7 +196,7 @@ std::optional<TargetReport> update_codex(IntegrationMode mode,
       kept.insert(kept.end(), lines.begin() + static_cast<std::ptrdiff_t>(ours->end_with_subtables),
                   lines.end());
       new_text = joined(kept);
-      state = "removed";
+      state = ReportState::Removed;
       edit = CodexEdit::Remove;
       break;
     }
@@ -203,10 +206,11 @@ std::optional<TargetReport> update_codex(IntegrationMode mode,
   // The line editor keeps the user's bytes; the parser says whether the edit
   // is exactly the one meant before anything is written.
   if (!is_exact_codex_edit(text, new_text, edit, cli_text)) {
-    return line("skipped", fmt::format("{}: cannot edit this file safely, left alone", path));
+    return line(ReportState::Skipped,
+                fmt::format("{}: cannot edit this file safely, left alone", path));
   }
   if (auto written = write_atomically(path, new_text); !written)
-    return line("failed", written.error());
+    return line(ReportState::Failed, written.error());
   return line(state, path);
 }
 

@@ -25,13 +25,13 @@ TargetReport unchanged_file_report(EntryDecision decision, std::string target,
                                    const std::string& path) {
   switch (decision) {
     case EntryDecision::Absent:
-      return {std::move(target), "absent", path};
+      return {std::move(target), ReportState::Absent, path};
     case EntryDecision::Present:
-      return {std::move(target), "present", path};
+      return {std::move(target), ReportState::Present, path};
     case EntryDecision::CannotWrite:
-      return {std::move(target), "failed", "The CLI path is not valid UTF-8."};
+      return {std::move(target), ReportState::Failed, "The CLI path is not valid UTF-8."};
     default:  // Foreign: the name belongs to another program
-      return {std::move(target), "skipped", path};
+      return {std::move(target), ReportState::Skipped, path};
   }
 }
 

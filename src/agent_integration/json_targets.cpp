@@ -118,24 +118,27 @@ std::vector<JsonTarget> json_targets(const AgentEnvironment& environment) {
 std::optional<TargetReport> update_json_target(IntegrationMode mode, const JsonTarget& target,
                                                const std::string& cli_path) {
   if (!is_directory(target.folder)) return std::nullopt;
-  auto line = [&](std::string state, std::string detail) {
-    return TargetReport{target.target, std::move(state), std::move(detail)};
+  auto line = [&](ReportState state, std::string detail) {
+    return TargetReport{target.target, state, std::move(detail)};
   };
   const std::string& path = target.file;
 
   auto read = read_file(path);
-  if (!read && read.error() != ENOENT) return line("failed", system_error_text(read.error()));
+  if (!read && read.error() != ENOENT)
+    return line(ReportState::Failed, system_error_text(read.error()));
   const std::string text = read ? *read : "{}";
 
   auto top = parse_members(text);
-  if (!top) return line("skipped", fmt::format("{}: {}", path, "not plain JSON, left alone"));
+  if (!top)
+    return line(ReportState::Skipped, fmt::format("{}: {}", path, "not plain JSON, left alone"));
   Member* servers_member = top->find(target.servers_key);
   MemberList servers;
   if (servers_member) {
     auto parsed = parse_members(servers_member->raw);
     if (!parsed) {
-      return line("skipped", fmt::format("{}: {}", path,
-                                         fmt::format("`{}` is not an object", target.servers_key)));
+      return line(
+          ReportState::Skipped,
+          fmt::format("{}: {}", path, fmt::format("`{}` is not an object", target.servers_key)));
     }
     servers = *std::move(parsed);
   }
@@ -151,20 +154,20 @@ std::optional<TargetReport> update_json_target(IntegrationMode mode, const JsonT
     equal = value && path_is_text && *value == desired;
   }
 
-  std::string state;
+  ReportState state = ReportState::Failed;
   const EntryDecision decision = decide_entry(mode, {ours != nullptr, own, equal}, path_is_text);
   switch (decision) {
     case EntryDecision::Update:
       ours->raw = to_compact(desired);
-      state = "updated";
+      state = ReportState::Updated;
       break;
     case EntryDecision::Add:
       servers.members.push_back({"murmela", to_compact(desired)});
-      state = "added";
+      state = ReportState::Added;
       break;
     case EntryDecision::Remove:
       servers.erase("murmela");
-      state = "removed";
+      state = ReportState::Removed;
       break;
     default:
       return unchanged_file_report(decision, target.target, path);
@@ -185,10 +188,11 @@ std::optional<TargetReport> update_json_target(IntegrationMode mode, const JsonT
   // The member editor keeps the user's bytes; the reader says whether the
   // edit is exactly the one meant before anything is written.
   if (!is_exact_edit(text, new_text, target.servers_key, written_entry)) {
-    return line("skipped", fmt::format("{}: cannot edit this file safely, left alone", path));
+    return line(ReportState::Skipped,
+                fmt::format("{}: cannot edit this file safely, left alone", path));
   }
   if (auto written = write_atomically(path, new_text); !written)
-    return line("failed", written.error());
+    return line(ReportState::Failed, written.error());
   return line(state, path);
 }
 

@@ -18,8 +18,8 @@ namespace murmela {
 
 namespace {
 
-TargetReport line(std::string state, std::string detail) {
-  return {"PATH", std::move(state), std::move(detail)};
+TargetReport line(ReportState state, std::string detail) {
+  return {"PATH", state, std::move(detail)};
 }
 
 std::optional<std::string> folder_on_path(const AgentEnvironment& environment) {
@@ -92,53 +92,56 @@ bool is_the_link_or_its_target(const std::string& cli_path, const std::string& l
 TargetReport link_cli_on_path(IntegrationMode mode, const AgentEnvironment& environment) {
   const std::string& cli_path = environment.cli_path;
   if (auto folder = folder_on_path(environment)) {
-    return line(mode == IntegrationMode::Remove ? "skipped" : "present",
+    return line(mode == IntegrationMode::Remove ? ReportState::Skipped : ReportState::Present,
                 fmt::format("{} is already on PATH", *folder));
   }
   const auto& home = environment.home;
-  if (!home) return line("failed", "HOME is not set.");
+  if (!home) return line(ReportState::Failed, "HOME is not set.");
 
   const std::string bin = join_path(*home, ".local/bin");
   const std::string link = join_path(bin, "murmela-cli");
   const auto target = read_link(link);
-  std::string state;
+  ReportState state = ReportState::Failed;
 
   switch (mode) {
     case IntegrationMode::Status:
       return line(
           target && (same_path(*target, cli_path) || is_the_link_or_its_target(cli_path, link))
-              ? "present"
-              : "absent",
+              ? ReportState::Present
+              : ReportState::Absent,
           link);
 
     case IntegrationMode::Install:
       if (target && (same_path(*target, cli_path) || is_the_link_or_its_target(cli_path, link))) {
-        state = "present";
+        state = ReportState::Present;
       } else if (target && is_own_cli(*target)) {
-        if (::unlink(link.c_str()) != 0 || !make_link(cli_path, link)) return line("failed", link);
-        state = "updated";
+        if (::unlink(link.c_str()) != 0 || !make_link(cli_path, link))
+          return line(ReportState::Failed, link);
+        state = ReportState::Updated;
       } else if (target) {
-        return line("skipped", fmt::format("{} points somewhere else", link));
+        return line(ReportState::Skipped, fmt::format("{} points somewhere else", link));
       } else if (exists(link)) {
-        return line("skipped", fmt::format("{} already exists", link));
+        return line(ReportState::Skipped, fmt::format("{} already exists", link));
       } else {
         // A folder on PATH that others could write to would let them plant
         // programs there: created private, whatever the umask.
-        if (!make_private_folders(bin) || !make_link(cli_path, link)) return line("failed", link);
-        state = "added";
+        if (!make_private_folders(bin) || !make_link(cli_path, link))
+          return line(ReportState::Failed, link);
+        state = ReportState::Added;
       }
-      if (auto added = add_path_block(*home); !added) return line("failed", added.error());
+      if (auto added = add_path_block(*home); !added)
+        return line(ReportState::Failed, added.error());
       return line(state, link);
 
     case IntegrationMode::Remove:
-      if (!target || !is_own_cli(*target)) return line("absent", link);
+      if (!target || !is_own_cli(*target)) return line(ReportState::Absent, link);
       // The block goes first: a run killed in between leaves the link, which
       // the next run finds and removes, never a block that nothing removes.
       remove_path_block(*home);
-      if (::unlink(link.c_str()) != 0) return line("failed", link);
-      return line("removed", link);
+      if (::unlink(link.c_str()) != 0) return line(ReportState::Failed, link);
+      return line(ReportState::Removed, link);
   }
-  return line("failed", link);
+  return line(ReportState::Failed, link);
 }
 
 }  // namespace murmela

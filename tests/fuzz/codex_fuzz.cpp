@@ -60,10 +60,10 @@ void edit_and_check(IntegrationMode mode, const std::string& cli_path) {
   check(report.has_value());
   const std::string after = read_file(path).value_or("");
   const CodexConfig is = read_codex_config(after);
-  const std::string& state = report->state;
-  if (state == "added" || state == "updated") {
+  const ReportState state = report->state;
+  if (state == ReportState::Added || state == ReportState::Updated) {
     check(was.valid && is.valid && is.has_server && is.command == cli_path);
-  } else if (state == "removed") {
+  } else if (state == ReportState::Removed) {
     check(was.valid && is.valid && !is.has_server);
   } else {
     check(after == before);

@@ -88,9 +88,9 @@ TEST(AgentEnvironment, TargetsRunFromTheValueAlone) {
                                      .home = home.path(),
                                      .search_path = "/usr/bin:/bin"};
   EXPECT_EQ(link_cli_on_path(IntegrationMode::Status, environment),
-            (TargetReport{"PATH", "absent", home / ".local/bin/murmela-cli"}));
+            (TargetReport{"PATH", ReportState::Absent, home / ".local/bin/murmela-cli"}));
   EXPECT_EQ(update_codex(IntegrationMode::Install, environment),
-            (TargetReport{"Codex", "added", home / ".codex/config.toml"}));
+            (TargetReport{"Codex", ReportState::Added, home / ".codex/config.toml"}));
   EXPECT_NE(home.read(".codex/config.toml").find("command = \"/opt/x/murmela-cli\""),
             std::string::npos);
   const AgentEnvironment elsewhere{
