@@ -31,11 +31,11 @@ bool make_data_folder(const std::string& data_folder) {
 // marker and the lock are never reached through what may be planted there:
 // the marker replaces whatever is at its path, and the lock is opened only as
 // a file of our own.
-void write_marker(IntegrationMode mode, const std::string& cli_path,
-                  const std::string& data_folder) {
+void write_marker(IntegrationMode mode, const std::string& cli_path, const std::string& data_folder,
+                  Disk& disk) {
   if (!is_valid_utf8(cli_path) || !make_data_folder(data_folder)) return;
   (void)replace_private_file(join_path(data_folder, kMarkerName),
-                             marker_text(cli_path, mode == IntegrationMode::Remove));
+                             marker_text(cli_path, mode == IntegrationMode::Remove), disk);
 }
 
 // Runs that write hold this lock from their first read to their last write,
@@ -95,7 +95,7 @@ Reports run_integration(IntegrationMode mode, const AgentEnvironment& environmen
     // Only a run that holds the lock knows no other run is mid-write.
     if (lock->held()) remove_leftovers(environment, targets);
   }
-  Reports reports{link_cli_on_path(mode, environment)};
+  Reports reports{link_cli_on_path(mode, environment, disk)};
   if (environment.home) {
     auto add = [&](std::optional<TargetReport> report) {
       if (report) reports.push_back(*std::move(report));
@@ -104,7 +104,7 @@ Reports run_integration(IntegrationMode mode, const AgentEnvironment& environmen
     for (const FileTarget& target : targets) add(update_file_target(mode, target, disk));
   }
   if (mode != IntegrationMode::Status)
-    write_marker(mode, environment.cli_path, environment.data_folder);
+    write_marker(mode, environment.cli_path, environment.data_folder, disk);
   return reports;
 }
 

@@ -88,7 +88,7 @@ TEST(AgentEnvironment, TargetsRunFromTheValueAlone) {
                                      .data_folder = home / "data",
                                      .home = home.path(),
                                      .search_path = "/usr/bin:/bin"};
-  EXPECT_EQ(link_cli_on_path(IntegrationMode::Status, environment),
+  EXPECT_EQ(link_cli_on_path(IntegrationMode::Status, environment, real_disk()),
             (TargetReport{"PATH", ReportState::Absent, home / ".local/bin/murmela-cli"}));
   EXPECT_EQ(update_file_target(IntegrationMode::Install, codex_target(environment), real_disk()),
             (TargetReport{"Codex", ReportState::Added, home / ".codex/config.toml"}));
