@@ -54,11 +54,15 @@ bool names_path(std::string_view text, std::string_view path) {
   return false;
 }
 
-TargetReport from_change(const CommandOutcome& outcome, const char* success_state) {
-  if (!outcome.completed) return {"Claude Code", "failed", outcome.error};
-  if (outcome.success) return {"Claude Code", success_state, std::nullopt};
-  return {"Claude Code", "failed",
-          std::string(first_code_points(trim(outcome.output), kMaxDetailCharacters))};
+TargetReport claude_line(ReportState state, std::optional<std::string> detail = std::nullopt) {
+  return {"Claude Code", state, std::move(detail)};
+}
+
+TargetReport from_change(const CommandOutcome& outcome, ReportState success_state) {
+  if (!outcome.completed) return claude_line(ReportState::Failed, outcome.error);
+  if (outcome.success) return claude_line(success_state);
+  return claude_line(ReportState::Failed,
+                     std::string(first_code_points(trim(outcome.output), kMaxDetailCharacters)));
 }
 
 }  // namespace
@@ -78,7 +82,7 @@ std::optional<TargetReport> update_claude_code(IntegrationMode mode,
   const auto claude = find_claude_command(environment);
   if (!claude) {
     if (home && is_regular_file(join_path(*home, ".claude.json"))) {
-      return TargetReport{"Claude Code", "skipped", "The claude command was not found."};
+      return claude_line(ReportState::Skipped, "The claude command was not found.");
     }
     return std::nullopt;
   }
@@ -94,7 +98,7 @@ std::optional<TargetReport> update_claude_code(IntegrationMode mode,
                                           "murmela", "--",  cli_path,  "mcp"};
 
   const CommandOutcome query = run({"mcp", "get", "murmela"});
-  if (!query.completed) return TargetReport{"Claude Code", "failed", query.error};
+  if (!query.completed) return claude_line(ReportState::Failed, query.error);
   const bool registered = query.success;
   const bool points_here = names_path(query.output, lossy_utf8(cli_path));
   const bool mentions_cli = query.output.find("murmela-cli") != std::string::npos;
@@ -102,23 +106,23 @@ std::optional<TargetReport> update_claude_code(IntegrationMode mode,
   // `claude` takes the path as an argument of its own, so any path can be written.
   switch (decide_entry(mode, {registered, mentions_cli, points_here}, true)) {
     case EntryDecision::Absent:
-      return TargetReport{"Claude Code", "absent", std::nullopt};
+      return claude_line(ReportState::Absent);
     case EntryDecision::Present:
-      return TargetReport{"Claude Code", "present", std::nullopt};
+      return claude_line(ReportState::Present);
     case EntryDecision::Foreign:
       // Another program's server is nothing of ours to remove.
-      if (mode == IntegrationMode::Remove) return TargetReport{"Claude Code", "absent", std::nullopt};
-      if (mode == IntegrationMode::Status) return TargetReport{"Claude Code", "skipped", std::nullopt};
-      return TargetReport{"Claude Code", "skipped", "Another server is already named murmela."};
+      if (mode == IntegrationMode::Remove) return claude_line(ReportState::Absent);
+      if (mode == IntegrationMode::Status) return claude_line(ReportState::Skipped);
+      return claude_line(ReportState::Skipped, "Another server is already named murmela.");
     case EntryDecision::CannotWrite:
       break;
     case EntryDecision::Add:
-      return from_change(run(add_args), "added");
+      return from_change(run(add_args), ReportState::Added);
     case EntryDecision::Update:
       run(remove_args);
-      return from_change(run(add_args), "updated");
+      return from_change(run(add_args), ReportState::Updated);
     case EntryDecision::Remove:
-      return from_change(run(remove_args), "removed");
+      return from_change(run(remove_args), ReportState::Removed);
   }
   return std::nullopt;
 }

@@ -1,7 +1,5 @@
 #include "agent_integration/entry_decision.hpp"
 
-#include <utility>
-
 namespace murmela {
 
 EntryDecision decide_entry(IntegrationMode mode, const FoundEntry& found, bool can_write) {
@@ -21,18 +19,24 @@ EntryDecision decide_entry(IntegrationMode mode, const FoundEntry& found, bool c
   return EntryDecision::Foreign;
 }
 
-TargetReport unchanged_file_report(EntryDecision decision, std::string target,
-                                   const std::string& path) {
+ReportState reported_state(EntryDecision decision) {
   switch (decision) {
     case EntryDecision::Absent:
-      return {std::move(target), "absent", path};
+      return ReportState::Absent;
     case EntryDecision::Present:
-      return {std::move(target), "present", path};
+      return ReportState::Present;
+    case EntryDecision::Foreign:
+      return ReportState::Skipped;
     case EntryDecision::CannotWrite:
-      return {std::move(target), "failed", "The CLI path is not valid UTF-8."};
-    default:  // Foreign: the name belongs to another program
-      return {std::move(target), "skipped", path};
+      return ReportState::Failed;
+    case EntryDecision::Add:
+      return ReportState::Added;
+    case EntryDecision::Update:
+      return ReportState::Updated;
+    case EntryDecision::Remove:
+      return ReportState::Removed;
   }
+  return ReportState::Failed;
 }
 
 }  // namespace murmela

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <string>
-
 #include "agent_integration/report.hpp"
 
 namespace murmela {
@@ -28,9 +26,8 @@ enum class EntryDecision {
 // `can_write` says whether this CLI's path can be written into the target.
 EntryDecision decide_entry(IntegrationMode mode, const FoundEntry& found, bool can_write);
 
-// The report of a decision that leaves a file target as it is (Absent,
-// Present, Foreign, CannotWrite); `path` is the file.
-TargetReport unchanged_file_report(EntryDecision decision, std::string target,
-                                   const std::string& path);
+// The state a decision reports once done: Add gives "added", Foreign
+// "skipped", CannotWrite "failed", and so on.
+ReportState reported_state(EntryDecision decision);
 
 }  // namespace murmela

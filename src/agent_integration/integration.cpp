@@ -1,11 +1,11 @@
 #include "agent_integration/integration.hpp"
 
 #include <optional>
+#include <vector>
 
 #include "agent_integration/agent_environment.hpp"
 #include "agent_integration/claude_code_target.hpp"
-#include "agent_integration/codex_target.hpp"
-#include "agent_integration/json_targets.hpp"
+#include "agent_integration/file_targets.hpp"
 #include "agent_integration/path_target.hpp"
 #include "common/atomic_file.hpp"
 #include "common/files.hpp"
@@ -31,11 +31,11 @@ bool make_data_folder(const std::string& data_folder) {
 // marker and the lock are never reached through what may be planted there:
 // the marker replaces whatever is at its path, and the lock is opened only as
 // a file of our own.
-void write_marker(IntegrationMode mode, const std::string& cli_path,
-                  const std::string& data_folder) {
+void write_marker(IntegrationMode mode, const std::string& cli_path, const std::string& data_folder,
+                  Disk& disk) {
   if (!is_valid_utf8(cli_path) || !make_data_folder(data_folder)) return;
   (void)replace_private_file(join_path(data_folder, kMarkerName),
-                             marker_text(cli_path, mode == IntegrationMode::Remove));
+                             marker_text(cli_path, mode == IntegrationMode::Remove), disk);
 }
 
 // Runs that write hold this lock from their first read to their last write,
@@ -64,11 +64,10 @@ class IntegrationLock {
 };
 
 // What a killed earlier run may have left beside the files runs write.
-void remove_leftovers(const AgentEnvironment& environment) {
+void remove_leftovers(const AgentEnvironment& environment, const std::vector<FileTarget>& targets) {
   remove_stale_temporaries(join_path(environment.data_folder, kMarkerName), AtLink::Replace);
-  remove_stale_temporaries(codex_config_path(environment));
   if (const auto& home = environment.home) remove_stale_temporaries(join_path(*home, ".zprofile"));
-  for (const auto& target : json_targets(environment)) remove_stale_temporaries(target.file);
+  for (const auto& target : targets) remove_stale_temporaries(target.file);
 }
 
 // A developer's build, not an installed CLI: Cargo's target/debug|release,
@@ -89,25 +88,23 @@ std::string marker_text(const std::string& cli_path, bool removed) {
 }
 
 Reports run_integration(IntegrationMode mode, const AgentEnvironment& environment, Disk& disk) {
-  const std::string& cli_path = environment.cli_path;
-  const std::string& data_folder = environment.data_folder;
+  const std::vector<FileTarget> targets = file_targets(environment);
   std::optional<IntegrationLock> lock;
   if (mode != IntegrationMode::Status) {
-    lock.emplace(data_folder, disk);
+    lock.emplace(environment.data_folder, disk);
     // Only a run that holds the lock knows no other run is mid-write.
-    if (lock->held()) remove_leftovers(environment);
+    if (lock->held()) remove_leftovers(environment, targets);
   }
-  Reports reports{link_cli_on_path(mode, environment)};
+  Reports reports{link_cli_on_path(mode, environment, disk)};
   if (environment.home) {
     auto add = [&](std::optional<TargetReport> report) {
       if (report) reports.push_back(*std::move(report));
     };
     add(update_claude_code(mode, environment));
-    add(update_codex(mode, environment));
-    for (const auto& target : json_targets(environment))
-      add(update_json_target(mode, target, cli_path));
+    for (const FileTarget& target : targets) add(update_file_target(mode, target, disk));
   }
-  if (mode != IntegrationMode::Status) write_marker(mode, cli_path, data_folder);
+  if (mode != IntegrationMode::Status)
+    write_marker(mode, environment.cli_path, environment.data_folder, disk);
   return reports;
 }
 

@@ -1,15 +1,12 @@
 #pragma once
 
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "agent_integration/agent_environment.hpp"
-#include "agent_integration/report.hpp"
+#include "agent_integration/json_format.hpp"
 
 namespace murmela {
-
-enum class EntryShape { Standard, Opencode };
 
 // An agent product that keeps its MCP servers in a JSON file.
 struct JsonTarget {
@@ -24,10 +21,5 @@ struct JsonTarget {
 // each where the product itself looks in this environment; none without a
 // home folder.
 std::vector<JsonTarget> json_targets(const AgentEnvironment& environment);
-
-// Adds, checks or removes the `murmela` entry; no line when the folder is
-// missing.
-std::optional<TargetReport> update_json_target(IntegrationMode mode, const JsonTarget& target,
-                                               const std::string& cli_path);
 
 }  // namespace murmela

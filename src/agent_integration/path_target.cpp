@@ -3,11 +3,11 @@
 #include <cerrno>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <fmt/format.h>
 
 #include "agent_integration/agent_environment.hpp"
+#include "agent_integration/entry_decision.hpp"
 #include "common/atomic_file.hpp"
 #include "common/environment.hpp"
 #include "common/files.hpp"
@@ -18,8 +18,8 @@ namespace murmela {
 
 namespace {
 
-TargetReport line(std::string state, std::string detail) {
-  return {"PATH", std::move(state), std::move(detail)};
+TargetReport path_line(ReportState state, std::string detail) {
+  return {"PATH", state, std::move(detail)};
 }
 
 std::optional<std::string> folder_on_path(const AgentEnvironment& environment) {
@@ -29,52 +29,6 @@ std::optional<std::string> folder_on_path(const AgentEnvironment& environment) {
     if (same_path(entry, *folder)) return folder;
   }
   return std::nullopt;
-}
-
-std::optional<std::string> read_link(const std::string& path) {
-  std::string target(256, '\0');
-  for (;;) {
-    const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
-    if (length < 0) return std::nullopt;
-    if (static_cast<std::size_t>(length) < target.size()) {
-      target.resize(static_cast<std::size_t>(length));
-      return target;
-    }
-    target.resize(target.size() * 2);
-  }
-}
-
-bool make_link(const std::string& cli_path, const std::string& link) {
-  return ::symlink(cli_path.c_str(), link.c_str()) == 0;
-}
-
-// The block is only ever appended, in one write, so that a kill or a full
-// disk can never leave the user's profile empty or cut: a write that does
-// not go through whole is taken back. The error is the report's detail.
-std::expected<void, std::string> add_path_block(const std::string& home) {
-  for (const char* name : {".zprofile", ".zshrc", ".zshenv"}) {
-    auto text = read_file(join_path(home, name));
-    if (text && text->find(".local/bin") != std::string::npos) return {};
-  }
-  const std::string profile = join_path(home, ".zprofile");
-  auto current = read_file(profile);
-  // An existing profile we cannot read is left alone.
-  if (!current && current.error() != ENOENT) return {};
-  if (auto appended = append_whole(profile, kPathBlock); !appended) {
-    return std::unexpected(
-        fmt::format("Cannot write {}: {}", profile, system_error_text(appended.error())));
-  }
-  return {};
-}
-
-void remove_path_block(const std::string& home) {
-  const std::string profile = join_path(home, ".zprofile");
-  auto text = read_file(profile);
-  if (!text) return;
-  const auto found = text->find(kPathBlock);
-  if (found == std::string::npos) return;
-  text->erase(found, kPathBlock.size());
-  (void)write_atomically(profile, *text);
 }
 
 // The CLI was started through the link itself (~/.local/bin not on PATH),
@@ -87,58 +41,106 @@ bool is_the_link_or_its_target(const std::string& cli_path, const std::string& l
          cli.st_dev == linked.st_dev && cli.st_ino == linked.st_ino;
 }
 
+// What sits at the link path: a link of ours is one to any copy of the CLI.
+FoundEntry found_link(const std::expected<std::string, int>& target, const std::string& cli_path,
+                      const std::string& link) {
+  if (!target) return {.present = exists(link)};
+  return {.present = true,
+          .ours = is_own_cli(*target),
+          .points_here = same_path(*target, cli_path) || is_the_link_or_its_target(cli_path, link)};
+}
+
+// Something not ours at the link path is never touched; only install,
+// which would have put the link there, says what is in the way.
+TargetReport not_ours(IntegrationMode mode, bool is_link, const std::string& link) {
+  if (mode != IntegrationMode::Install) return path_line(ReportState::Absent, link);
+  return path_line(ReportState::Skipped, is_link ? fmt::format("{} points somewhere else", link)
+                                                 : fmt::format("{} already exists", link));
+}
+
+// The block is only ever appended, in one write, so that a kill or a full
+// disk can never leave the user's profile empty or cut: a write that does
+// not go through whole is taken back. The error is the report's detail.
+std::expected<void, std::string> add_path_block(const std::string& home, Disk& disk) {
+  for (const char* name : {".zprofile", ".zshrc", ".zshenv"}) {
+    auto text = disk.read(join_path(home, name));
+    if (text && text->find(".local/bin") != std::string::npos) return {};
+  }
+  const std::string profile = join_path(home, ".zprofile");
+  auto current = disk.read(profile);
+  // An existing profile we cannot read is left alone.
+  if (!current && current.error() != ENOENT) return {};
+  if (auto appended = disk.append(profile, kPathBlock); !appended) {
+    return std::unexpected(
+        fmt::format("Cannot write {}: {}", profile, system_error_text(appended.error())));
+  }
+  return {};
+}
+
+void remove_path_block(const std::string& home, Disk& disk) {
+  const std::string profile = join_path(home, ".zprofile");
+  auto text = disk.read(profile);
+  if (!text) return;
+  const auto found = text->find(kPathBlock);
+  if (found == std::string::npos) return;
+  text->erase(found, kPathBlock.size());
+  (void)write_atomically(profile, *text, 0666, disk);
+}
+
+// The link's report once it is as it should be: under install, the PATH
+// block is added too, and a block that could not be is the report.
+TargetReport with_path_block(ReportState state, const std::string& home, const std::string& link,
+                             Disk& disk) {
+  if (auto added = add_path_block(home, disk); !added)
+    return path_line(ReportState::Failed, added.error());
+  return path_line(state, link);
+}
+
 }  // namespace
 
-TargetReport link_cli_on_path(IntegrationMode mode, const AgentEnvironment& environment) {
+TargetReport link_cli_on_path(IntegrationMode mode, const AgentEnvironment& environment,
+                              Disk& disk) {
   const std::string& cli_path = environment.cli_path;
   if (auto folder = folder_on_path(environment)) {
-    return line(mode == IntegrationMode::Remove ? "skipped" : "present",
-                fmt::format("{} is already on PATH", *folder));
+    return path_line(mode == IntegrationMode::Remove ? ReportState::Skipped : ReportState::Present,
+                     fmt::format("{} is already on PATH", *folder));
   }
   const auto& home = environment.home;
-  if (!home) return line("failed", "HOME is not set.");
+  if (!home) return path_line(ReportState::Failed, "HOME is not set.");
 
   const std::string bin = join_path(*home, ".local/bin");
   const std::string link = join_path(bin, "murmela-cli");
-  const auto target = read_link(link);
-  std::string state;
+  const auto target = disk.read_link(link);
 
-  switch (mode) {
-    case IntegrationMode::Status:
-      return line(
-          target && (same_path(*target, cli_path) || is_the_link_or_its_target(cli_path, link))
-              ? "present"
-              : "absent",
-          link);
-
-    case IntegrationMode::Install:
-      if (target && (same_path(*target, cli_path) || is_the_link_or_its_target(cli_path, link))) {
-        state = "present";
-      } else if (target && is_own_cli(*target)) {
-        if (::unlink(link.c_str()) != 0 || !make_link(cli_path, link)) return line("failed", link);
-        state = "updated";
-      } else if (target) {
-        return line("skipped", fmt::format("{} points somewhere else", link));
-      } else if (exists(link)) {
-        return line("skipped", fmt::format("{} already exists", link));
-      } else {
-        // A folder on PATH that others could write to would let them plant
-        // programs there: created private, whatever the umask.
-        if (!make_private_folders(bin) || !make_link(cli_path, link)) return line("failed", link);
-        state = "added";
-      }
-      if (auto added = add_path_block(*home); !added) return line("failed", added.error());
-      return line(state, link);
-
-    case IntegrationMode::Remove:
-      if (!target || !is_own_cli(*target)) return line("absent", link);
+  // A link can name any path, so it can always be written.
+  switch (decide_entry(mode, found_link(target, cli_path, link), true)) {
+    case EntryDecision::Absent:
+      return path_line(ReportState::Absent, link);
+    case EntryDecision::Foreign:
+      return not_ours(mode, target.has_value(), link);
+    case EntryDecision::Present:
+      if (mode == IntegrationMode::Status) return path_line(ReportState::Present, link);
+      return with_path_block(ReportState::Present, *home, link, disk);
+    case EntryDecision::Add:
+      // A folder on PATH that others could write to would let them plant
+      // programs there: created private, whatever the umask.
+      if (!disk.make_folders(bin) || !disk.make_link(cli_path, link))
+        return path_line(ReportState::Failed, link);
+      return with_path_block(ReportState::Added, *home, link, disk);
+    case EntryDecision::Update:
+      if (!disk.unlink(link) || !disk.make_link(cli_path, link))
+        return path_line(ReportState::Failed, link);
+      return with_path_block(ReportState::Updated, *home, link, disk);
+    case EntryDecision::Remove:
       // The block goes first: a run killed in between leaves the link, which
       // the next run finds and removes, never a block that nothing removes.
-      remove_path_block(*home);
-      if (::unlink(link.c_str()) != 0) return line("failed", link);
-      return line("removed", link);
+      remove_path_block(*home, disk);
+      if (!disk.unlink(link)) return path_line(ReportState::Failed, link);
+      return path_line(ReportState::Removed, link);
+    case EntryDecision::CannotWrite:
+      break;
   }
-  return line("failed", link);
+  return path_line(ReportState::Failed, link);
 }
 
 }  // namespace murmela

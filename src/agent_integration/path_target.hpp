@@ -4,6 +4,7 @@
 
 #include "agent_integration/agent_environment.hpp"
 #include "agent_integration/report.hpp"
+#include "common/disk.hpp"
 
 namespace murmela {
 
@@ -12,7 +13,8 @@ inline constexpr std::string_view kPathBlock =
     "\n# Added by Murmela: murmela-cli on PATH\nexport PATH=\"$HOME/.local/bin:$PATH\"\n";
 
 // The "PATH" target: the link ~/.local/bin/murmela-cli to the CLI, and the
-// PATH block in ~/.zprofile.
-TargetReport link_cli_on_path(IntegrationMode mode, const AgentEnvironment& environment);
+// PATH block in ~/.zprofile; every read and change of them through `disk`.
+TargetReport link_cli_on_path(IntegrationMode mode, const AgentEnvironment& environment,
+                              Disk& disk);
 
 }  // namespace murmela

@@ -16,7 +16,7 @@ namespace {
 Json report_json(const Reports& reports) {
   Json lines = Json::array();
   for (const auto& report : reports) {
-    Json line = {{"target", report.target}, {"state", report.state}};
+    Json line = {{"target", report.target}, {"state", to_string(report.state)}};
     if (report.detail) line["detail"] = *report.detail;
     lines.push_back(std::move(line));
   }
@@ -44,7 +44,7 @@ Done run_agents(const Context& ctx, std::string_view action) {
   }
 
   print_json(ctx.out, report_json(reports));
-  if (std::ranges::any_of(reports, [](const auto& r) { return r.state == "failed"; })) {
+  if (std::ranges::any_of(reports, [](const auto& r) { return r.state == ReportState::Failed; })) {
     return fail(CliError::failed("Some targets could not be updated; see `detail`."));
   }
   return {};

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "common/descriptor.hpp"
+#include "common/files.hpp"
 #include "common/platform.hpp"
 
 namespace murmela {
@@ -53,6 +54,33 @@ class RealDisk final : public Disk {
     if (dir < 0) return;
     platform::sync_to_disk(dir);
     ::close(dir);
+  }
+
+  std::expected<std::string, int> read(const std::string& path) override { return read_file(path); }
+  std::expected<void, int> append(const std::string& path, std::string_view bytes) override {
+    return append_whole(path, bytes);
+  }
+
+  std::expected<std::string, int> read_link(const std::string& path) override {
+    std::string target(256, '\0');
+    for (;;) {
+      const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
+      if (length < 0) return std::unexpected(errno);
+      if (static_cast<std::size_t>(length) < target.size()) {
+        target.resize(static_cast<std::size_t>(length));
+        return target;
+      }
+      target.resize(target.size() * 2);
+    }
+  }
+  std::expected<void, int> make_link(const std::string& target, const std::string& link) override {
+    return checked(::symlink(target.c_str(), link.c_str()));
+  }
+  std::expected<void, int> unlink(const std::string& path) override {
+    return checked(::unlink(path.c_str()));
+  }
+  std::expected<void, int> make_folders(const std::string& path) override {
+    return make_private_folders(path);
   }
 
   std::expected<void, int> lock(int fd) override {

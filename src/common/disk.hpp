@@ -8,10 +8,11 @@
 
 namespace murmela {
 
-// The file system calls behind a whole-file replacement and the lock that
-// keeps two writers apart. The real one makes the system calls; a test puts
-// its own in between to see the order of the steps, or to find a lock held.
-// Every failure is an errno.
+// The file system calls behind a whole-file replacement, the lock that keeps
+// two writers apart, and every other read and change the agent targets make
+// (their files, the user's profile, the link on PATH). The real one makes
+// the system calls; a test puts its own in between to see the order of the
+// steps, to make one fail, or to find a lock held. Every failure is an errno.
 class Disk {
  public:
   virtual ~Disk() = default;
@@ -28,6 +29,20 @@ class Disk {
   virtual void remove(const std::string& path) = 0;
   // Makes a rename in `folder` last; best effort.
   virtual void sync_folder(const std::string& folder) = 0;
+
+  // The whole contents of a file, read through links.
+  virtual std::expected<std::string, int> read(const std::string& path) = 0;
+  // Appends `bytes` to `path` (created when missing) in one write; one that
+  // does not go through whole is taken back, so the file stays as it was.
+  virtual std::expected<void, int> append(const std::string& path, std::string_view bytes) = 0;
+  // A symbolic link's stored target; EINVAL when `path` is not a link.
+  virtual std::expected<std::string, int> read_link(const std::string& path) = 0;
+  virtual std::expected<void, int> make_link(const std::string& target,
+                                             const std::string& link) = 0;
+  // Removes the entry at `path` (a link itself, never what it leads to).
+  virtual std::expected<void, int> unlink(const std::string& path) = 0;
+  // Creates `path` and its missing parents, each new folder private (0700).
+  virtual std::expected<void, int> make_folders(const std::string& path) = 0;
 
   // Takes the exclusive lock of an open file, waiting while another process
   // (or another descriptor) holds it; `unlock` gives it back.

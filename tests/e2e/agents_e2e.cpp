@@ -185,10 +185,11 @@ TEST_F(Agents, MutatedJsonFilesAreNeverBroken) {
       if (round % 25 == 0) {
         EXPECT_EQ(run({"agents", mode}).exit_code, 0) << mode << ": " << text;
       } else {
-        const auto reports = integrate_here(std::string_view(mode) == "install"
-                                                ? murmela::IntegrationMode::Install
-                                                : murmela::IntegrationMode::Remove);
-        for (const auto& report : reports) EXPECT_NE(report.state, "failed") << report.target;
+        const auto reports =
+            integrate_here(std::string_view(mode) == "install" ? murmela::IntegrationMode::Install
+                                                               : murmela::IntegrationMode::Remove);
+        for (const auto& report : reports)
+          EXPECT_NE(murmela::to_string(report.state), "failed") << report.target;
       }
       const std::string now = home.read(".gemini/settings.json");
       ASSERT_TRUE(murmela::read_json(now)) << mode << ": " << text << "\ninto\n" << now;

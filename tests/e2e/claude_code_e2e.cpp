@@ -56,6 +56,18 @@ TEST_F(ClaudeCode, InstallStatusRemoveFromTheHomeFolder) {
                        "|mcp remove --scope user murmela\n");
 }
 
+// Install and remove run `claude` while they hold the agents lock, and hold
+// it exclusively: another run can take no share of it meanwhile. Status
+// only reads, and holds nothing.
+TEST_F(ClaudeCode, ChangesRunUnderTheExclusiveAgentsLock) {
+  env["CLAUDE_LOCK_PROBE"] = data_folder() + "/agent-integration.lock";
+  EXPECT_EQ(claude_line("install")["state"], "added");
+  EXPECT_EQ(claude_line("remove")["state"], "removed");
+  EXPECT_EQ(claude_line("status")["state"], "absent");
+  EXPECT_EQ(read_file_text(bin + "/lock.log"),
+            "get held\nadd held\nget held\nremove held\nget free\n");
+}
+
 TEST_F(ClaudeCode, AnotherCopyIsReplaced) {
   register_command("/old/place/murmela-cli");
   EXPECT_EQ(claude_line("status")["state"], "skipped");

@@ -218,10 +218,11 @@ TEST_F(Codex, MutatedFilesAreNeverBroken) {
       if (through_cli) {
         EXPECT_EQ(run({"agents", mode}).exit_code, 0) << mode << "\n" << text;
       } else {
-        const auto reports = integrate_here(std::string_view(mode) == "install"
-                                                ? murmela::IntegrationMode::Install
-                                                : murmela::IntegrationMode::Remove);
-        for (const auto& report : reports) EXPECT_NE(report.state, "failed") << report.target;
+        const auto reports =
+            integrate_here(std::string_view(mode) == "install" ? murmela::IntegrationMode::Install
+                                                               : murmela::IntegrationMode::Remove);
+        for (const auto& report : reports)
+          EXPECT_NE(murmela::to_string(report.state), "failed") << report.target;
       }
       toml::table after;
       try {

@@ -17,7 +17,7 @@
 
 #include "agent_integration/agent_environment.hpp"
 #include "agent_integration/codex_check.hpp"
-#include "agent_integration/codex_target.hpp"
+#include "agent_integration/file_targets.hpp"
 #include "agent_integration/report.hpp"
 #include "common/files.hpp"
 
@@ -56,14 +56,14 @@ void edit_and_check(IntegrationMode mode, const std::string& cli_path) {
   const std::string before = read_file(path).value_or("");
   const CodexConfig was = read_codex_config(before);
 
-  const auto report = update_codex(mode, environment);
+  const auto report = update_file_target(mode, codex_target(environment), real_disk());
   check(report.has_value());
   const std::string after = read_file(path).value_or("");
   const CodexConfig is = read_codex_config(after);
-  const std::string& state = report->state;
-  if (state == "added" || state == "updated") {
+  const ReportState state = report->state;
+  if (state == ReportState::Added || state == ReportState::Updated) {
     check(was.valid && is.valid && is.has_server && is.command == cli_path);
-  } else if (state == "removed") {
+  } else if (state == ReportState::Removed) {
     check(was.valid && is.valid && !is.has_server);
   } else {
     check(after == before);

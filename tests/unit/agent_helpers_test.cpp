@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "agent_integration/agent_environment.hpp"
-#include "agent_integration/codex_target.hpp"
+#include "agent_integration/codex_format.hpp"
+#include "agent_integration/file_targets.hpp"
 #include "agent_integration/integration.hpp"
 #include "agent_integration/path_target.hpp"
 #include "agent_integration/toml_lines.hpp"
@@ -87,13 +88,14 @@ TEST(AgentEnvironment, TargetsRunFromTheValueAlone) {
                                      .data_folder = home / "data",
                                      .home = home.path(),
                                      .search_path = "/usr/bin:/bin"};
-  EXPECT_EQ(link_cli_on_path(IntegrationMode::Status, environment),
-            (TargetReport{"PATH", "absent", home / ".local/bin/murmela-cli"}));
-  EXPECT_EQ(update_codex(IntegrationMode::Install, environment),
-            (TargetReport{"Codex", "added", home / ".codex/config.toml"}));
+  EXPECT_EQ(link_cli_on_path(IntegrationMode::Status, environment, real_disk()),
+            (TargetReport{"PATH", ReportState::Absent, home / ".local/bin/murmela-cli"}));
+  EXPECT_EQ(update_file_target(IntegrationMode::Install, codex_target(environment), real_disk()),
+            (TargetReport{"Codex", ReportState::Added, home / ".codex/config.toml"}));
   EXPECT_NE(home.read(".codex/config.toml").find("command = \"/opt/x/murmela-cli\""),
             std::string::npos);
   const AgentEnvironment elsewhere{
       .cli_path = "/opt/x/murmela-cli", .home = home.path(), .codex_home = home / "none"};
-  EXPECT_EQ(update_codex(IntegrationMode::Status, elsewhere), std::nullopt);
+  EXPECT_EQ(update_file_target(IntegrationMode::Status, codex_target(elsewhere), real_disk()),
+            std::nullopt);
 }

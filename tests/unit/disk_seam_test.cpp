@@ -53,7 +53,7 @@ class RecordingDisk : public Disk {
     return closed;
   }
   std::expected<void, int> rename(const std::string& from, const std::string& to) override {
-    if (auto failed = step("rename")) return std::unexpected(*failed);
+    if (auto failed = step("rename", to)) return std::unexpected(*failed);
     return real_disk().rename(from, to);
   }
   void remove(const std::string& path) override {
@@ -64,6 +64,30 @@ class RecordingDisk : public Disk {
     steps.push_back("sync folder");
     real_disk().sync_folder(folder);
   }
+  std::expected<std::string, int> read(const std::string& path) override {
+    if (auto failed = step("read", path)) return std::unexpected(*failed);
+    return real_disk().read(path);
+  }
+  std::expected<void, int> append(const std::string& path, std::string_view bytes) override {
+    if (auto failed = step("append", path)) return std::unexpected(*failed);
+    return real_disk().append(path, bytes);
+  }
+  std::expected<std::string, int> read_link(const std::string& path) override {
+    if (auto failed = step("read link", path)) return std::unexpected(*failed);
+    return real_disk().read_link(path);
+  }
+  std::expected<void, int> make_link(const std::string& target, const std::string& link) override {
+    if (auto failed = step("make link", link)) return std::unexpected(*failed);
+    return real_disk().make_link(target, link);
+  }
+  std::expected<void, int> unlink(const std::string& path) override {
+    if (auto failed = step("unlink", path)) return std::unexpected(*failed);
+    return real_disk().unlink(path);
+  }
+  std::expected<void, int> make_folders(const std::string& path) override {
+    if (auto failed = step("make folders", path)) return std::unexpected(*failed);
+    return real_disk().make_folders(path);
+  }
   std::expected<void, int> lock(int fd) override {
     if (auto failed = step("lock")) return std::unexpected(*failed);
     return real_disk().lock(fd);
@@ -73,10 +97,20 @@ class RecordingDisk : public Disk {
     real_disk().unlock(fd);
   }
 
+  // The steps on a named file, as "step path"; `failing_path`, when set,
+  // makes the failing step fail on that file only.
+  std::vector<std::string> on_files;
+  std::string failing_path;
+
  protected:
   std::optional<int> step(const std::string& name) {
     steps.push_back(name);
     return name == failing ? std::optional<int>(EIO) : std::nullopt;
+  }
+  std::optional<int> step(const std::string& name, const std::string& path) {
+    on_files.push_back(name + " " + path);
+    auto failed = step(name);
+    return failing_path.empty() || path == failing_path ? failed : std::nullopt;
   }
 };
 
@@ -173,6 +207,21 @@ struct AgentsHome {
   }
 };
 
+// What is at `path`: a link's target, a file's text, or nothing.
+std::optional<std::string> read_link_or_file(const std::string& path) {
+  std::error_code error;
+  if (std::filesystem::is_symlink(path, error))
+    return "-> " + std::filesystem::read_symlink(path).string();
+  if (!std::filesystem::exists(path, error)) return std::nullopt;
+  return testing_support::read_file_text(path);
+}
+
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+  for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
+
 // Every run that writes takes the agents lock before it reads what it will
 // change, and keeps it to its last write: a run that starts while another is
 // mid-write waits for it, and the other's change survives. Status only reads.
@@ -215,7 +264,8 @@ TEST(DiskSeam, EveryRunThatWritesWaitsForTheAgentsLockSoNoUpdateIsLost) {
 
     ASSERT_TRUE(reports) << c.run;
     EXPECT_TRUE(disk.was_blocked) << c.run << " went ahead while another run held the lock";
-    const auto servers = nlohmann::json::parse(home.dir.read("home/.cursor/mcp.json"))["mcpServers"];
+    const auto servers =
+        nlohmann::json::parse(home.dir.read("home/.cursor/mcp.json"))["mcpServers"];
     EXPECT_TRUE(servers.contains("other")) << c.run << " lost the other run's update: " << servers;
     EXPECT_EQ(servers.contains("murmela"), c.ours_after) << c.run << ": " << servers;
     ASSERT_FALSE(disk.steps.empty());
@@ -227,6 +277,109 @@ TEST(DiskSeam, EveryRunThatWritesWaitsForTheAgentsLockSoNoUpdateIsLost) {
   LockProbeDisk disk;
   run_integration(IntegrationMode::Status, home.environment, disk);
   EXPECT_EQ(std::ranges::count(disk.steps, "lock"), 0);
+}
+
+// Every file the targets read or change, the link on PATH, the profile, each
+// configuration and the marker, is reached through the run's disk, in the
+// order the run needs them.
+TEST(DiskSeam, TheTargetsReadAndChangeEveryFileThroughTheRunsDisk) {
+  AgentsHome home;
+  home.dir.mkdir("home/.codex");
+  const std::string h = home.dir / "home";
+  const std::string data = home.dir / "data";
+
+  RecordingDisk install;
+  run_integration(IntegrationMode::Install, home.environment, install);
+  EXPECT_EQ(install.on_files, (std::vector<std::string>{
+                                  "read link " + h + "/.local/bin/murmela-cli",
+                                  "make folders " + h + "/.local/bin",
+                                  "make link " + h + "/.local/bin/murmela-cli",
+                                  "read " + h + "/.zprofile",
+                                  "read " + h + "/.zshrc",
+                                  "read " + h + "/.zshenv",
+                                  "read " + h + "/.zprofile",
+                                  "append " + h + "/.zprofile",
+                                  "read " + h + "/.codex/config.toml",
+                                  "rename " + h + "/.codex/config.toml",
+                                  "read " + h + "/.cursor/mcp.json",
+                                  "rename " + h + "/.cursor/mcp.json",
+                                  "rename " + data + "/agent-integration.json",
+                              }));
+
+  RecordingDisk remove;
+  run_integration(IntegrationMode::Remove, home.environment, remove);
+  EXPECT_EQ(remove.on_files, (std::vector<std::string>{
+                                 "read link " + h + "/.local/bin/murmela-cli",
+                                 "read " + h + "/.zprofile",
+                                 "rename " + h + "/.zprofile",
+                                 "unlink " + h + "/.local/bin/murmela-cli",
+                                 "read " + h + "/.codex/config.toml",
+                                 "rename " + h + "/.codex/config.toml",
+                                 "read " + h + "/.cursor/mcp.json",
+                                 "rename " + h + "/.cursor/mcp.json",
+                                 "rename " + data + "/agent-integration.json",
+                             }));
+}
+
+// A step that fails on one target's file makes that target's line "failed"
+// with the reason, leaves what it would have changed as it was, and the
+// other targets still go through.
+TEST(DiskSeam, AFailedReadOrWriteFailsItsTargetAndLeavesItsFileAlone) {
+  struct Case {
+    IntegrationMode mode;
+    std::string failing;
+    std::string file;  // in the home folder, like `~/` in the detail
+    TargetReport line;
+  };
+  const std::string eio = "Input/output error (os error 5)";
+  const std::vector<Case> cases = {
+      {IntegrationMode::Install, "read", ".cursor/mcp.json", {"Cursor", ReportState::Failed, eio}},
+      {IntegrationMode::Install,
+       "rename",
+       ".codex/config.toml",
+       {"Codex", ReportState::Failed, "Cannot write ~/.codex/config.toml: " + eio}},
+      {IntegrationMode::Install,
+       "append",
+       ".zprofile",
+       {"PATH", ReportState::Failed, "Cannot write ~/.zprofile: " + eio}},
+      {IntegrationMode::Install,
+       "make link",
+       ".local/bin/murmela-cli",
+       {"PATH", ReportState::Failed, "~/.local/bin/murmela-cli"}},
+      {IntegrationMode::Remove,
+       "unlink",
+       ".local/bin/murmela-cli",
+       {"PATH", ReportState::Failed, "~/.local/bin/murmela-cli"}},
+      {IntegrationMode::Remove,
+       "rename",
+       ".cursor/mcp.json",
+       {"Cursor", ReportState::Failed, "Cannot write ~/.cursor/mcp.json: " + eio}},
+  };
+  for (const Case& c : cases) {
+    const std::string name = c.failing + " " + c.file;
+    AgentsHome home;
+    home.dir.mkdir("home/.codex");
+    if (c.mode == IntegrationMode::Remove)
+      run_integration(IntegrationMode::Install, home.environment);
+    const std::string file = home.dir / ("home/" + c.file);
+    const auto before = read_link_or_file(file);
+
+    RecordingDisk disk;
+    disk.failing = c.failing;
+    disk.failing_path = file;
+    const Reports reports = run_integration(c.mode, home.environment, disk);
+
+    TargetReport expected = c.line;
+    expected.detail = replaced(*expected.detail, "~/", home.dir / "home/");
+    const auto line = std::ranges::find(reports, expected.target, &TargetReport::target);
+    ASSERT_NE(line, reports.end()) << name;
+    EXPECT_EQ(*line, expected) << name << ": " << line->detail.value_or("");
+    EXPECT_EQ(read_link_or_file(file), before) << name;
+    for (const TargetReport& other : reports) {
+      if (other.target != expected.target)
+        EXPECT_NE(to_string(other.state), "failed") << other.target << " after " << name;
+    }
+  }
 }
 
 }  // namespace
