@@ -42,7 +42,7 @@ bool is_the_link_or_its_target(const std::string& cli_path, const std::string& l
 }
 
 // What sits at the link path: a link of ours is one to any copy of the CLI.
-FoundEntry found_link(const std::expected<std::string, int>& target, const std::string& cli_path,
+FoundEntry found_link(const std::expected<std::string, SystemError>& target, const std::string& cli_path,
                       const std::string& link) {
   if (!target) return {.present = exists(link)};
   return {.present = true,

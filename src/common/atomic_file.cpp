@@ -56,14 +56,14 @@ std::expected<std::string, SystemError> write_temporary(Disk& disk, const std::s
   // The file is created exclusively (a planted link makes it fail, it is
   // never followed) with mode 0600.
   const auto fd = disk.create_temporary(name);
-  if (!fd) return system_failure(fd.error());
-  std::expected<void, int> done = disk.write(*fd, text);
+  if (!fd) return std::unexpected(fd.error());
+  std::expected<void, SystemError> done = disk.write(*fd, text);
   if (done) done = disk.change_mode(*fd, mode);
   if (done) done = disk.sync(*fd);
   if (auto closed = disk.close(*fd); !closed && done) done = closed;
   if (!done) {
     disk.remove(name);
-    return system_failure(done.error());
+    return std::unexpected(done.error());
   }
   return name;
 }
@@ -77,7 +77,7 @@ std::expected<void, std::string> replace_file(Disk& disk, const std::string& sho
   if (temporary) {
     if (auto renamed = disk.rename(*temporary, target); !renamed) {
       disk.remove(*temporary);
-      temporary = system_failure(renamed.error());
+      temporary = std::unexpected(renamed.error());
     }
   }
   if (!temporary)

@@ -31,28 +31,28 @@ class RecordingDisk : public Disk {
   std::vector<std::string> steps;
   std::string failing;
 
-  std::expected<int, int> create_temporary(std::string& name) override {
+  std::expected<int, SystemError> create_temporary(std::string& name) override {
     if (auto failed = step("create")) return std::unexpected(*failed);
     return real_disk().create_temporary(name);
   }
-  std::expected<void, int> write(int fd, std::string_view text) override {
+  std::expected<void, SystemError> write(int fd, std::string_view text) override {
     if (auto failed = step("write")) return std::unexpected(*failed);
     return real_disk().write(fd, text);
   }
-  std::expected<void, int> change_mode(int fd, mode_t mode) override {
+  std::expected<void, SystemError> change_mode(int fd, mode_t mode) override {
     if (auto failed = step("mode")) return std::unexpected(*failed);
     return real_disk().change_mode(fd, mode);
   }
-  std::expected<void, int> sync(int fd) override {
+  std::expected<void, SystemError> sync(int fd) override {
     if (auto failed = step("sync")) return std::unexpected(*failed);
     return real_disk().sync(fd);
   }
-  std::expected<void, int> close(int fd) override {
+  std::expected<void, SystemError> close(int fd) override {
     auto closed = real_disk().close(fd);  // the descriptor goes whatever is reported
     if (auto failed = step("close")) return std::unexpected(*failed);
     return closed;
   }
-  std::expected<void, int> rename(const std::string& from, const std::string& to) override {
+  std::expected<void, SystemError> rename(const std::string& from, const std::string& to) override {
     if (auto failed = step("rename", to)) return std::unexpected(*failed);
     return real_disk().rename(from, to);
   }
@@ -64,31 +64,31 @@ class RecordingDisk : public Disk {
     steps.push_back("sync folder");
     real_disk().sync_folder(folder);
   }
-  std::expected<std::string, int> read(const std::string& path) override {
+  std::expected<std::string, SystemError> read(const std::string& path) override {
     if (auto failed = step("read", path)) return std::unexpected(*failed);
     return real_disk().read(path);
   }
-  std::expected<void, int> append(const std::string& path, std::string_view bytes) override {
+  std::expected<void, SystemError> append(const std::string& path, std::string_view bytes) override {
     if (auto failed = step("append", path)) return std::unexpected(*failed);
     return real_disk().append(path, bytes);
   }
-  std::expected<std::string, int> read_link(const std::string& path) override {
+  std::expected<std::string, SystemError> read_link(const std::string& path) override {
     if (auto failed = step("read link", path)) return std::unexpected(*failed);
     return real_disk().read_link(path);
   }
-  std::expected<void, int> make_link(const std::string& target, const std::string& link) override {
+  std::expected<void, SystemError> make_link(const std::string& target, const std::string& link) override {
     if (auto failed = step("make link", link)) return std::unexpected(*failed);
     return real_disk().make_link(target, link);
   }
-  std::expected<void, int> unlink(const std::string& path) override {
+  std::expected<void, SystemError> unlink(const std::string& path) override {
     if (auto failed = step("unlink", path)) return std::unexpected(*failed);
     return real_disk().unlink(path);
   }
-  std::expected<void, int> make_folders(const std::string& path) override {
+  std::expected<void, SystemError> make_folders(const std::string& path) override {
     if (auto failed = step("make folders", path)) return std::unexpected(*failed);
     return real_disk().make_folders(path);
   }
-  std::expected<void, int> lock(int fd) override {
+  std::expected<void, SystemError> lock(int fd) override {
     if (auto failed = step("lock")) return std::unexpected(*failed);
     return real_disk().lock(fd);
   }
@@ -103,11 +103,11 @@ class RecordingDisk : public Disk {
   std::string failing_path;
 
  protected:
-  std::optional<int> step(const std::string& name) {
+  std::optional<SystemError> step(const std::string& name) {
     steps.push_back(name);
-    return name == failing ? std::optional<int>(EIO) : std::nullopt;
+    return name == failing ? std::optional<SystemError>(SystemError{EIO, {}}) : std::nullopt;
   }
-  std::optional<int> step(const std::string& name, const std::string& path) {
+  std::optional<SystemError> step(const std::string& name, const std::string& path) {
     on_files.push_back(name + " " + path);
     auto failed = step(name);
     return failing_path.empty() || path == failing_path ? failed : std::nullopt;
@@ -168,7 +168,7 @@ class LockProbeDisk : public RecordingDisk {
   std::function<void()> while_blocked;
   bool was_blocked = false;
 
-  std::expected<void, int> lock(int fd) override {
+  std::expected<void, SystemError> lock(int fd) override {
     steps.push_back("lock");
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
       was_blocked = true;
@@ -376,8 +376,9 @@ TEST(DiskSeam, AFailedReadOrWriteFailsItsTargetAndLeavesItsFileAlone) {
     EXPECT_EQ(*line, expected) << name << ": " << line->detail.value_or("");
     EXPECT_EQ(read_link_or_file(file), before) << name;
     for (const TargetReport& other : reports) {
-      if (other.target != expected.target)
+      if (other.target != expected.target) {
         EXPECT_NE(to_string(other.state), "failed") << other.target << " after " << name;
+      }
     }
   }
 }
