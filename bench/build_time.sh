@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Wall time of clean builds, each from an empty build folder and without
-# ccache, holding the shared build lock so that no other build runs beside.
+# ccache. A figure means most when nothing else builds beside it: on a shared
+# machine, wrap the run in the lock the others take
+# (`flock /tmp/some.lock bench/build_time.sh`).
 #   bench/build_time.sh                 everything in dev (tests included), then
 #                                       the CLI and the stand-in alone in release
 #   bench/build_time.sh PRESET [TARGET...]   one build: all of PRESET, or the targets
@@ -9,11 +11,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# A caller that holds the lock already says so.
-if [ -z "${MURMELA_BUILD_LOCK_HELD:-}" ]; then
-  exec 9>/tmp/murmela-build.lock
-  flock 9
-fi
 export CCACHE_DISABLE=1
 
 measure() {

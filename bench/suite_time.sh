@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Wall time of the test suite of an already built preset (default sanitize,
 # without the install and interop checks, as scripts/test.sh runs it), on
-# every core, holding the shared build lock; `uptime` beside the figure.
+# every core; `uptime` beside the figure. On a shared machine, wrap the run
+# in the lock the others take (`flock /tmp/some.lock bench/suite_time.sh`).
 # The slowest tests are listed after it.
 #   bench/suite_time.sh [PRESET] [CTEST ARGUMENTS...]
 set -euo pipefail
@@ -9,11 +10,6 @@ cd "$(dirname "$0")/.."
 
 preset=${1:-sanitize}
 shift || true
-# A caller that holds the lock already says so.
-if [ -z "${MURMELA_BUILD_LOCK_HELD:-}" ]; then
-  exec 9>/tmp/murmela-build.lock
-  flock 9
-fi
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 load=$(uptime)

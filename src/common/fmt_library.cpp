@@ -4,6 +4,12 @@
 // build links statically, so the implementation is compiled with our code.
 #include <fmt/format-inl.h>
 
+// The instantiations below name fmt 9's internals, which each major version
+// renames or reshapes; another version would fail below with errors that do
+// not say why.
+static_assert(FMT_VERSION / 10000 == 9,
+              "common/fmt_library.cpp instantiates fmt 9's internals: build with fmt 9.x");
+
 FMT_BEGIN_NAMESPACE
 namespace detail {
 

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "agent_integration/json_targets.hpp"
 #include "cli/command_lines.hpp"
