@@ -1,10 +1,12 @@
 #include "cli/command_table.hpp"
 
+#include <algorithm>
 #include <array>
 
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
+#include "app_link/app_commands.hpp"
 #include "cli/agents_command.hpp"
 #include "cli/app_commands.hpp"
 #include "cli/completion_words.hpp"
@@ -33,19 +35,19 @@ const std::string* optional_argument(Words arguments, std::size_t index) {
   return arguments.size() > index ? &arguments[index] : nullptr;
 }
 
-// A command that is one app command with `{}`, printed as the app answered.
-template <const char* kAppCommand>
-Done app_command(const Context& ctx, Words, Words) {
-  return call_and_print(ctx, kAppCommand, Json::object());
-}
+// An app command's name as a template argument.
+template <std::size_t N>
+struct AppCommandName {
+  char text[N];
+  consteval AppCommandName(const char (&name)[N]) { std::copy_n(name, N, text); }
+};
 
-constexpr char kModels[] = "get_model_library";
-constexpr char kAiSettings[] = "get_ai_settings";
-constexpr char kVocabulary[] = "get_vocabulary";
-constexpr char kDiagnostics[] = "get_diagnostics";
-constexpr char kSnapshot[] = "get_snapshot";
-constexpr char kCommands[] = "commands";
-constexpr char kPing[] = "ping";
+// A command that is one app command with `{}`, printed as the app answered.
+template <AppCommandName kName>
+Done relayed(const Context& ctx, Words, Words) {
+  constexpr const AppCommand& kCommand = app_command({kName.text, sizeof(kName.text) - 1});
+  return call_and_print(ctx, kCommand.name, Json::object());
+}
 
 Done help(const Context& ctx, Words, Words) { return print_text(ctx, help_text()); }
 Done guide(const Context& ctx, Words, Words) { return print_text(ctx, guide_text()); }
@@ -70,7 +72,8 @@ using namespace meetings;
 constexpr std::array kRows = {
     CommandRow{kApp, "status                         Version, state and selected models",
                [](const Context& ctx, Words, Words) { return run_status(ctx); }},
-    CommandRow{kApp, "quit                           Quit Murmela (saves an active recording first)",
+    CommandRow{kApp,
+               "quit                           Quit Murmela (saves an active recording first)",
                [](const Context& ctx, Words, Words) { return run_quit(ctx); }},
     CommandRow{kApp,
                "open [page]                    Open a window: dictation, meetings, setup, "
@@ -86,21 +89,18 @@ constexpr std::array kRows = {
                "settings set key=value ...     Change settings (values are JSON where they parse)",
                [](const Context& ctx, Words, Words a) { return change_settings(ctx, a); }},
     CommandRow{kApp, "models list                    Installed and available models",
-               app_command<kModels>},
+               relayed<"get_model_library">},
     CommandRow{kApp, "ai                             Cloud AI settings (Notes, titles)",
-               app_command<kAiSettings>},
-    CommandRow{kApp, "vocabulary list                Custom words", app_command<kVocabulary>},
+               relayed<"get_ai_settings">},
+    CommandRow{kApp, "vocabulary list                Custom words", relayed<"get_vocabulary">},
     CommandRow{kApp, "diagnostics                    Diagnostic report",
-               app_command<kDiagnostics>},
+               relayed<"get_diagnostics">},
 
     CommandRow{kDictation, "dictation start|stop|cancel",
                [](const Context& ctx, Words c, Words) { return dictation_step(ctx, c[1]); }},
     CommandRow{kDictation, "dictation history [--limit N]",
                [](const Context& ctx, Words, Words) { return dictation_history(ctx); }},
-    CommandRow{kDictation, "dictation copy-last",
-               [](const Context& ctx, Words, Words) {
-                 return call_and_print(ctx, "copy_last_dictation", Json::object());
-               }},
+    CommandRow{kDictation, "dictation copy-last", relayed<"copy_last_dictation">},
 
     CommandRow{kMeetings, "meetings list", meeting_list},
     CommandRow{kMeetings, "meetings show <id>             Full record as JSON", one_argument<show>},
@@ -124,13 +124,10 @@ constexpr std::array kRows = {
     CommandRow{kMeetings,
                "meetings speakers <id>                     Speaker labels in the transcript",
                one_argument<speakers>},
-    CommandRow{kMeetings,
-               "meetings rename-speaker <id> <from> <to>   e.g. \"Speaker 2\" \"Mara Quillon\"",
-               [](const Context& ctx, Words, Words a) {
-                 return rename_speaker(ctx, a[0], a[1], a[2]);
-               }},
-    CommandRow{kMeetings,
-               "meetings labels <id> on|off [--confirm]    Numbered voices on or off",
+    CommandRow{
+        kMeetings, "meetings rename-speaker <id> <from> <to>   e.g. \"Speaker 2\" \"Mara Quillon\"",
+        [](const Context& ctx, Words, Words a) { return rename_speaker(ctx, a[0], a[1], a[2]); }},
+    CommandRow{kMeetings, "meetings labels <id> on|off [--confirm]    Numbered voices on or off",
                [](const Context& ctx, Words, Words a) { return labels(ctx, a[0], a[1] == "on"); }},
     CommandRow{kMeetings, "meetings clean <id>                        Local transcript cleanup",
                one_argument<clean>},
@@ -147,7 +144,7 @@ constexpr std::array kRows = {
     CommandRow{kMeetings, "meetings delete <id> --confirm", one_argument<remove>},
 
     CommandRow{kElse, "commands                       Every app command and its arguments",
-               app_command<kCommands>},
+               relayed<"commands">},
     CommandRow{kElse,
                "invoke <command> [json]        Call any app command, e.g. invoke get_meeting "
                "'{\"id\":\"...\"}'",
@@ -160,7 +157,8 @@ constexpr std::array kRows = {
                "                               Claude Code, Codex, Gemini, Cursor, Windsurf,\n"
                "                               Claude Desktop and opencode",
                [](const Context& ctx, Words c, Words) { return run_agents(ctx, c[1]); }},
-    CommandRow{kElse, "mcp                            MCP stub for agents: it points them to this CLI",
+    CommandRow{kElse,
+               "mcp                            MCP stub for agents: it points them to this CLI",
                [](const Context&, Words, Words) { return run_mcp(); }},
     CommandRow{kElse, "version", version},
 
@@ -172,11 +170,11 @@ constexpr std::array kRows = {
     CommandRow{kHidden, "agents ensure|uninstall",
                [](const Context& ctx, Words c, Words) { return run_agents(ctx, c[1]); }},
     CommandRow{kHidden, "settings", settings},
-    CommandRow{kHidden, "models", app_command<kModels>},
-    CommandRow{kHidden, "ai settings", app_command<kAiSettings>},
-    CommandRow{kHidden, "vocabulary", app_command<kVocabulary>},
-    CommandRow{kHidden, "snapshot", app_command<kSnapshot>},
-    CommandRow{kHidden, "ping", app_command<kPing>},
+    CommandRow{kHidden, "models", relayed<"get_model_library">},
+    CommandRow{kHidden, "ai settings", relayed<"get_ai_settings">},
+    CommandRow{kHidden, "vocabulary", relayed<"get_vocabulary">},
+    CommandRow{kHidden, "snapshot", relayed<"get_snapshot">},
+    CommandRow{kHidden, "ping", relayed<"ping">},
     CommandRow{kHidden, "meetings", meeting_list},
     CommandRow{kHidden, "__complete [what] ...",
                [](const Context& ctx, Words, Words a) { return run_completion_words(ctx, a); }},
@@ -212,7 +210,8 @@ std::string_view family_word(std::string_view word) {
 }
 
 std::string family_usage(std::string_view family, Words rest) {
-  if (family == "meetings") return fmt::format("Unknown meetings command: {}", fmt::join(rest, " "));
+  if (family == "meetings")
+    return fmt::format("Unknown meetings command: {}", fmt::join(rest, " "));
   if (family == "dictation") return "Use `dictation start|stop|cancel|history|copy-last`.";
   if (family == "settings") return "Use `settings get [key]` or `settings set key=value ...`.";
   if (family == "agents") return "Use `agents status|install|remove`.";

@@ -6,6 +6,7 @@
 
 #include <fmt/format.h>
 
+#include "app_link/app_commands.hpp"
 #include "cli/meetings/commands.hpp"
 #include "cli/meetings/meeting_id.hpp"
 #include "common/paths.hpp"
@@ -58,12 +59,14 @@ Done export_meeting(const Context& ctx, const std::string& id, const std::string
   auto full_id = resolve_meeting_id(ctx, id);
   if (!full_id) return fail(full_id.error());
 
-  auto done = call_app(ctx, "export_meeting",
-                       {{"id", *full_id},
-                        {"path", *target},
-                        {"format", *format},
-                        {"transcriptVersion", ctx.invocation.cleaned ? "cleaned" : "recognized"}},
-                       false);
+  constexpr const AppCommand& kExport = app_command("export_meeting");
+  auto done = call_app(
+      ctx, kExport.name,
+      {{kExport.key("id"), *full_id},
+       {kExport.key("path"), *target},
+       {kExport.key("format"), *format},
+       {kExport.key("transcriptVersion"), ctx.invocation.cleaned ? "cleaned" : "recognized"}},
+      false);
   if (!done) return fail(done.error());
   print_json(ctx.out, {{"exported", *target}, {"format", *format}});
   return {};
@@ -75,7 +78,10 @@ Done export_audio(const Context& ctx, const std::string& id, const std::string& 
   auto full_id = resolve_meeting_id(ctx, id);
   if (!full_id) return fail(full_id.error());
 
-  auto done = call_app(ctx, "export_meeting_audio", {{"id", *full_id}, {"path", *target}}, false);
+  constexpr const AppCommand& kExportAudio = app_command("export_meeting_audio");
+  auto done =
+      call_app(ctx, kExportAudio.name,
+               {{kExportAudio.key("id"), *full_id}, {kExportAudio.key("path"), *target}}, false);
   if (!done) return fail(done.error());
   print_json(ctx.out, {{"exported", *target}});
   return {};
