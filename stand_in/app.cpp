@@ -11,6 +11,9 @@
 
 namespace stand_in {
 
+using murmela::app_command;
+using murmela::AppCommand;
+
 App::App(std::string data_folder, std::string socket_path, Clock::duration job_step,
          std::optional<Library> library, std::string library_path)
     : data_folder_(std::move(data_folder)),
@@ -73,43 +76,40 @@ void App::await_written(std::uint64_t sequence) {
   written_.wait(saving, [&] { return written_through_ >= sequence; });
 }
 
-// Every command: its name, the arguments it reads, what it does with the
-// kept library, and its handler. A command is listed exactly when it can be
-// answered.
+// Every command: its name and the arguments it reads (the CLI's row of
+// app_link/app_commands.hpp, for the commands it sends), what it does with
+// the kept library, and its handler. A command is listed exactly when it can
+// be answered.
 const std::vector<App::Command>& App::commands() {
   using Call = const App::Call&;
   static const std::vector<Command> table = {
-      {"ping",
-       {},
+      {app_command("ping"),
        Kept::Untouched,
        [](App&, Call) -> Answer {
          return Json{{"pong", true}};
        }},
-      {"commands", {}, Kept::Untouched, [](App&, Call) -> Answer { return command_list_json(); }},
-      {"get_state", {}, Kept::Shows, [](App& app, Call) -> Answer { return app.state(); }},
-      {"save_settings",
-       {"settings"},
+      {app_command("commands"),
+       Kept::Untouched,
+       [](App&, Call) -> Answer { return command_list_json(); }},
+      {app_command("get_state"), Kept::Shows, [](App& app, Call) -> Answer { return app.state(); }},
+      {app_command("save_settings"),
        Kept::Changes,
        [](App& app, Call c) { return app.save_settings(c.args); }},
-      {"quit_app",
-       {},
+      {app_command("quit_app"),
        Kept::Untouched,
        [](App& app, Call) -> Answer {
          app.quit_requested_ = true;
          return Json{{"quitting", true}};
        }},
-      {"show_page",
-       {"page"},
+      {app_command("show_page"),
        Kept::Untouched,
        [](App& app, Call c) { return app.show_page(c.args); }},
-      {"get_model_library",
-       {},
+      {app_command("get_model_library"),
        Kept::Untouched,
        [](App& app, Call) -> Answer {
          return Json{{"models", app.models_}};
        }},
-      {"get_ai_settings",
-       {},
+      {app_command("get_ai_settings"),
        Kept::Shows,
        [](App& app, Call) -> Answer {
          return Json{{"provider", "local"},
@@ -117,123 +117,103 @@ const std::vector<App::Command>& App::commands() {
                      {"notesModel", app.settings_["notesModel"]},
                      {"titles", "local"}};
        }},
-      {"get_vocabulary",
-       {},
+      {app_command("get_vocabulary"),
        Kept::Untouched,
        [](App&, Call) -> Answer {
          return Json{{"words", Json::array({"Murmela", "Quillon", "Reeves"})}};
        }},
-      {"get_diagnostics",
-       {},
+      {app_command("get_diagnostics"),
        Kept::Untouched,
        [](App& app, Call) -> Answer { return app.diagnostics(); }},
-      {"get_snapshot",
-       {},
+      {app_command("get_snapshot"),
        Kept::Shows,
        [](App& app, Call) -> Answer {
          return Json{{"state", app.state()}, {"meetings", app.meeting_list()}};
        }},
-      {"acknowledge_download_terms",
-       {"model"},
+      {AppCommand{"acknowledge_download_terms", {"model"}},
        Kept::Untouched,
        [](App& app, Call c) { return app.acknowledge_download_terms(c.args); }},
-      {"start_dictation",
-       {},
+      {app_command("start_dictation"),
        Kept::Untouched,
        [](App& app, Call) { return app.dictation_step("start_dictation"); }},
-      {"stop_dictation",
-       {},
+      {app_command("stop_dictation"),
        Kept::Untouched,
        [](App& app, Call) { return app.dictation_step("stop_dictation"); }},
-      {"cancel_dictation",
-       {},
+      {app_command("cancel_dictation"),
        Kept::Untouched,
        [](App& app, Call) { return app.dictation_step("cancel_dictation"); }},
-      {"list_dictations",
-       {"limit"},
+      {app_command("list_dictations"),
        Kept::Untouched,
        [](App& app, Call c) { return app.list_dictations(c.args); }},
-      {"copy_last_dictation",
-       {},
+      {app_command("copy_last_dictation"),
        Kept::Untouched,
        [](App& app, Call) { return app.copy_last_dictation(); }},
-      {"list_meetings",
-       {},
+      {app_command("list_meetings"),
        Kept::Shows,
        [](App& app, Call) -> Answer { return app.meeting_list(); }},
-      {"get_meeting",
-       {"id"},
+      {app_command("get_meeting"),
        Kept::Shows,
        [](App& app, Call c) { return app.get_meeting(c.args); }},
-      {"meeting_speakers",
-       {"id"},
+      {app_command("meeting_speakers"),
        Kept::Shows,
        [](App& app, Call c) { return app.meeting_speakers(c.args); }},
-      {"start_meeting",
-       {"title", "source"},
+      {app_command("start_meeting"),
        Kept::Changes,
        [](App& app, Call c) { return app.start_meeting(c.args); }},
-      {"stop_meeting", {}, Kept::Changes, [](App& app, Call) { return app.stop_meeting(); }},
-      {"import_media",
-       {"path"},
+      {app_command("stop_meeting"),
+       Kept::Changes,
+       [](App& app, Call) { return app.stop_meeting(); }},
+      {app_command("import_media"),
        Kept::Changes,
        [](App& app, Call c) { return app.import_media(c.args, c.lock); }},
-      {"join_meetings",
-       {"ids", "title"},
+      {app_command("join_meetings"),
        Kept::Changes,
        [](App& app, Call c) { return app.join_meetings(c.args, c.lock); }},
-      {"transcribe_meeting",
-       {"id", "model"},
+      {app_command("transcribe_meeting"),
        Kept::Changes,
        [](App& app, Call c) { return app.transcribe_meeting(c.args, c.detach, c.lock); }},
-      {"cancel_meeting",
-       {"id"},
+      {app_command("cancel_meeting"),
        Kept::Changes,
        [](App& app, Call c) { return app.cancel_meeting(c.args); }},
-      {"save_meeting",
-       {"id", "title", "transcript", "notes"},
+      {app_command("save_meeting"),
        Kept::Changes,
        [](App& app, Call c) { return app.save_meeting(c.args); }},
-      {"rename_meeting_speaker",
-       {"id", "from", "to"},
+      {app_command("rename_meeting_speaker"),
        Kept::Changes,
        [](App& app, Call c) { return app.rename_meeting_speaker(c.args); }},
-      {"set_meeting_speaker_labels",
-       {"id", "enabled", "confirmed"},
+      {app_command("set_meeting_speaker_labels"),
        Kept::Changes,
        [](App& app, Call c) { return app.set_meeting_speaker_labels(c.args); }},
-      {"clean_meeting",
-       {"id"},
+      {app_command("clean_meeting"),
        Kept::Changes,
        [](App& app, Call c) { return app.clean_meeting(c.args); }},
-      {"generate_notes",
-       {"id", "preset", "instructions"},
+      {app_command("generate_notes"),
        Kept::Changes,
        [](App& app, Call c) { return app.generate_notes(c.args, c.detach, c.lock); }},
-      {"delete_meeting",
-       {"id"},
+      {app_command("delete_meeting"),
        Kept::Changes,
        [](App& app, Call c) { return app.delete_meeting(c.args); }},
-      {"export_meeting",
-       {"id", "path", "format", "transcriptVersion"},
+      {app_command("export_meeting"),
        Kept::Shows,
        [](App& app, Call c) { return app.export_meeting(c.args, c.lock); }},
-      {"export_meeting_audio",
-       {"id", "path"},
+      {app_command("export_meeting_audio"),
        Kept::Shows,
        [](App& app, Call c) { return app.export_meeting_audio(c.args, c.lock); }},
       // Stand-in only: moves every running job on by one status.
-      {"stand_in_step", {}, Kept::Changes, [](App& app, Call) { return app.step_jobs(); }},
+      {AppCommand{"stand_in_step"}, Kept::Changes, [](App& app, Call) { return app.step_jobs(); }},
   };
   return table;
 }
 
 Json App::command_list_json() {
   Json list = Json::array();
-  for (const auto& command : commands())
-    list.push_back({{"name", command.name},
-                    {"args", command.args},
+  for (const auto& command : commands()) {
+    Json args = Json::array();
+    for (const std::string_view key : command.command.arguments()) args.push_back(std::string(key));
+    list.push_back({{"name", std::string(command.command.name)},
+                    {"args", std::move(args)},
                     {"changesLibrary", command.kept == Kept::Changes}});
+  }
   return list;
 }
 
@@ -243,7 +223,7 @@ bool App::waits_for_job(const std::string& command, bool detach) {
 
 Answer App::handle(const std::string& command, const Json& args, bool detach) {
   const auto found =
-      std::ranges::find_if(commands(), [&](const Command& c) { return c.name == command; });
+      std::ranges::find_if(commands(), [&](const Command& c) { return c.command.name == command; });
   if (found == commands().end()) {
     return refuse(
         fmt::format("Unknown command `{}`. Run `murmela-cli commands` to list them.", command));

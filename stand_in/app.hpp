@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app_link/app_commands.hpp"
 #include "args.hpp"
 #include "library.hpp"
 #include "meeting.hpp"
@@ -66,8 +67,7 @@ class App {
   // still lose; the rest are answered at once, whatever a save is doing.
   enum class Kept { Changes, Shows, Untouched };
   struct Command {
-    std::string name;
-    std::vector<std::string> args;
+    murmela::AppCommand command;  // its name and the argument keys it reads
     Kept kept;
     Answer (*handler)(App&, const Call&);
   };

@@ -4,6 +4,7 @@
 
 #include <fmt/format.h>
 
+#include "app_link/app_commands.hpp"
 #include "common/platform.hpp"
 #include "common/utf8.hpp"
 
@@ -32,7 +33,7 @@ Json status_object(const Json& state) {
 }
 
 Result<Json> app_state(const Context& ctx) {
-  return call_app(ctx, "get_state", Json::object(), false);
+  return call_app(ctx, app_command("get_state").name, Json::object(), false);
 }
 
 // Every word is checked before anything is sent, so a bad word leaves the
@@ -90,7 +91,8 @@ Done print_settings(const Context& ctx, const std::string* key) {
 }
 
 Done change_settings(const Context& ctx, std::span<const std::string> pairs) {
-  auto reply = ctx.app.call("get_state", Json::object(), false, ctx.invocation.no_launch);
+  auto reply =
+      ctx.app.call(app_command("get_state").name, Json::object(), false, ctx.invocation.no_launch);
   if (!reply) return fail(reply.error());
   const auto settings_view = reply->root().find("settings");
   Json settings = settings_view ? to_json(*settings_view) : Json(nullptr);
@@ -100,7 +102,8 @@ Done change_settings(const Context& ctx, std::span<const std::string> pairs) {
   if (!merged) return fail(merged.error());
   if (auto unchanged = check_sent_back_unchanged(*settings_view, pairs); !unchanged)
     return fail(unchanged.error());
-  auto saved = call_app(ctx, "save_settings", {{"settings", *merged}}, false);
+  constexpr const AppCommand& kSave = app_command("save_settings");
+  auto saved = call_app(ctx, kSave.name, {{kSave.key("settings"), *merged}}, false);
   if (!saved) return fail(saved.error());
   print_json(ctx.out, member_or_null(*saved, "settings"));
   return {};
@@ -123,11 +126,13 @@ Done run_status(const Context& ctx) {
 Done run_quit(const Context& ctx) {
   Invocation quitting;
   quitting.no_launch = true;
-  return call_and_print(Context{quitting, ctx.app, ctx.out}, "quit_app", Json::object());
+  return call_and_print(Context{quitting, ctx.app, ctx.out}, app_command("quit_app").name,
+                        Json::object());
 }
 
 Done run_open(const Context& ctx, const std::string& page) {
-  return call_and_print(ctx, "show_page", {{"page", page}});
+  constexpr const AppCommand& kShow = app_command("show_page");
+  return call_and_print(ctx, kShow.name, {{kShow.key("page"), page}});
 }
 
 Done run_invoke(const Context& ctx, const std::string& command, const std::string* json_text) {

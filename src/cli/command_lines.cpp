@@ -1,6 +1,5 @@
 #include "cli/command_lines.hpp"
 
-#include <algorithm>
 #include <string_view>
 
 #include "cli/command_table.hpp"
@@ -23,12 +22,6 @@ std::string_view trimmed(std::string_view text) {
   const auto first = text.find_first_not_of(' ');
   if (first == std::string_view::npos) return {};
   return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
-bool is_command_word(std::string_view token) {
-  return !token.empty() && std::all_of(token.begin(), token.end(), [](char c) {
-    return (c >= 'a' && c <= 'z') || c == '-' || c == '|' || c == '_';
-  });
 }
 
 ValueSpec choices_of(std::string_view alternatives, std::string_view separator) {
@@ -70,8 +63,8 @@ OptionSpec option_of(std::string_view flag, std::string_view placeholder) {
 // Reads what follows the command words: positional placeholders, `[...]`
 // groups for optional words and options, `--name V`, `|` between
 // alternatives and `...` for a repeated last argument.
-void read_usage(const std::vector<std::string>& tokens, std::size_t i, CommandLine& command) {
-  while (i < tokens.size()) {
+void read_usage(const std::vector<std::string>& tokens, CommandLine& command) {
+  for (std::size_t i = 0; i < tokens.size();) {
     const std::string& token = tokens[i++];
     if (token == "...") {
       command.last_argument_repeats = true;
@@ -97,49 +90,34 @@ void read_usage(const std::vector<std::string>& tokens, std::size_t i, CommandLi
   }
 }
 
-// "  meetings export <id> <path> [--format md|txt]   summary": the usage
-// ends where two spaces set the summary apart.
-std::vector<CommandLine> commands_of_line(std::string_view line, std::string_view section_line) {
-  const std::size_t gap = line.find("  ");
-  const std::string_view syntax = line.substr(0, gap);
-  const std::size_t section_gap = section_line.find("  ");
-  CommandLine command;
-  command.section = section_line.substr(0, section_gap);
-  if (section_gap != std::string_view::npos) {
-    command.section_note = trimmed(section_line.substr(section_gap));
+std::string joined_lines(std::string_view text) {
+  std::string joined;
+  for (const std::string& line : split(text, "\n")) {
+    if (!joined.empty()) joined += ' ';
+    joined += trimmed(line);
   }
-  command.syntax = syntax;
-  command.summary = gap == std::string_view::npos ? "" : trimmed(line.substr(gap));
+  return joined;
+}
 
-  const std::vector<std::string> tokens = split(syntax, " ");
-  std::size_t i = 0;
-  std::size_t usage_start = 0;  // the words and the single spaces after them
-  while (i < tokens.size() && is_command_word(tokens[i])) {
-    usage_start += tokens[i].size() + 1;
-    command.words.push_back(tokens[i++]);
+}  // namespace
+
+std::vector<CommandLine> commands_of_row(const CommandRow& row) {
+  CommandLine command;
+  const std::size_t section_gap = row.section.find("  ");
+  command.section = row.section.substr(0, section_gap);
+  if (section_gap != std::string_view::npos) {
+    command.section_note = trimmed(row.section.substr(section_gap));
   }
-  command.usage = syntax.substr(std::min(usage_start, syntax.size()));
-  read_usage(tokens, i, command);
+  command.syntax = row_syntax(row);
+  command.words = split(row.words, " ");
+  command.usage = row.usage;
+  command.summary = joined_lines(row.summary);
+  if (!row.usage.empty()) read_usage(split(row.usage, " "), command);
 
   std::vector<CommandLine> commands;
   for (const std::string& alternative : split(command.words.back(), "|")) {
     commands.push_back(command);
     commands.back().words.back() = alternative;
-  }
-  return commands;
-}
-
-}  // namespace
-
-// The first line is the command; further lines go on with its description.
-std::vector<CommandLine> commands_of_row(const CommandRow& row) {
-  const std::vector<std::string> lines = split(row.line, "\n");
-  std::vector<CommandLine> commands = commands_of_line(lines[0], row.section);
-  for (std::size_t i = 1; i < lines.size(); ++i) {
-    for (CommandLine& command : commands) {
-      command.summary += ' ';
-      command.summary += trimmed(lines[i]);
-    }
   }
   return commands;
 }

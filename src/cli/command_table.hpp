@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <span>
 #include <string>
 #include <string_view>
@@ -15,18 +16,32 @@ using Words = std::span<const std::string>;
 // against the row's usage.
 using CommandHandler = Done (*)(const Context& ctx, Words command, Words arguments);
 
-// One command of the CLI. `line` is its help line as the help prints it,
-// without the two leading spaces: the command words, the usage and, two
-// spaces apart, the description; further lines of the description follow
-// after a line feed with their indentation. The words and the usage decide
-// which command lines the row runs, so the help cannot drift from dispatch.
+// Where the help sets a row's summary, counted from after the two spaces
+// that begin each command line: most rows, and the meetings rows whose
+// usage is long with their neighbours.
+inline constexpr std::size_t kSummaryColumn = 31;
+inline constexpr std::size_t kWideSummaryColumn = 43;
+
+// One command of the CLI. `words` and `usage` decide which command lines the
+// row runs, and the help prints them as they are, so the help cannot drift
+// from dispatch. `words` are the command words, the last one possibly
+// alternatives (`start|stop|cancel`); `usage` is what follows them:
+// placeholders (`<id>`, `key=value`), choices (`on|off`), `[...]` for what
+// may be left out, options (`--title T`) and `...` for a repeated argument.
+// The summary may go on over further help lines, each after a line feed.
 // A row without a section is not documented: an alias or a command only
 // scripts call.
 struct CommandRow {
   std::string_view section;  // the help's section heading line; empty when undocumented
-  std::string_view line;
+  std::string_view words;
+  std::string_view usage;
+  std::string_view summary;
   CommandHandler run;
+  std::size_t summary_column = kSummaryColumn;
 };
+
+// The row's command line as the help shows it, without its summary.
+std::string row_syntax(const CommandRow& row);
 
 // Every command, documented ones in the help's order.
 std::span<const CommandRow> command_table();

@@ -1,6 +1,8 @@
 #include "cli/command_lines.hpp"
 
 #include <algorithm>
+#include <regex>
+#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -66,14 +68,15 @@ std::vector<std::string> positional(const std::vector<std::string>& args) {
 // new command cannot run undocumented by accident.
 TEST(CommandTable, EveryRowIsDocumentedAndRunsItsOwnCommands) {
   const std::vector<std::string> undocumented = {
-      "help", "help agents", "agents", "agents ensure|uninstall", "settings", "models",
-      "ai settings", "vocabulary", "snapshot", "ping", "meetings", "__complete [what] ..."};
+      "help",     "help agents", "agents",      "agents ensure|uninstall",
+      "settings", "models",      "ai settings", "vocabulary",
+      "snapshot", "ping",        "meetings",    "__complete [what] ..."};
   for (const CommandRow& row : command_table()) {
+    const std::string syntax = row_syntax(row);
     if (row.section.empty()) {
-      EXPECT_NE(std::ranges::find(undocumented, row.line), undocumented.end()) << row.line;
+      EXPECT_NE(std::ranges::find(undocumented, syntax), undocumented.end()) << syntax;
     } else {
-      std::string first_line(row.line.substr(0, row.line.find('\n')));
-      EXPECT_NE(help_text().find("\n  " + first_line + "\n"), std::string::npos) << row.line;
+      EXPECT_NE(help_text().find("\n  " + syntax), std::string::npos) << syntax;
     }
     for (const CommandLine& command : commands_of_row(row)) {
       std::vector<std::string> words = positional(typed_command(command));
@@ -84,6 +87,30 @@ TEST(CommandTable, EveryRowIsDocumentedAndRunsItsOwnCommands) {
   }
   EXPECT_EQ(command_row(std::vector<std::string>{"meeting", "list"}),
             command_row(std::vector<std::string>{"meetings", "list"}));
+}
+
+// The grammar dispatch reads from a row: command words in lower case (the
+// last may list alternatives), and a usage of placeholders (`<id>`,
+// `key=value`, an option's `T`, `[page]`), literals (`--title`, `on|off`),
+// `|` and `...`, any of them in `[...]`. A description that slipped into the
+// usage would make its command take words nobody types.
+TEST(CommandTable, UsageHoldsOnlyPlaceholdersAndLiterals) {
+  const std::regex command_word("[a-z_][a-z_-]*(\\|[a-z-]+)*");
+  const std::regex usage_word(
+      "\\.\\.\\.|\\||<[a-z]+>|\\[[a-z]+\\]|--[a-z-]+|[A-Z]|key=value|[a-z-]+(\\|[a-z-]+)+");
+  for (const CommandRow& row : command_table()) {
+    std::istringstream words{std::string(row.words)};
+    for (std::string word; words >> word;) {
+      EXPECT_TRUE(std::regex_match(word, command_word)) << row.words << ": " << word;
+    }
+    std::istringstream usage{std::string(row.usage)};
+    for (std::string word; usage >> word;) {
+      std::string_view bare = word;
+      if (bare.starts_with("[--")) bare.remove_prefix(1);
+      if (bare.ends_with(']') && !bare.starts_with('[')) bare.remove_suffix(1);
+      EXPECT_TRUE(std::regex_match(std::string(bare), usage_word)) << row.usage << ": " << word;
+    }
+  }
 }
 
 // Words that no row takes: one too many or too few, a word outside a closed

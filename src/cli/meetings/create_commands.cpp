@@ -1,3 +1,4 @@
+#include "app_link/app_commands.hpp"
 #include "cli/meetings/commands.hpp"
 #include "cli/meetings/meeting_id.hpp"
 #include "cli/meetings/summary.hpp"
@@ -7,18 +8,20 @@ namespace murmela::meetings {
 
 Done record_start(const Context& ctx) {
   const auto& inv = ctx.invocation;
-  return call_and_print_meeting(ctx, "start_meeting",
-                                {{"title", inv.option("title").value_or("")},
-                                 {"source", inv.option("source").value_or("both")}});
+  constexpr const AppCommand& kStart = app_command("start_meeting");
+  return call_and_print_meeting(ctx, kStart.name,
+                                {{kStart.key("title"), inv.option("title").value_or("")},
+                                 {kStart.key("source"), inv.option("source").value_or("both")}});
 }
 
 Done record_stop(const Context& ctx) {
-  return call_and_print_meeting(ctx, "stop_meeting", Json::object());
+  return call_and_print_meeting(ctx, app_command("stop_meeting").name, Json::object());
 }
 
 Done import_media(const Context& ctx, const std::string& file) {
   TRY_ASSIGN(auto path, absolute_path(file));
-  return call_and_print_meeting(ctx, "import_media", {{"path", path}});
+  constexpr const AppCommand& kImport = app_command("import_media");
+  return call_and_print_meeting(ctx, kImport.name, {{kImport.key("path"), path}});
 }
 
 // IDs resolve in the order typed; the first that fails ends the command.
@@ -29,8 +32,10 @@ Done join(const Context& ctx, Words ids) {
     full_ids.push_back(full_id);
   }
   auto title = ctx.invocation.option("title");
-  return call_and_print_meeting(ctx, "join_meetings",
-                                {{"ids", full_ids}, {"title", title ? Json(*title) : Json()}});
+  constexpr const AppCommand& kJoin = app_command("join_meetings");
+  return call_and_print_meeting(
+      ctx, kJoin.name,
+      {{kJoin.key("ids"), full_ids}, {kJoin.key("title"), title ? Json(*title) : Json()}});
 }
 
 }  // namespace murmela::meetings

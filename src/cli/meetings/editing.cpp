@@ -2,6 +2,7 @@
 #include <string_view>
 #include <utility>
 
+#include "app_link/app_commands.hpp"
 #include "cli/meetings/by_id.hpp"
 #include "cli/meetings/commands.hpp"
 #include "cli/meetings/text_input.hpp"
@@ -14,14 +15,16 @@ namespace {
 // the others go back as they were read.
 Done save_with(const Context& ctx, const std::string& id, std::string_view field, Json value) {
   TRY_ASSIGN(auto full_id, resolve_meeting_id(ctx, id));
-  TRY_ASSIGN(auto record, call_app(ctx, "get_meeting", {{"id", full_id}}, false));
+  constexpr const AppCommand& kGet = app_command("get_meeting");
+  TRY_ASSIGN(auto record, call_app(ctx, kGet.name, {{kGet.key("id"), full_id}}, false));
 
+  constexpr const AppCommand& kSave = app_command("save_meeting");
   Json saved = Json::object();
-  for (const char* key : {"id", "title", "transcript", "notes"}) {
-    saved[key] = member_or_null(record, key);
+  for (const std::string_view key : kSave.arguments()) {
+    saved[std::string(key)] = member_or_null(record, key);
   }
   saved[std::string(field)] = std::move(value);
-  return call_and_print_meeting(ctx, "save_meeting", saved);
+  return call_and_print_meeting(ctx, kSave.name, saved);
 }
 
 Done save_text_input(const Context& ctx, const std::string& id, std::string_view field) {
@@ -49,31 +52,33 @@ std::optional<const char*> sent_preset(const std::optional<std::string>& typed) 
 }  // namespace
 
 Done rename(const Context& ctx, const std::string& id, const std::string& title) {
-  return save_with(ctx, id, "title", title);
+  return save_with(ctx, id, app_command("save_meeting").key("title"), title);
 }
 
 Done set_notes(const Context& ctx, const std::string& id) {
-  return save_text_input(ctx, id, "notes");
+  return save_text_input(ctx, id, app_command("save_meeting").key("notes"));
 }
 
 Done set_transcript(const Context& ctx, const std::string& id) {
-  return save_text_input(ctx, id, "transcript");
+  return save_text_input(ctx, id, app_command("save_meeting").key("transcript"));
 }
 
 Done rename_speaker(const Context& ctx, const std::string& id, const std::string& from,
                     const std::string& to) {
-  return call_and_print_meeting_by_id(ctx, "rename_meeting_speaker", id,
-                                      {{"from", from}, {"to", to}});
+  constexpr const AppCommand& kRename = app_command("rename_meeting_speaker");
+  return call_and_print_meeting_by_id(ctx, kRename.name, id,
+                                      {{kRename.key("from"), from}, {kRename.key("to"), to}});
 }
 
 Done labels(const Context& ctx, const std::string& id, bool enabled) {
+  constexpr const AppCommand& kLabels = app_command("set_meeting_speaker_labels");
   return call_and_print_meeting_by_id(
-      ctx, "set_meeting_speaker_labels", id,
-      {{"enabled", enabled}, {"confirmed", ctx.invocation.confirm}});
+      ctx, kLabels.name, id,
+      {{kLabels.key("enabled"), enabled}, {kLabels.key("confirmed"), ctx.invocation.confirm}});
 }
 
 Done clean(const Context& ctx, const std::string& id) {
-  return call_and_print_meeting_by_id(ctx, "clean_meeting", id);
+  return call_and_print_meeting_by_id(ctx, app_command("clean_meeting").name, id);
 }
 
 Done generate_notes(const Context& ctx, const std::string& id) {
@@ -82,9 +87,11 @@ Done generate_notes(const Context& ctx, const std::string& id) {
     return fail(CliError::usage(
         "--preset is summary, tasks, speakers, brief, formatted-transcript or custom."));
   }
+  constexpr const AppCommand& kNotes = app_command("generate_notes");
   return call_and_print_meeting_by_id(
-      ctx, "generate_notes", id,
-      {{"preset", *preset}, {"instructions", ctx.invocation.option("instructions").value_or("")}});
+      ctx, kNotes.name, id,
+      {{kNotes.key("preset"), *preset},
+       {kNotes.key("instructions"), ctx.invocation.option("instructions").value_or("")}});
 }
 
 Done remove(const Context& ctx, const std::string& id) {
@@ -92,7 +99,7 @@ Done remove(const Context& ctx, const std::string& id) {
     return fail(
         CliError::usage("Deleting a meeting removes its audio and transcript. Add --confirm."));
   }
-  return call_and_print_by_id(ctx, "delete_meeting", id);
+  return call_and_print_by_id(ctx, app_command("delete_meeting").name, id);
 }
 
 }  // namespace murmela::meetings

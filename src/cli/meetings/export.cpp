@@ -6,6 +6,7 @@
 
 #include <fmt/format.h>
 
+#include "app_link/app_commands.hpp"
 #include "cli/meetings/commands.hpp"
 #include "cli/meetings/meeting_id.hpp"
 #include "common/paths.hpp"
@@ -55,12 +56,14 @@ Done export_meeting(const Context& ctx, const std::string& id, const std::string
   TRY_ASSIGN(auto format, export_format_for(target, ctx.invocation.option("format")));
   TRY_ASSIGN(auto full_id, resolve_meeting_id(ctx, id));
 
-  TRY(call_app(ctx, "export_meeting",
-               {{"id", full_id},
-                {"path", target},
-                {"format", format},
-                {"transcriptVersion", ctx.invocation.cleaned ? "cleaned" : "recognized"}},
-               false));
+  constexpr const AppCommand& kExport = app_command("export_meeting");
+  TRY(call_app(
+      ctx, kExport.name,
+      {{kExport.key("id"), full_id},
+       {kExport.key("path"), target},
+       {kExport.key("format"), format},
+       {kExport.key("transcriptVersion"), ctx.invocation.cleaned ? "cleaned" : "recognized"}},
+      false));
   print_json(ctx.out, {{"exported", target}, {"format", format}});
   return {};
 }
@@ -69,7 +72,9 @@ Done export_audio(const Context& ctx, const std::string& id, const std::string& 
   TRY_ASSIGN(auto target, absolute_path(path));
   TRY_ASSIGN(auto full_id, resolve_meeting_id(ctx, id));
 
-  TRY(call_app(ctx, "export_meeting_audio", {{"id", full_id}, {"path", target}}, false));
+  constexpr const AppCommand& kExportAudio = app_command("export_meeting_audio");
+  TRY(call_app(ctx, kExportAudio.name,
+               {{kExportAudio.key("id"), full_id}, {kExportAudio.key("path"), target}}, false));
   print_json(ctx.out, {{"exported", target}});
   return {};
 }

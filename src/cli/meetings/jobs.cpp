@@ -4,6 +4,7 @@
 
 #include <fmt/format.h>
 
+#include "app_link/app_commands.hpp"
 #include "cli/invocation.hpp"
 #include "cli/meetings/by_id.hpp"
 #include "cli/meetings/commands.hpp"
@@ -34,7 +35,8 @@ Done wait_for_meeting(const Context& ctx, const std::string& id) {
   const auto start = Clock::now();
   ShownProgress progress(ctx);
   for (;;) {
-    TRY_ASSIGN(auto record, call_app(ctx, "get_meeting", {{"id", id}}, false));
+    constexpr const AppCommand& kGet = app_command("get_meeting");
+    TRY_ASSIGN(auto record, call_app(ctx, kGet.name, {{kGet.key("id"), id}}, false));
     const std::string* status_text = string_member(record, "status");
     const std::string status = status_text ? *status_text : std::string();
 
@@ -63,8 +65,9 @@ namespace murmela::meetings {
 
 Done transcribe(const Context& ctx, const std::string& id) {
   auto model = ctx.invocation.option("model");
-  return call_and_print_meeting_by_id(ctx, "transcribe_meeting", id,
-                                      {{"model", model ? Json(*model) : Json()}});
+  constexpr const AppCommand& kTranscribe = app_command("transcribe_meeting");
+  return call_and_print_meeting_by_id(ctx, kTranscribe.name, id,
+                                      {{kTranscribe.key("model"), model ? Json(*model) : Json()}});
 }
 
 Done wait(const Context& ctx, const std::string& id) {
@@ -73,7 +76,7 @@ Done wait(const Context& ctx, const std::string& id) {
 }
 
 Done cancel(const Context& ctx, const std::string& id) {
-  return call_and_print_by_id(ctx, "cancel_meeting", id);
+  return call_and_print_by_id(ctx, app_command("cancel_meeting").name, id);
 }
 
 }  // namespace murmela::meetings

@@ -5,6 +5,8 @@
 
 #include <fmt/format.h>
 
+#include "app_link/app_commands.hpp"
+
 namespace murmela {
 
 bool has_full_id_shape(std::string_view argument) {
@@ -44,7 +46,8 @@ Result<std::string> pick_meeting_id(const Json& meeting_list, const std::string&
 
 Result<std::string> resolve_meeting_id(const Context& ctx, const std::string& argument) {
   if (has_full_id_shape(argument)) return argument;
-  TRY_ASSIGN(auto meetings, call_app(ctx, "list_meetings", Json::object(), false));
+  TRY_ASSIGN(auto meetings,
+             call_app(ctx, app_command("list_meetings").name, Json::object(), false));
   return pick_meeting_id(meetings, argument);
 }
 

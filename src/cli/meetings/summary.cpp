@@ -1,5 +1,6 @@
 #include "cli/meetings/summary.hpp"
 
+#include "app_link/app_commands.hpp"
 #include "common/utf8.hpp"
 
 namespace murmela {
@@ -14,11 +15,11 @@ std::size_t text_length(const Json& record, std::string_view key) {
 // The word the progress line shows while the app holds its answer to a job
 // command until the job is done; null for commands that answer at once.
 const char* job_word(std::string_view command) {
-  if (command == "import_media") return "importing";
-  if (command == "join_meetings") return "joining";
-  if (command == "stop_meeting") return "finalizing";
-  if (command == "transcribe_meeting") return "transcribing";
-  if (command == "generate_notes") return "generating notes";
+  if (command == app_command("import_media").name) return "importing";
+  if (command == app_command("join_meetings").name) return "joining";
+  if (command == app_command("stop_meeting").name) return "finalizing";
+  if (command == app_command("transcribe_meeting").name) return "transcribing";
+  if (command == app_command("generate_notes").name) return "generating notes";
   return nullptr;
 }
 
