@@ -83,29 +83,24 @@ Done check_sent_back_unchanged(JsonView settings, std::span<const std::string> p
 }  // namespace
 
 Done print_settings(const Context& ctx, const std::string* key) {
-  auto state = app_state(ctx);
-  if (!state) return fail(state.error());
-  Json settings = member_or_null(*state, "settings");
+  TRY_ASSIGN(auto state, app_state(ctx));
+  Json settings = member_or_null(state, "settings");
   print_json(ctx.out, key ? member_or_null(settings, *key) : settings);
   return {};
 }
 
 Done change_settings(const Context& ctx, std::span<const std::string> pairs) {
-  auto reply =
-      ctx.app.call(app_command("get_state").name, Json::object(), false, ctx.invocation.no_launch);
-  if (!reply) return fail(reply.error());
-  const auto settings_view = reply->root().find("settings");
+  TRY_ASSIGN(auto reply, ctx.app.call(app_command("get_state").name, Json::object(), false,
+                                      ctx.invocation.no_launch));
+  const auto settings_view = reply.root().find("settings");
   Json settings = settings_view ? to_json(*settings_view) : Json(nullptr);
   if (!settings.is_object()) return fail(CliError::failed("Murmela returned no settings."));
 
-  auto merged = merged_settings(std::move(settings), pairs);
-  if (!merged) return fail(merged.error());
-  if (auto unchanged = check_sent_back_unchanged(*settings_view, pairs); !unchanged)
-    return fail(unchanged.error());
+  TRY_ASSIGN(auto merged, merged_settings(std::move(settings), pairs));
+  TRY(check_sent_back_unchanged(*settings_view, pairs));
   constexpr const AppCommand& kSave = app_command("save_settings");
-  auto saved = call_app(ctx, kSave.name, {{kSave.key("settings"), *merged}}, false);
-  if (!saved) return fail(saved.error());
-  print_json(ctx.out, member_or_null(*saved, "settings"));
+  TRY_ASSIGN(auto saved, call_app(ctx, kSave.name, {{kSave.key("settings"), merged}}, false));
+  print_json(ctx.out, member_or_null(saved, "settings"));
   return {};
 }
 
@@ -115,9 +110,8 @@ Json setting_value(const std::string& text) {
 }
 
 Done run_status(const Context& ctx) {
-  auto state = app_state(ctx);
-  if (!state) return fail(state.error());
-  print_json(ctx.out, status_object(*state));
+  TRY_ASSIGN(auto state, app_state(ctx));
+  print_json(ctx.out, status_object(state));
   return {};
 }
 

@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "app_link/app_commands.hpp"
 #include "cli/described_words.hpp"
 #include "common/shown_text.hpp"
 #include "common/utf8.hpp"
@@ -73,10 +74,10 @@ Done run_completion_words(const Context& ctx, std::span<const std::string> words
   }
   if (!ids && !keys) return fail(CliError::usage(std::string(kUsage)));
 
-  auto reply =
-      ctx.app.call_within(ids ? "list_meetings" : "get_state", Json::object(), kCompletionBudget);
-  if (!reply) return fail(reply.error());
-  const JsonView root = reply->root();
+  const std::string_view asked =
+      ids ? app_command("list_meetings").name : app_command("get_state").name;
+  TRY_ASSIGN(auto reply, ctx.app.call_within(asked, Json::object(), kCompletionBudget));
+  const JsonView root = reply.root();
   Offer offer(ctx.out);
   if (ids && root.is_array()) {
     // Walked in place: a list of millions costs no list of views.

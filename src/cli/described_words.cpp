@@ -4,6 +4,7 @@
 
 #include <fmt/format.h>
 
+#include "app_link/app_commands.hpp"
 #include "cli/completion_words.hpp"
 #include "common/shown_text.hpp"
 #include "common/utf8.hpp"
@@ -111,13 +112,13 @@ void print_models(const Context& ctx, JsonView root) {
 
 Done run_described_words(const Context& ctx, std::string_view what) {
   const bool meetings = what == "meetings";
-  auto reply = ctx.app.call_within(meetings ? "list_meetings" : "get_model_library", Json::object(),
-                                   kCompletionBudget);
-  if (!reply) return fail(reply.error());
+  const std::string_view asked =
+      meetings ? app_command("list_meetings").name : app_command("get_model_library").name;
+  TRY_ASSIGN(auto reply, ctx.app.call_within(asked, Json::object(), kCompletionBudget));
   if (meetings) {
-    print_meetings(ctx, reply->root());
+    print_meetings(ctx, reply.root());
   } else {
-    print_models(ctx, reply->root());
+    print_models(ctx, reply.root());
   }
   return {};
 }

@@ -10,6 +10,7 @@
 #include "agent_integration/json_targets.hpp"
 #include "cli/command_lines.hpp"
 #include "cli/invocation.hpp"
+#include "common/try.hpp"
 #include "common/version.hpp"
 #include "docs/command_descriptions.hpp"
 
@@ -161,9 +162,8 @@ std::expected<void, std::string> append_commands(std::string& page) {
     if (!command.usage.empty()) {
       page += fmt::format(" \\fI{}\\fR", breakable(roff(command.usage), '|'));
     }
-    auto text = entry_text(std::span(first, end));
-    if (!text) return std::unexpected(text.error());
-    page += "\n" + *text;
+    TRY_ASSIGN(auto text, entry_text(std::span(first, end)));
+    page += "\n" + text;
     first = end;
   }
   return {};
@@ -225,9 +225,7 @@ Codex's configuration (\fI~/.codex/config.toml\fR without CODEX_HOME): the table
 }  // namespace
 
 std::expected<std::string, std::string> man_page() {
-  if (auto checked = check_every_flag_described(); !checked) {
-    return std::unexpected(checked.error());
-  }
+  TRY(check_every_flag_described());
   std::string page = fmt::format(R"(.TH MURMELA\-CLI 1 "" "murmela\-cli {}" "User Commands"
 .SH NAME
 murmela\-cli \- control Murmela from a terminal, script or agent
@@ -262,7 +260,7 @@ leaves the job running in the app and says how to follow or stop it.
   for (const FlagText& flag : kFlagTexts) {
     page += fmt::format(".TP\n.B {}\n{}\n", roff(flag.flags), roff(flag.text));
   }
-  if (auto commands = append_commands(page); !commands) return std::unexpected(commands.error());
+  TRY(append_commands(page));
   page += R"(.ad
 .SH EXIT STATUS
 .TP
