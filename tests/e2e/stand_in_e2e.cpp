@@ -5,6 +5,7 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mount.h>
@@ -542,6 +543,72 @@ TEST_F(StandInQuickDeadline, ARequestLineHasADeadline) {
             R"({"error":"The request line did not arrive within 1 s.","ok":false})"
             "\n");
   ::close(slow);
+  EXPECT_TRUE(answers_ping());
+}
+
+// The reply deadline made short, so that a client that never reads its reply
+// is let go of in a second rather than ten.
+class StandInQuickReplyDeadline : public StandIn {
+ protected:
+  void SetUp() override {
+    env["MURMELA_STAND_IN_REPLY_DEADLINE_S"] = "1";
+    StandIn::SetUp();
+  }
+};
+
+// Connections closed when the test ends, whatever it found.
+struct Connections {
+  std::vector<int> fds;
+  ~Connections() {
+    for (int fd : fds) ::close(fd);
+  }
+};
+
+// Waits until the peer has sent something (or closed), for a minute at most.
+bool readable(int fd) {
+  pollfd watched{fd, POLLIN, 0};
+  return ::poll(&watched, 1, 60'000) == 1;
+}
+
+// Waits until the peer has closed its end, whatever is still unread here,
+// for a minute at most.
+bool closed_by_peer(int fd) {
+  pollfd watched{fd, POLLRDHUP, 0};
+  return ::poll(&watched, 1, 60'000) == 1 && (watched.revents & POLLRDHUP) != 0;
+}
+
+// Clients that ask for a big reply and never read it cannot keep a ping or a
+// cancel out: a reply being sent is counted apart from the requests being
+// answered, and one the client does not take within the deadline is
+// dropped, the connection with it.
+TEST_F(StandInQuickReplyDeadline, UnreadRepliesLeaveRequestsAnswered) {
+  home.write("notes.txt", std::string(2 << 20, 'n'));
+  cli_json({"meetings", "set-notes", "3f1c", "--file", home / "notes.txt"});
+  const std::string id = "3f1c9a2e7b8d4c6f9e0a1b2c3d4e5f60";
+  const std::string line =
+      R"({"version":1,"command":"get_meeting","args":{"id":")" + id + "\"}}\n";
+  constexpr int kUnread = 130;
+  Connections unread;
+  for (int i = 0; i < kUnread; ++i) {
+    unread.fds.push_back(send_line(socket_path(), line));
+    ASSERT_GE(unread.fds.back(), 0);
+  }
+  // Each reply has begun to arrive: every one of them is being sent.
+  for (int fd : unread.fds) ASSERT_TRUE(readable(fd));
+
+  auto pinged = run({"ping", "--no-launch"});
+  ASSERT_EQ(pinged.exit_code, 0) << pinged.err;
+  auto shown = run({"meetings", "show", id, "--no-launch"});
+  ASSERT_EQ(shown.exit_code, 0) << shown.err;
+
+  // Each unread reply was cut off at the deadline: what had been sent, and
+  // then the end of the connection, never a whole line.
+  for (int fd : unread.fds) {
+    ASSERT_TRUE(closed_by_peer(fd));
+    const std::string got = read_to_end(fd);
+    EXPECT_TRUE(got.starts_with(R"({"ok":true,"result":{)")) << got.substr(0, 80);
+    EXPECT_FALSE(got.ends_with('\n'));
+  }
   EXPECT_TRUE(answers_ping());
 }
 
