@@ -23,6 +23,7 @@
 #include "app_link/protocol.hpp"
 #include "common/descriptor.hpp"
 #include "common/environment.hpp"
+#include "connection_limits.hpp"
 
 namespace stand_in {
 
@@ -37,23 +38,6 @@ void on_signal(int) { g_signalled = 1; }
 
 constexpr std::size_t kMaxRequestBytes = 64 * 1024 * 1024;
 
-// Requests answered at once, well below the descriptors a process may hold;
-// past it a client is turned away at once rather than left hanging.
-constexpr int kMaxConnections = 128;
-// Requests that wait for a job to end (a transcription or notes without
-// detach) are counted apart: they may wait for hours, and must not keep a
-// ping or a cancel of that very job from being answered.
-constexpr int kMaxWaiting = 256;
-// Connections whose request line is still coming. They cost a descriptor
-// and a buffer, no thread; past this many the one that has waited longest
-// is turned away, so that silent connections never lock everyone else out.
-constexpr std::size_t kMaxReading = 128;
-// Replies being sent, counted apart from the requests being answered: a
-// client that asks for a big reply and does not read it holds its
-// connection until the reply deadline, and must not keep a ping or a cancel
-// out meanwhile. Past this many, a reply is sent while still counted as
-// answering.
-constexpr int kMaxSending = 128;
 // A client has this long to send its request line. The wait for the answer
 // has no limit: a blocking transcription may take hours.
 constexpr std::chrono::seconds kRequestDeadline{10};
@@ -92,18 +76,18 @@ std::string error_line(const std::string& message) {
   return murmela::to_compact(Json{{"ok", false}, {"error", message}}) + "\n";
 }
 
-std::string busy_line() {
+std::string busy_line(int limit) {
   return error_line(
       fmt::format("Murmela is busy: {} connections are open, the most it serves at once. Try again "
                   "shortly.",
-                  kMaxConnections));
+                  limit));
 }
 
-std::string waiting_busy_line() {
+std::string waiting_busy_line(int limit) {
   return error_line(fmt::format(
       "Murmela is busy: {} requests are waiting for jobs to end, the most it keeps at once. Use "
       "--detach, or try again shortly.",
-      kMaxWaiting));
+      limit));
 }
 
 // The counts a request is in from its complete line to its closed
@@ -113,9 +97,19 @@ enum class Pool { Answering, Waiting, Sending };
 
 class Pools {
  public:
+  // Set once, before any request is answered.
+  void set_limits(const ConnectionLimits& limits) {
+    std::lock_guard lock(mutex_);
+    limits_ = limits;
+  }
+  int limit(Pool pool) {
+    std::lock_guard lock(mutex_);
+    return limit_locked(pool);
+  }
+
   bool take(Pool pool) {
     std::lock_guard lock(mutex_);
-    if (count(pool) >= limit(pool)) return false;
+    if (count(pool) >= limit_locked(pool)) return false;
     ++count(pool);
     return true;
   }
@@ -126,7 +120,7 @@ class Pools {
   // False, and nothing moved, when `to` is full.
   bool move(Pool from, Pool to) {
     std::lock_guard lock(mutex_);
-    if (count(to) >= limit(to)) return false;
+    if (count(to) >= limit_locked(to)) return false;
     --count(from);
     ++count(to);
     return true;
@@ -138,19 +132,20 @@ class Pools {
 
  private:
   int& count(Pool pool) { return counts_[static_cast<int>(pool)]; }
-  static int limit(Pool pool) {
+  int limit_locked(Pool pool) const {
     switch (pool) {
       case Pool::Answering:
-        return kMaxConnections;
+        return limits_.answering;
       case Pool::Waiting:
-        return kMaxWaiting;
+        return limits_.waiting;
       case Pool::Sending:
-        return kMaxSending;
+        return limits_.sending;
     }
     return 0;
   }
 
   std::mutex mutex_;
+  ConnectionLimits limits_ = connection_limits(1 << 16);
   int counts_[3] = {};
 };
 
@@ -243,7 +238,7 @@ void answer(App& app, murmela::FileDescriptor connection, const std::string& lin
       reply = error_line(request.error());
     } else if (App::waits_for_job(request->command, request->detach) &&
                !move_to(Pool::Waiting)) {
-      reply = waiting_busy_line();
+      reply = waiting_busy_line(g_pools.limit(Pool::Waiting));
     } else {
       reply = reply_to(app, *request);
     }
@@ -265,7 +260,8 @@ void answer(App& app, murmela::FileDescriptor connection, const std::string& lin
 // A request handed to a thread of its own, or turned away when as many are
 // being answered as the app serves at once.
 void dispatch(App& app, murmela::FileDescriptor connection, std::string line, bool verbose) {
-  if (!g_pools.take(Pool::Answering)) return tell_and_close(std::move(connection), busy_line());
+  if (!g_pools.take(Pool::Answering))
+    return tell_and_close(std::move(connection), busy_line(g_pools.limit(Pool::Answering)));
   try {
     std::thread(
         [&app, verbose](murmela::FileDescriptor fd, std::string request) {
@@ -347,7 +343,13 @@ Read read_more(Incoming& incoming) {
 class Acceptor {
  public:
   Acceptor(App& app, int listener, bool verbose)
-      : app_(app), listener_(listener), verbose_(verbose), budget_(connection_budget()) {}
+      : app_(app),
+        listener_(listener),
+        verbose_(verbose),
+        budget_(connection_budget()),
+        limits_(connection_limits(budget_)) {
+    g_pools.set_limits(limits_);
+  }
 
   void run() {
     while (!g_signalled && !g_quit) {
@@ -421,17 +423,31 @@ class Acceptor {
         if (errno == EMFILE || errno == ENFILE) ::poll(nullptr, 0, 50);
         return;
       }
-      if (incoming_.size() >= kMaxReading) {
-        tell_and_close(std::move(incoming_.front().connection), busy_line());
-        incoming_.pop_front();
-      }
+      if (incoming_.size() >= static_cast<std::size_t>(limits_.reading)) let_oldest_go();
       incoming_.push_back({std::move(connection), {}, SteadyClock::now() + request_deadline()});
     }
   }
 
+  // Makes room among the connections being read: the one that has waited
+  // longest is answered when its request line has come meanwhile, else told
+  // the app is busy.
+  void let_oldest_go() {
+    Incoming oldest = std::move(incoming_.front());
+    incoming_.pop_front();
+    const Read read = read_more(oldest);
+    if (read == Read::Line || (read == Read::Ended && !oldest.received.empty())) {
+      dispatch(app_, std::move(oldest.connection), std::move(oldest.received), verbose_);
+    } else if (read == Read::More) {
+      tell_and_close(std::move(oldest.connection), busy_line(limits_.reading));
+    }
+  }
+
   // Connections that may still be accepted within the descriptor budget.
+  // With every connection still sending its request line turned away in
+  // turn for a newer one, a full set of them takes no more room.
   std::size_t room() {
     const std::size_t open = incoming_.size() + g_pools.open();
+    if (incoming_.size() >= static_cast<std::size_t>(limits_.reading)) return 1;
     return open < budget_ ? budget_ - open : 0;
   }
 
@@ -439,6 +455,7 @@ class Acceptor {
   int listener_;
   bool verbose_;
   std::size_t budget_;
+  ConnectionLimits limits_;
   std::deque<Incoming> incoming_;  // oldest first; deadlines in the same order
 };
 
