@@ -236,8 +236,7 @@ void answer(App& app, murmela::FileDescriptor connection, const std::string& lin
     auto request = parse_request(line);
     if (!request) {
       reply = error_line(request.error());
-    } else if (App::waits_for_job(request->command, request->detach) &&
-               !move_to(Pool::Waiting)) {
+    } else if (App::waits_for_job(request->command, request->detach) && !move_to(Pool::Waiting)) {
       reply = waiting_busy_line(g_pools.limit(Pool::Waiting));
     } else {
       reply = reply_to(app, *request);
