@@ -12,6 +12,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -28,6 +30,7 @@
 #include "common/files.hpp"
 #include "common/paths.hpp"
 #include "common/system_error.hpp"
+#include "options.hpp"
 #include "recognizer.hpp"
 #include "server.hpp"
 
@@ -83,44 +86,6 @@ int listen_on(const std::string& path) {
   return fd;
 }
 
-constexpr const char* kHelp =
-    R"(Usage: murmela [--startup] [--ephemeral] [--library FILE] [--verbose]
-
-A stand-in for the Murmela app: it serves murmela-cli's socket with a meeting
-library, kept in the data folder (stand-in-library.json and audio/) as the
-app keeps its own: every change, and every job's result as it lands, is
-written before a client hears of it, so a restart (or a kill) keeps imports
-and edits. The first start has a few demo meetings. `meetings import` reads
-real audio (WAV, FLAC, Ogg/Vorbis, ...); its English speech is recognised
-with pocketsphinx where Debian's pocketsphinx-en-us model is installed (else
-transcripts are made up; `murmela-cli diagnostics` says which, and where the
-library is kept). A stereo file is two speakers: left "You", right "Other
-speakers". Audio longer than 4 hours, past 8 channels or 192 kHz, or of
-more than 512 MiB once decoded, is refused.
-
-  --ephemeral       a throwaway run: the library lives in memory only and the
-                    kept one is neither read nor written; also
-                    MURMELA_EPHEMERAL=1
-  --persist         keep the library (the default); with --library, keep the
-                    fixture's meetings in the data folder from then on
-  --library FILE    start with the meetings (and settings) of a JSON file
-                    ({"meetings": [{"title": ..., "transcript": ...}, ...]},
-                    "settings" optional), in memory only unless --persist;
-                    also MURMELA_STAND_IN_LIBRARY. Every member is checked
-                    first: IDs unique, of letters, digits, '-' and '_';
-                    statuses ready, failed or cancelled
-  --verbose         print the socket path, and one line per request and reply,
-                    on standard error
-  --startup         accepted for the real app's sake; does nothing
-
-`meetings transcribe <id> --model large-v3` fails on purpose, as with a model
-that is not downloaded: the way to try a job that ends `failed`.
-
-MURMELA_STAND_IN_STEP_MS sets how long each step of a job takes (default 1500;
-read at start); `manual` moves jobs on only with
-`murmela-cli invoke stand_in_step` (recognition still runs as fast as it can).
-)";
-
 // One instance per data folder: the lock is held, for the life of the
 // process, on the folder itself, which no one can unlink from under it as
 // they could a lock file. The folder must be writable too: the socket and
@@ -147,54 +112,19 @@ bool someone_answers(const std::string& socket) {
   return reply || !reply.error().unreachable();
 }
 
-struct Options {
-  // Unset: kept, unless a fixture is given or MURMELA_EPHEMERAL=1 says
-  // otherwise; the command line has the last word.
-  std::optional<bool> keep;
-  bool verbose = false;
-  std::optional<std::string> library;
-
-  // A fixture run is throwaway unless asked: a test's or a demo's fixture
-  // must never replace the library a user keeps.
-  bool kept() const {
-    if (keep) return *keep;
-    return !library && murmela::env_value("MURMELA_EPHEMERAL") != "1";
-  }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  Options options;
-  options.library = murmela::env_value("MURMELA_STAND_IN_LIBRARY");
-  for (int i = 1; i < argc; ++i) {
-    const std::string argument = argv[i];
-    if (argument == "--help" || argument == "-h") {
-      std::fputs(kHelp, stdout);
-      return 0;
-    }
-    if (argument == "--persist") {
-      options.keep = true;
-    } else if (argument == "--ephemeral") {
-      options.keep = false;
-    } else if (argument == "--verbose") {
-      options.verbose = true;
-    } else if (argument == "--library" || argument.starts_with("--library=")) {
-      // The value is the next argument unless that is another option: a
-      // file named like one is given as --library=FILE or ./FILE.
-      const bool joined = argument != "--library";
-      const bool next_is_value = i + 1 < argc && !std::string_view(argv[i + 1]).starts_with("--");
-      std::string value = joined ? argument.substr(10) : next_is_value ? argv[++i] : "";
-      if (value.empty()) return usage_error("--library needs a value (a JSON file).");
-      options.library = std::move(value);
-    } else if (argument == "--startup") {
-      // the real app's launch option: nothing to do here
-    } else if (argument.starts_with("-")) {
-      return usage_error("Unknown option: " + argument);
-    } else {
-      return usage_error("Unexpected argument: " + argument + " (the stand-in takes options only)");
-    }
+  std::vector<std::string_view> arguments(argv + 1, argv + argc);
+  const auto parsed =
+      stand_in::parse_arguments(arguments, murmela::env_value("MURMELA_STAND_IN_LIBRARY"));
+  if (std::holds_alternative<stand_in::ShowHelp>(parsed)) {
+    std::fputs(stand_in::kHelp, stdout);
+    return 0;
   }
+  if (const auto* wrong = std::get_if<stand_in::UsageError>(&parsed))
+    return usage_error(wrong->message);
+  const auto& options = std::get<stand_in::Options>(parsed);
 
   // Before any thread: the recogniser's log is the whole process's.
   stand_in::quiet_recognizer_log();

@@ -23,6 +23,7 @@
 #include "app_link/protocol.hpp"
 #include "common/descriptor.hpp"
 #include "common/environment.hpp"
+#include "connection_limits.hpp"
 
 namespace stand_in {
 
@@ -37,36 +38,37 @@ void on_signal(int) { g_signalled = 1; }
 
 constexpr std::size_t kMaxRequestBytes = 64 * 1024 * 1024;
 
-// Requests answered at once, well below the descriptors a process may hold;
-// past it a client is turned away at once rather than left hanging.
-constexpr int kMaxConnections = 128;
-// Requests that wait for a job to end (a transcription or notes without
-// detach) are counted apart: they may wait for hours, and must not keep a
-// ping or a cancel of that very job from being answered.
-constexpr int kMaxWaiting = 256;
-// Connections whose request line is still coming. They cost a descriptor
-// and a buffer, no thread; past this many the one that has waited longest
-// is turned away, so that silent connections never lock everyone else out.
-constexpr std::size_t kMaxReading = 128;
 // A client has this long to send its request line. The wait for the answer
 // has no limit: a blocking transcription may take hours.
 constexpr std::chrono::seconds kRequestDeadline{10};
+// A client has this long to take its whole reply once it is ready; after
+// that the connection is dropped. A client that reads, reads 32 MiB in a
+// fraction of a second.
+constexpr std::chrono::seconds kReplyDeadline{10};
 
-// The deadline in force: MURMELA_STAND_IN_REQUEST_DEADLINE_S (whole seconds,
-// 1 to 10) shortens it, so that a test of a late request line does not wait
-// out the full ten seconds; anything else keeps the default. Read once.
+// A deadline in force: the environment variable (whole seconds, from 1 up to
+// the default) shortens it, so that a test of a late client does not wait
+// out the full ten seconds; anything else keeps the default.
+std::chrono::seconds deadline_setting(const char* variable, std::chrono::seconds fallback) {
+  const auto value = murmela::env_value(variable);
+  if (!value) return fallback;
+  char* end = nullptr;
+  const long seconds = std::strtol(value->c_str(), &end, 10);
+  if (end == value->c_str() || *end != '\0' || seconds < 1 || seconds > fallback.count())
+    return fallback;
+  return std::chrono::seconds(seconds);
+}
+
+// Both read once.
 std::chrono::seconds request_deadline() {
-  static const std::chrono::seconds deadline = [] {
-    const auto value = murmela::env_value("MURMELA_STAND_IN_REQUEST_DEADLINE_S");
-    if (!value) return kRequestDeadline;
-    char* end = nullptr;
-    const long seconds = std::strtol(value->c_str(), &end, 10);
-    if (end == value->c_str() || *end != '\0' || seconds < 1 ||
-        seconds > kRequestDeadline.count()) {
-      return kRequestDeadline;
-    }
-    return std::chrono::seconds(seconds);
-  }();
+  static const auto deadline =
+      deadline_setting("MURMELA_STAND_IN_REQUEST_DEADLINE_S", kRequestDeadline);
+  return deadline;
+}
+
+std::chrono::seconds reply_deadline() {
+  static const auto deadline =
+      deadline_setting("MURMELA_STAND_IN_REPLY_DEADLINE_S", kReplyDeadline);
   return deadline;
 }
 
@@ -74,55 +76,77 @@ std::string error_line(const std::string& message) {
   return murmela::to_compact(Json{{"ok", false}, {"error", message}}) + "\n";
 }
 
-std::string busy_line() {
+std::string busy_line(int limit) {
   return error_line(
       fmt::format("Murmela is busy: {} connections are open, the most it serves at once. Try again "
                   "shortly.",
-                  kMaxConnections));
+                  limit));
 }
 
-std::string waiting_busy_line() {
+std::string waiting_busy_line(int limit) {
   return error_line(fmt::format(
       "Murmela is busy: {} requests are waiting for jobs to end, the most it keeps at once. Use "
       "--detach, or try again shortly.",
-      kMaxWaiting));
+      limit));
 }
 
-// The two counts a request is in while it is answered: answering, or, once
-// it waits for a job, waiting.
+// The counts a request is in from its complete line to its closed
+// connection: answering; waiting, while it waits for a job; sending, while
+// its reply goes out.
+enum class Pool { Answering, Waiting, Sending };
+
 class Pools {
  public:
-  bool take_answering() {
+  // Set once, before any request is answered.
+  void set_limits(const ConnectionLimits& limits) {
     std::lock_guard lock(mutex_);
-    if (answering_ >= kMaxConnections) return false;
-    ++answering_;
+    limits_ = limits;
+  }
+  int limit(Pool pool) {
+    std::lock_guard lock(mutex_);
+    return limit_locked(pool);
+  }
+
+  bool take(Pool pool) {
+    std::lock_guard lock(mutex_);
+    if (count(pool) >= limit_locked(pool)) return false;
+    ++count(pool);
     return true;
   }
-  void release_answering() {
+  void release(Pool pool) {
     std::lock_guard lock(mutex_);
-    --answering_;
+    --count(pool);
   }
-  // From answering to waiting; false, and nothing moved, when waiting is full.
-  bool move_to_waiting() {
+  // False, and nothing moved, when `to` is full.
+  bool move(Pool from, Pool to) {
     std::lock_guard lock(mutex_);
-    if (waiting_ >= kMaxWaiting) return false;
-    --answering_;
-    ++waiting_;
+    if (count(to) >= limit_locked(to)) return false;
+    --count(from);
+    ++count(to);
     return true;
-  }
-  void release_waiting() {
-    std::lock_guard lock(mutex_);
-    --waiting_;
   }
   std::size_t open() {
     std::lock_guard lock(mutex_);
-    return static_cast<std::size_t>(answering_ + waiting_);
+    return static_cast<std::size_t>(counts_[0] + counts_[1] + counts_[2]);
   }
 
  private:
+  int& count(Pool pool) { return counts_[static_cast<int>(pool)]; }
+  int limit_locked(Pool pool) const {
+    switch (pool) {
+      case Pool::Answering:
+        return limits_.answering;
+      case Pool::Waiting:
+        return limits_.waiting;
+      case Pool::Sending:
+        return limits_.sending;
+    }
+    return 0;
+  }
+
   std::mutex mutex_;
-  int answering_ = 0;
-  int waiting_ = 0;
+  ConnectionLimits limits_ = connection_limits(1 << 16);
+  int counts_[3] = {};
 };
 
 Pools g_pools;
@@ -138,6 +162,27 @@ void tell_and_close(murmela::FileDescriptor connection, const std::string& line)
        ++i) {
   }
   (void)::send(connection.get(), line.data(), line.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+}
+
+// Sends the whole reply by the deadline, waiting for the client to make
+// room as it reads; false when the client went away or took too long.
+bool send_by(int connection, std::string_view bytes, SteadyClock::time_point deadline) {
+  while (!bytes.empty()) {
+    const ssize_t sent =
+        ::send(connection, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent > 0) {
+      bytes.remove_prefix(static_cast<std::size_t>(sent));
+      continue;
+    }
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return false;
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+    if (left <= 0) return false;
+    pollfd watched{connection, POLLOUT, 0};
+    (void)::poll(&watched, 1, static_cast<int>(left));
+  }
+  return true;
 }
 
 // A line for the log: long ones cut, so a big reply is one line of a terminal
@@ -177,18 +222,22 @@ std::string reply_to(App& app, const Request& request) {
   return murmela::to_compact(Json{{"ok", true}, {"result", *answer}}) + "\n";
 }
 
-// Answers one request on a thread of its own, counted as answering until it
-// starts to wait for a job.
+// Answers one request on a thread of its own, counted as answering, then
+// as waiting while it waits for a job, then as sending while its reply goes
+// out (where there is room in each).
 void answer(App& app, murmela::FileDescriptor connection, const std::string& line, bool verbose) {
-  bool waiting = false;
+  Pool pool = Pool::Answering;
+  const auto move_to = [&pool](Pool to) {
+    if (g_pools.move(pool, to)) pool = to;
+    return pool == to;
+  };
   std::string reply;
   try {
     auto request = parse_request(line);
     if (!request) {
       reply = error_line(request.error());
-    } else if (App::waits_for_job(request->command, request->detach) &&
-               !(waiting = g_pools.move_to_waiting())) {
-      reply = waiting_busy_line();
+    } else if (App::waits_for_job(request->command, request->detach) && !move_to(Pool::Waiting)) {
+      reply = waiting_busy_line(g_pools.limit(Pool::Waiting));
     } else {
       reply = reply_to(app, *request);
     }
@@ -198,24 +247,20 @@ void answer(App& app, murmela::FileDescriptor connection, const std::string& lin
   if (verbose) {
     std::fprintf(stderr, "-> %s\n<- %s\n", log_text(line).c_str(), log_text(reply).c_str());
   }
-  // A client that has gone away gets nothing; the app goes on.
-  (void)murmela::write_all(connection.get(), reply, {.use_send = true, .send_flags = MSG_NOSIGNAL});
+  // A client that has gone away, or does not read, gets nothing more; the
+  // app goes on.
+  move_to(Pool::Sending);
+  (void)send_by(connection.get(), reply, SteadyClock::now() + reply_deadline());
   connection.close();
-  if (waiting) {
-    g_pools.release_waiting();
-  } else {
-    g_pools.release_answering();
-  }
+  g_pools.release(pool);
   if (app.quit_requested()) g_quit = true;
 }
 
 // A request handed to a thread of its own, or turned away when as many are
 // being answered as the app serves at once.
 void dispatch(App& app, murmela::FileDescriptor connection, std::string line, bool verbose) {
-  if (!g_pools.take_answering()) return tell_and_close(std::move(connection), busy_line());
-  // The thread writes the reply in one blocking write.
-  const int flags = ::fcntl(connection.get(), F_GETFL);
-  ::fcntl(connection.get(), F_SETFL, flags & ~O_NONBLOCK);
+  if (!g_pools.take(Pool::Answering))
+    return tell_and_close(std::move(connection), busy_line(g_pools.limit(Pool::Answering)));
   try {
     std::thread(
         [&app, verbose](murmela::FileDescriptor fd, std::string request) {
@@ -226,7 +271,7 @@ void dispatch(App& app, murmela::FileDescriptor connection, std::string line, bo
   } catch (const std::system_error&) {
     // No thread to be had: this client is turned away (the descriptor went
     // with the failed thread's arguments), the rest go on.
-    g_pools.release_answering();
+    g_pools.release(Pool::Answering);
   }
 }
 
@@ -297,7 +342,13 @@ Read read_more(Incoming& incoming) {
 class Acceptor {
  public:
   Acceptor(App& app, int listener, bool verbose)
-      : app_(app), listener_(listener), verbose_(verbose), budget_(connection_budget()) {}
+      : app_(app),
+        listener_(listener),
+        verbose_(verbose),
+        budget_(connection_budget()),
+        limits_(connection_limits(budget_)) {
+    g_pools.set_limits(limits_);
+  }
 
   void run() {
     while (!g_signalled && !g_quit) {
@@ -371,17 +422,31 @@ class Acceptor {
         if (errno == EMFILE || errno == ENFILE) ::poll(nullptr, 0, 50);
         return;
       }
-      if (incoming_.size() >= kMaxReading) {
-        tell_and_close(std::move(incoming_.front().connection), busy_line());
-        incoming_.pop_front();
-      }
+      if (incoming_.size() >= static_cast<std::size_t>(limits_.reading)) let_oldest_go();
       incoming_.push_back({std::move(connection), {}, SteadyClock::now() + request_deadline()});
     }
   }
 
+  // Makes room among the connections being read: the one that has waited
+  // longest is answered when its request line has come meanwhile, else told
+  // the app is busy.
+  void let_oldest_go() {
+    Incoming oldest = std::move(incoming_.front());
+    incoming_.pop_front();
+    const Read read = read_more(oldest);
+    if (read == Read::Line || (read == Read::Ended && !oldest.received.empty())) {
+      dispatch(app_, std::move(oldest.connection), std::move(oldest.received), verbose_);
+    } else if (read == Read::More) {
+      tell_and_close(std::move(oldest.connection), busy_line(limits_.reading));
+    }
+  }
+
   // Connections that may still be accepted within the descriptor budget.
+  // With every connection still sending its request line turned away in
+  // turn for a newer one, a full set of them takes no more room.
   std::size_t room() {
     const std::size_t open = incoming_.size() + g_pools.open();
+    if (incoming_.size() >= static_cast<std::size_t>(limits_.reading)) return 1;
     return open < budget_ ? budget_ - open : 0;
   }
 
@@ -389,6 +454,7 @@ class Acceptor {
   int listener_;
   bool verbose_;
   std::size_t budget_;
+  ConnectionLimits limits_;
   std::deque<Incoming> incoming_;  // oldest first; deadlines in the same order
 };
 

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
@@ -5,6 +6,7 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mount.h>
@@ -428,6 +430,27 @@ int send_line(const std::string& path, const std::string& line) {
   return fd;
 }
 
+// Connections closed when the test ends, whatever it found.
+struct Connections {
+  std::vector<int> fds;
+  ~Connections() {
+    for (int fd : fds) ::close(fd);
+  }
+};
+
+// Waits until the peer has sent something (or closed), for a minute at most.
+bool readable(int fd) {
+  pollfd watched{fd, POLLIN, 0};
+  return ::poll(&watched, 1, 60'000) == 1;
+}
+
+// Waits until the peer has closed its end, whatever is still unread here,
+// for a minute at most.
+bool closed_by_peer(int fd) {
+  pollfd watched{fd, POLLRDHUP, 0};
+  return ::poll(&watched, 1, 60'000) == 1 && (watched.revents & POLLRDHUP) != 0;
+}
+
 constexpr const char* kBusy =
     R"({"error":"Murmela is busy: 128 connections are open, the most it serves at once. Try )"
     R"(again shortly.","ok":false})"
@@ -519,6 +542,83 @@ TEST_F(StandIn, WaitingRequestsLeaveRoomToCancelTheirJob) {
   }
 }
 
+// A request and its reply, from this process, giving up after a minute.
+std::string ask(const std::string& path, const std::string& line) {
+  const int fd = send_line(path, line);
+  if (fd < 0) return {};
+  std::string reply = read_to_end(fd);
+  ::close(fd);
+  return reply;
+}
+
+// Under a low limit on descriptors, requests waiting for a job take only
+// their share of the connections the app can hold: a ping and the cancel of
+// the job still get through, and the waits past that share hear at once
+// that the app is busy.
+TEST_F(StandIn, WaitsUnderALowDescriptorLimitLeaveRoomToCancel) {
+  if (!fs::exists("/usr/bin/prlimit")) GTEST_SKIP() << "prlimit is not installed";
+  app_answers("quit_app");
+  ::waitpid(app, nullptr, 0);
+  SpawnVectors vectors("/usr/bin/prlimit", {"--nofile=300", kStandInPath, "--startup"}, env);
+  ASSERT_EQ(posix_spawn(&app, "/usr/bin/prlimit", nullptr, nullptr, vectors.argv(), vectors.envp()),
+            0);
+  ASSERT_TRUE(answers_ping());
+  // Should the app be shut off from its clients, nothing would end it.
+  struct EndOnFailure {
+    pid_t& app;
+    ~EndOnFailure() {
+      if (!::testing::Test::HasFailure()) return;
+      ::kill(app, SIGKILL);
+      ::waitpid(app, nullptr, 0);
+      app = -1;
+    }
+  } end_on_failure{app};
+
+  constexpr int kWaits = 95;
+  const std::string id = "3f1c9a2e7b8d4c6f9e0a1b2c3d4e5f60";
+  const std::string line =
+      R"({"version":1,"command":"transcribe_meeting","args":{"id":")" + id + "\"}}\n";
+  Connections waits;
+  for (int i = 0; i < kWaits; ++i) {
+    waits.fds.push_back(send_line(socket_path(), line));
+    ASSERT_GE(waits.fds.back(), 0);
+  }
+  // Asks until each request waits for the job or has been answered.
+  const std::string diagnostics_line =
+      R"({"version":1,"command":"get_diagnostics","args":{},"detach":false})"
+      "\n";
+  int waiting = 0;
+  std::vector<int> answered;
+  for (int i = 0; i < 10'000 && waiting + static_cast<int>(answered.size()) != kWaits; ++i) {
+    const auto diagnostics = json::parse(ask(socket_path(), diagnostics_line), nullptr, false);
+    ASSERT_TRUE(diagnostics.is_object()) << "no answer to get_diagnostics";
+    waiting = diagnostics.value("/result/requestsAtWork/transcribe_meeting"_json_pointer, 0);
+    std::vector<pollfd> watched;
+    for (int fd : waits.fds) watched.push_back({fd, POLLIN, 0});
+    ::poll(watched.data(), watched.size(), 10);
+    answered.clear();
+    for (const pollfd& each : watched)
+      if (each.revents != 0) answered.push_back(each.fd);
+  }
+  ASSERT_EQ(waiting + static_cast<int>(answered.size()), kWaits);
+  EXPECT_GT(waiting, 0);
+
+  auto pinged = run({"ping", "--no-launch"});
+  ASSERT_EQ(pinged.exit_code, 0) << pinged.err;
+  auto cancelled = run({"meetings", "cancel", id, "--no-launch"});
+  ASSERT_EQ(cancelled.exit_code, 0) << cancelled.err;
+  const std::string busy = R"({"error":"Murmela is busy: )" + std::to_string(waiting) +
+                           R"( requests are waiting for jobs to end, the most it keeps at once. )"
+                           R"(Use --detach, or try again shortly.","ok":false})"
+                           "\n";
+  for (int fd : waits.fds) {
+    const bool turned_away = std::ranges::find(answered, fd) != answered.end();
+    EXPECT_EQ(read_to_end(fd), turned_away ? busy
+                                           : R"({"error":"The job was cancelled.","ok":false})"
+                                             "\n");
+  }
+}
+
 // The request deadline made short, so that the test need not wait out the
 // ten seconds a client has by default.
 class StandInQuickDeadline : public StandIn {
@@ -542,6 +642,51 @@ TEST_F(StandInQuickDeadline, ARequestLineHasADeadline) {
             R"({"error":"The request line did not arrive within 1 s.","ok":false})"
             "\n");
   ::close(slow);
+  EXPECT_TRUE(answers_ping());
+}
+
+// The reply deadline made short, so that a client that never reads its reply
+// is let go of in a second rather than ten.
+class StandInQuickReplyDeadline : public StandIn {
+ protected:
+  void SetUp() override {
+    env["MURMELA_STAND_IN_REPLY_DEADLINE_S"] = "1";
+    StandIn::SetUp();
+  }
+};
+
+// Clients that ask for a big reply and never read it cannot keep a ping or a
+// cancel out: a reply being sent is counted apart from the requests being
+// answered, and one the client does not take within the deadline is
+// dropped, the connection with it.
+TEST_F(StandInQuickReplyDeadline, UnreadRepliesLeaveRequestsAnswered) {
+  home.write("notes.txt", std::string(2 << 20, 'n'));
+  cli_json({"meetings", "set-notes", "3f1c", "--file", home / "notes.txt"});
+  const std::string id = "3f1c9a2e7b8d4c6f9e0a1b2c3d4e5f60";
+  const std::string line =
+      R"({"version":1,"command":"get_meeting","args":{"id":")" + id + "\"}}\n";
+  constexpr int kUnread = 130;
+  Connections unread;
+  for (int i = 0; i < kUnread; ++i) {
+    unread.fds.push_back(send_line(socket_path(), line));
+    ASSERT_GE(unread.fds.back(), 0);
+  }
+  // Each reply has begun to arrive: every one of them is being sent.
+  for (int fd : unread.fds) ASSERT_TRUE(readable(fd));
+
+  auto pinged = run({"ping", "--no-launch"});
+  ASSERT_EQ(pinged.exit_code, 0) << pinged.err;
+  auto shown = run({"meetings", "show", id, "--no-launch"});
+  ASSERT_EQ(shown.exit_code, 0) << shown.err;
+
+  // Each unread reply was cut off at the deadline: what had been sent, and
+  // then the end of the connection, never a whole line.
+  for (int fd : unread.fds) {
+    ASSERT_TRUE(closed_by_peer(fd));
+    const std::string got = read_to_end(fd);
+    EXPECT_TRUE(got.starts_with(R"({"ok":true,"result":{)")) << got.substr(0, 80);
+    EXPECT_FALSE(got.ends_with('\n'));
+  }
   EXPECT_TRUE(answers_ping());
 }
 
