@@ -94,11 +94,13 @@ class App {
   std::expected<Meeting*, std::string> find_idle_meeting(const Args& args);
   Meeting& add_meeting(Meeting meeting);
   // Whether a meeting as a change would make it (in place of `replacing`,
-  // or as a new one) stays within what a record and the kept library may
-  // hold: its entry's size in the library, or why the change is refused.
-  std::expected<std::size_t, std::string> fits(const Meeting& changed,
-                                               const Meeting* replacing) const;
+  // or as a new one) stays within what a record, the meeting list and the
+  // kept library may hold: its entries' sizes, or why the change is refused.
+  std::expected<EntrySizes, std::string> fits(const Meeting& changed,
+                                              const Meeting* replacing) const;
   std::size_t library_bytes() const;
+  // The meeting list's size, as `list_meetings` answers it.
+  std::size_t list_bytes() const;
   // Puts `changed` in the place of `meeting` where it fits.
   Answer replace_meeting(Meeting& meeting, Meeting changed);
   Json meeting_list();

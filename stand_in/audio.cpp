@@ -181,6 +181,12 @@ std::size_t converted_size(const Audio& part, const Audio& to) {
   return frames_at(part, to.sample_rate) * to.channels;
 }
 
+std::size_t joined_size(const std::vector<const Audio*>& parts) {
+  std::size_t total = 0;
+  for (const Audio* part : parts) total += converted_size(*part, *parts.front());
+  return total;
+}
+
 std::expected<void, std::string> append_converted(const Audio& part, Audio& to) {
   if (part.sample_rate == to.sample_rate && part.channels == to.channels) {
     to.samples.insert(to.samples.end(), part.samples.begin(), part.samples.end());

@@ -56,6 +56,9 @@ std::expected<void, std::string> append_converted(const Audio& part, Audio& to);
 // How many samples `part` becomes in `to`'s format.
 std::size_t converted_size(const Audio& part, const Audio& to);
 
+// How many samples the parts take joined: each in the first one's format.
+std::size_t joined_size(const std::vector<const Audio*>& parts);
+
 // The audio as a 16-bit PCM WAV file.
 std::expected<std::string, std::string> wav_bytes(const Audio& audio);
 

@@ -86,8 +86,11 @@ Json stored(const Meeting& m) {
   // A job cut short by the stand-in's end leaves the meeting as it was.
   if (m.busy()) record["status"] = m.settled_status;
   record["audioScript"] = m.audio_script;
-  record["audio"] = m.audio != nullptr;
-  if (m.audio) record["audioFile"] = m.audio_file;
+  // Audio that could not be read at the start is named still: the file is
+  // the meeting's, and it has it again once the file can be read.
+  record["audio"] = m.has_kept_audio();
+  if (m.has_kept_audio()) record["audioFile"] = m.audio_file;
+  record["recognitionWarnings"] = m.recognition_warnings;
   return record;
 }
 
@@ -210,17 +213,20 @@ std::expected<Meeting, std::string> meeting_from(const Json& object,
   auto file = audio_file_of(object, m);
   if (!file) return std::unexpected(file.error());
   if (*file) {
-    // Audio that cannot be read costs this meeting its audio, and says so;
-    // it never keeps the app, and every other meeting, from starting.
+    // Audio that cannot be read leaves this meeting without it for this
+    // run, and says so; it never keeps the app, and every other meeting,
+    // from starting. The meeting still names its file.
+    m.audio_file = **file;
     auto audio = kept_audio(murmela::join_path(audio_folder, **file));
     if (audio) {
       m.audio = *std::move(audio);
-      m.audio_file = **file;
     } else {
-      m.recognition_warnings.push_back(
-          fmt::format("The audio file {} could not be read ({}); this meeting has no audio.",
-                      **file, audio.error()));
+      m.unread_audio = audio.error();
     }
+    // Earlier runs kept the warning of an unread file with the meeting.
+    const std::string unread = fmt::format("The audio file {} could not be read (", **file);
+    std::erase_if(m.recognition_warnings,
+                  [&](const std::string& warning) { return warning.starts_with(unread); });
   }
   return m;
 }
@@ -268,7 +274,7 @@ std::expected<std::string, std::string> library_text(const std::string& path) {
 // looked at.
 void remove_deleted_audio(const std::string& folder, const LibrarySnapshot& snapshot,
                           OwnAudio& own) {
-  std::set<std::string> named;
+  std::set<std::string> named(snapshot.unread_audio.begin(), snapshot.unread_audio.end());
   for (const auto& kept : snapshot.audio) named.insert(kept.file);
   for (auto file = own.begin(); file != own.end();) {
     if (named.contains(*file)) {
@@ -310,6 +316,26 @@ bool duration_in_bounds(double seconds) { return seconds >= 0 && seconds <= kMax
 
 std::size_t record_bytes(const Meeting& meeting) {
   return counted(meeting.to_json(), murmela::kCompactJson).bytes;
+}
+
+std::size_t listed_bytes(const Meeting& meeting) {
+  return counted(meeting.list_json(), murmela::kCompactJson).bytes + 1;
+}
+
+// Counted speaker by speaker, so that a transcript of a million speakers
+// is weighed without being made into a million JSON objects first:
+// {"id":…,"speakers":[{"lines":N,"name":…},…]}
+std::size_t speakers_bytes(const Meeting& meeting) {
+  const auto quoted = [](const std::string& text) {
+    return counted(Json(text), murmela::kCompactJson).bytes;
+  };
+  const auto speakers = meeting.speakers();
+  std::size_t bytes = std::string_view(R"({"id":,"speakers":[]})").size() + quoted(meeting.id);
+  for (const auto& [name, lines] : speakers) {
+    bytes += std::string_view(R"({"lines":,"name":},)").size() + quoted(name) +
+             fmt::formatted_size("{}", lines);
+  }
+  return speakers.empty() ? bytes : bytes - 1;  // no comma after the last
 }
 
 // Its pretty form, each line indented twice more inside the library's
@@ -439,6 +465,7 @@ LibrarySnapshot snapshot_library(std::list<Meeting>& meetings, const Json& setti
     assert(*m->stored_text == *stored_text(*m));
     snapshot.meetings.push_back(m->stored_text);
     if (m->audio) snapshot.audio.push_back({m->audio_file, m->audio});
+    if (m->unread_audio) snapshot.unread_audio.push_back(m->audio_file);
   }
   snapshot.settings = indented(murmela::to_pretty(settings), 1);
   return snapshot;

@@ -39,6 +39,10 @@ bool duration_in_bounds(double seconds);
 // it, larger than this is refused; 8 MiB of room are left for the reply
 // around it. A library kept before may hold larger ones: they still load.
 inline constexpr std::size_t kMaxRecordBytes = 24u << 20;
+// The meeting list, which every ID lookup reads, stays as far within the
+// CLI's reads: a change that would make it larger is refused (a title of
+// control characters takes six times its bytes there, escaped).
+inline constexpr std::size_t kMaxListBytes = 24u << 20;
 // Titles are in every meeting list, which every ID lookup reads.
 inline constexpr std::size_t kMaxTitleBytes = 4096;
 // Settings are in every state reply and in the library.
@@ -46,6 +50,10 @@ inline constexpr std::size_t kMaxSettingsBytes = 1u << 20;
 
 // The size of a meeting's record as the app sends it (compact JSON).
 std::size_t record_bytes(const Meeting& meeting);
+// The size of a meeting's entry in the meeting list, and the comma after it.
+std::size_t listed_bytes(const Meeting& meeting);
+// The size of the answer listing a meeting's speakers.
+std::size_t speakers_bytes(const Meeting& meeting);
 // The bytes a meeting's entry takes in the library file.
 std::size_t stored_bytes(const Meeting& meeting);
 // The bytes the settings take in the library file, and in a reply.
@@ -93,6 +101,9 @@ struct LibrarySnapshot {
   std::vector<std::shared_ptr<const std::string>> meetings;  // oldest first
   std::string settings;
   std::vector<KeptAudio> audio;
+  // Files the library names whose audio could not be read at the start:
+  // never written, never removed.
+  std::vector<std::string> unread_audio;
 };
 
 // Makes the stored text of every meeting that has none since it changed.

@@ -3,6 +3,9 @@
 #include <cmath>
 #include <ctime>
 #include <random>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 
 #include <fmt/format.h>
 
@@ -94,31 +97,88 @@ Json Meeting::to_json() const {
       {"source", source},
       {"transcriptionModel", transcription_model ? Json(*transcription_model) : Json()},
       {"speakerLabels", speaker_labels},
-      {"speakerCount", speakers().size()},
+      {"speakerCount", speaker_count()},
       {"transcript", transcript},
       {"cleanedTranscript", cleaned_transcript ? Json(*cleaned_transcript) : Json()},
       {"notes", notes},
       {"recognitionCompleteness", transcript.empty() ? 0.0 : 1.0},
       {"recordingWarnings", Json::array()},
-      {"recognitionWarnings", recognition_warnings},
+      {"recognitionWarnings", shown_warnings()},
       {"error", error ? Json(*error) : Json()},
   };
 }
 
+Json Meeting::list_json() const {
+  Json entry = to_json();
+  entry.erase("transcript");
+  entry.erase("cleanedTranscript");
+  entry.erase("notes");
+  return entry;
+}
+
+// What the loader found is said with the warnings while it holds; it is no
+// part of the meeting kept.
+std::vector<std::string> Meeting::shown_warnings() const {
+  if (!unread_audio) return recognition_warnings;
+  std::vector<std::string> shown = recognition_warnings;
+  shown.push_back(fmt::format(
+      "The audio file {} could not be read ({}); the meeting keeps it and has its audio again "
+      "once it can be read when Murmela starts.",
+      audio_file, *unread_audio));
+  return shown;
+}
+
+std::string Meeting::unread_audio_error() const {
+  return fmt::format(
+      "The meeting's audio file {} could not be read when Murmela started ({}); it is kept as it "
+      "is: make it readable and restart Murmela.",
+      audio_file, unread_audio.value_or("unknown reason"));
+}
+
+// Each name is looked up in a map of where it stands: a transcript of a
+// million different speakers takes one pass, not a million.
+namespace {
+
+// Calls `each` with the speaker's name of every line that has one, in
+// transcript order.
+template <typename Each>
+void for_each_speaker_line(std::string_view transcript, Each each) {
+  while (!transcript.empty()) {
+    const auto end = transcript.find('\n');
+    const std::string_view line = transcript.substr(0, end);
+    transcript = end == std::string_view::npos ? std::string_view() : transcript.substr(end + 1);
+    const auto colon = line.find(": ");
+    if (colon != std::string_view::npos && colon != 0) each(line.substr(0, colon));
+  }
+}
+
+}  // namespace
+
 std::vector<std::pair<std::string, int>> Meeting::speakers() const {
   std::vector<std::pair<std::string, int>> found;
-  for (const auto& line : murmela::split_lines(transcript)) {
-    const auto colon = line.find(": ");
-    if (colon == std::string::npos || colon == 0) continue;
-    const std::string name = line.substr(0, colon);
-    auto it = std::find_if(found.begin(), found.end(), [&](auto& s) { return s.first == name; });
-    if (it == found.end()) {
-      found.emplace_back(name, 1);
+  std::unordered_map<std::string_view, std::size_t> index;
+  for_each_speaker_line(transcript, [&](std::string_view name) {
+    const auto [at, added] = index.try_emplace(name, found.size());
+    if (added) {
+      found.emplace_back(std::string(name), 1);
     } else {
-      ++it->second;
+      ++found[at->second].second;
     }
-  }
+  });
   return found;
+}
+
+std::size_t Meeting::speaker_count() const {
+  std::unordered_set<std::string_view> names;
+  for_each_speaker_line(transcript, [&](std::string_view name) { names.insert(name); });
+  return names.size();
+}
+
+Json speakers_json(const Meeting& meeting) {
+  Json speakers = Json::array();
+  for (const auto& [name, lines] : meeting.speakers())
+    speakers.push_back({{"name", name}, {"lines", lines}});
+  return Json{{"id", meeting.id}, {"speakers", speakers}};
 }
 
 std::string text_of_lines(const std::vector<std::string>& lines) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -36,6 +37,13 @@ struct Stage {
   std::shared_ptr<BackgroundJob> work;
 };
 
+// What a meeting's entries take: in the kept library, and in the meeting
+// list every ID lookup reads.
+struct EntrySizes {
+  std::size_t kept = 0;
+  std::size_t listed = 0;
+};
+
 // A meeting of the library. An imported meeting has real audio; the demo
 // meetings and recordings have none: `audio_script` holds what they "say",
 // which transcription turns into text.
@@ -47,6 +55,11 @@ struct Meeting {
   double duration_seconds = 0;
   std::shared_ptr<const Audio> audio;  // null where there is no real audio
   std::string audio_file;              // the kept audio's file name, where kept
+  // Why the kept audio `audio_file` could not be read when the library was
+  // loaded (a folder or disk not there, a damaged file), with `audio` null.
+  // The meeting still names the file, so that it has its audio again once
+  // the file can be read at a start; nothing stands in for it meanwhile.
+  std::optional<std::string> unread_audio;
   Clock::time_point recording_started;
   std::string source;  // both, microphone, system, import, join
   std::optional<std::string> transcription_model;
@@ -61,6 +74,18 @@ struct Meeting {
   // Its entry's size in the kept library, as last measured (or, while a
   // job runs, as its result may make it).
   std::size_t kept_bytes = 0;
+  // Its entry's size in the meeting list, as last measured (or as large as
+  // a running job's result may make it).
+  std::size_t listed_bytes = 0;
+  void take_sizes(const EntrySizes& sizes) {
+    kept_bytes = sizes.kept;
+    listed_bytes = sizes.listed;
+  }
+  // Keeps room for a job's result until it lands.
+  void reserve_sizes(const EntrySizes& sizes) {
+    kept_bytes = std::max(kept_bytes, sizes.kept);
+    listed_bytes = std::max(listed_bytes, sizes.listed);
+  }
 
   // What the library file holds for it, made when a library is saved.
   // Whatever changes the meeting clears it (`changed()`), so that the next
@@ -94,11 +119,24 @@ struct Meeting {
 
   void cancel_job();
 
+  // Whether the meeting has audio of its own, read or not.
+  bool has_kept_audio() const { return audio != nullptr || unread_audio.has_value(); }
+  // Why its audio cannot be had now, for a request that needs it.
+  std::string unread_audio_error() const;
+
   Json to_json() const;
+  // Its entry in the meeting list: the record without its long texts.
+  Json list_json() const;
+  // The recognition warnings, and what keeps its audio from being read.
+  std::vector<std::string> shown_warnings() const;
 
   // Speaker names in transcript order, with how many lines each has.
   std::vector<std::pair<std::string, int>> speakers() const;
+  std::size_t speaker_count() const;
 };
+
+// What `meeting_speakers` answers: the ID and each speaker's name and lines.
+Json speakers_json(const Meeting& meeting);
 
 // Lines as one text, separated by line feeds.
 std::string text_of_lines(const std::vector<std::string>& lines);

@@ -76,6 +76,13 @@ std::string too_large_record(std::size_t bytes) {
       mib(bytes), kMaxRecordBytes >> 20);
 }
 
+std::string too_large_speakers(std::size_t bytes) {
+  return fmt::format(
+      "The meeting's speakers would take {:.1f} MiB to list, more than the {} MiB a reply may "
+      "take so that the CLI can read it back.",
+      mib(bytes), kMaxRecordBytes >> 20);
+}
+
 // The bytes of lines as one text.
 std::size_t text_size(const std::vector<std::string>& lines) {
   std::size_t size = 0;
@@ -99,10 +106,12 @@ Answer App::get_meeting(const Args& args) {
 Answer App::meeting_speakers(const Args& args) {
   auto meeting = find_meeting(args);
   if (!meeting) return refuse(meeting.error());
-  Json speakers = Json::array();
-  for (const auto& [name, lines] : (*meeting)->speakers())
-    speakers.push_back({{"name", name}, {"lines", lines}});
-  return Json{{"id", (*meeting)->id}, {"speakers", speakers}};
+  // Changes are refused before they would pass this; a library kept before
+  // may still hold such a meeting.
+  if (const std::size_t bytes = speakers_bytes(**meeting); bytes > kMaxRecordBytes) {
+    return refuse(too_large_speakers(bytes));
+  }
+  return speakers_json(**meeting);
 }
 
 bool App::advance_jobs() {
@@ -111,7 +120,7 @@ bool App::advance_jobs() {
   for (auto& meeting : meetings_) {
     if (!meeting.advance(now)) continue;
     landed = true;
-    meeting.kept_bytes = stored_bytes(meeting);
+    meeting.take_sizes({stored_bytes(meeting), listed_bytes(meeting)});
   }
   return landed;
 }
@@ -133,6 +142,7 @@ Answer App::step_jobs() {
 Meeting& App::add_meeting(Meeting meeting) {
   meeting.sequence = next_sequence_++;
   if (meeting.kept_bytes == 0) meeting.kept_bytes = stored_bytes(meeting);
+  if (meeting.listed_bytes == 0) meeting.listed_bytes = listed_bytes(meeting);
   meetings_.push_back(std::move(meeting));
   return meetings_.back();
 }
@@ -144,8 +154,14 @@ std::size_t App::library_bytes() const {
   return bytes;
 }
 
-std::expected<std::size_t, std::string> App::fits(const Meeting& changed,
-                                                  const Meeting* replacing) const {
+std::size_t App::list_bytes() const {
+  std::size_t bytes = 2;  // the brackets
+  for (const auto& m : meetings_) bytes += m.listed_bytes;
+  return bytes;
+}
+
+std::expected<EntrySizes, std::string> App::fits(const Meeting& changed,
+                                                 const Meeting* replacing) const {
   if (changed.title.size() > kMaxTitleBytes) {
     return std::unexpected(
         fmt::format("A meeting's title may take at most {} bytes.", kMaxTitleBytes));
@@ -168,13 +184,25 @@ std::expected<std::size_t, std::string> App::fits(const Meeting& changed,
         "take to be loaded again.",
         mib(after), max_library_bytes() >> 20));
   }
-  return stored;
+  const std::size_t listed = listed_bytes(changed);
+  const std::size_t list_now = list_bytes();
+  const std::size_t list_after = list_now - (replacing ? replacing->listed_bytes : 0) + listed;
+  if (list_after > kMaxListBytes && list_after > list_now) {
+    return std::unexpected(fmt::format(
+        "The change is too large: the meeting list would take {:.1f} MiB, more than the {} MiB "
+        "it may take so that the CLI can read it back.",
+        mib(list_after), kMaxListBytes >> 20));
+  }
+  if (const std::size_t speakers = speakers_bytes(changed); speakers > kMaxRecordBytes) {
+    return std::unexpected(too_large_speakers(speakers));
+  }
+  return EntrySizes{stored, listed};
 }
 
 Answer App::replace_meeting(Meeting& meeting, Meeting changed) {
   auto size = fits(changed, &meeting);
   if (!size) return refuse(size.error());
-  changed.kept_bytes = *size;
+  changed.take_sizes(*size);
   meeting = std::move(changed);
   return meeting.to_json();
 }
@@ -184,13 +212,7 @@ Json App::meeting_list() {
   for (const auto& m : meetings_) order.push_back(&m);
   std::ranges::sort(order, [](auto* a, auto* b) { return a->sequence > b->sequence; });
   Json list = Json::array();
-  for (const auto* m : order) {
-    Json entry = m->to_json();
-    entry.erase("transcript");
-    entry.erase("cleanedTranscript");
-    entry.erase("notes");
-    list.push_back(std::move(entry));
-  }
+  for (const auto* m : order) list.push_back(m->list_json());
   return list;
 }
 
@@ -237,7 +259,7 @@ Answer App::start_meeting(const Args& args) {
   meeting.recording_started = Clock::now();
   auto size = fits(meeting, nullptr);
   if (!size) return refuse(size.error());
-  meeting.kept_bytes = *size;
+  meeting.take_sizes(*size);
   return add_meeting(std::move(meeting)).to_json();
 }
 
@@ -294,7 +316,7 @@ Answer App::import_media(const Args& args, Lock& lock) {
       "Speaker 2: Install pocketsphinx-en-us to have imported audio recognised."};
   auto size = fits(meeting, nullptr);
   if (!size) return refuse(size.error());
-  meeting.kept_bytes = *size;
+  meeting.take_sizes(*size);
   meeting.start_job({"importing"}, job_step_, nullptr);
   transcribe(meeting, model_in_settings(), true);
   return add_meeting(std::move(meeting)).to_json();
@@ -360,10 +382,9 @@ void App::transcribe(Meeting& meeting, const ModelChoice& model, bool labels,
     return;
   }
   const auto language = settings_.find("language");
-  auto unmet = unmet_choices(model.chosen ? std::optional(model.id) : std::nullopt,
-                             language != settings_.end() && language->is_string()
-                                        ? language->get<std::string>()
-                                        : "auto");
+  auto unmet = unmet_choices(
+      model.chosen ? std::optional(model.id) : std::nullopt,
+      language != settings_.end() && language->is_string() ? language->get<std::string>() : "auto");
   auto work = start_recognition(meeting.audio);
   meeting.queue_job({}, job_step_, [finish, work, unmet = std::move(unmet)](Meeting& done) {
     if (!work->transcript) return;
@@ -414,14 +435,31 @@ Answer App::join_meetings(const Args& args, Lock& lock) {
                     "hours the stand-in takes.",
                     audio_seconds / 3600, kMaxAudioHours));
   }
+  if (all_audio) {
+    // In the first part's format a short part of many channels at a high
+    // rate makes a long one at a low rate many times larger: the samples
+    // are counted before any is made.
+    std::vector<const Audio*> audio;
+    for (const Meeting* part : found) audio.push_back(part->audio.get());
+    if (const std::size_t samples = joined_size(audio); samples > kMaxAudioSamples) {
+      const Audio& format = *audio.front();
+      return refuse(fmt::format(
+          "The joined recording would take {:.1f} MiB in the first part's format ({} Hz, {} "
+          "channels), more than the {} MiB of audio the stand-in takes.",
+          mib(samples * sizeof(std::int16_t)), format.sample_rate, format.channels,
+          (kMaxAudioSamples * sizeof(std::int16_t)) >> 20));
+    }
+  }
   Meeting joined;
   std::vector<std::shared_ptr<const Audio>> parts;
   std::optional<std::string> silent_part;
+  std::optional<std::string> unread_part;
   for (const Meeting* part : found) {
     joined.duration_seconds += part->duration_seconds;
     for (const auto& line : part->audio_script) joined.audio_script.push_back(line);
     parts.push_back(part->audio);
     if (!part->audio && !silent_part) silent_part = part->title;
+    if (part->unread_audio && !unread_part) unread_part = part->title;
   }
   {
     // The parts' audio never changes once made: it is joined outside the lock.
@@ -436,7 +474,12 @@ Answer App::join_meetings(const Args& args, Lock& lock) {
                       audio.error()));
     }
   }
-  if (!joined.audio && silent_part) {
+  if (!joined.audio && unread_part) {
+    joined.recognition_warnings.push_back(fmt::format(
+        "The joined meeting has no audio: the audio of \"{}\" could not be read when Murmela "
+        "started.",
+        *unread_part));
+  } else if (!joined.audio && silent_part) {
     joined.recognition_warnings.push_back(fmt::format(
         "The joined meeting has no audio: \"{}\" has no recorded audio to join.", *silent_part));
   }
@@ -447,7 +490,7 @@ Answer App::join_meetings(const Args& args, Lock& lock) {
   joined.source = "join";
   auto size = fits(joined, nullptr);
   if (!size) return refuse(size.error());
-  joined.kept_bytes = *size;
+  joined.take_sizes(*size);
   joined.start_job({"finalizing"}, job_step_, nullptr);
   return add_meeting(std::move(joined)).to_json();
 }
@@ -470,6 +513,9 @@ Answer App::transcribe_meeting(const Args& args, bool detach, Lock& lock) {
   if (!model_installed(chosen.id))
     failure = fmt::format("The model {} is not downloaded.", chosen.id);
   const bool labels = settings_["meetingSpeakerLabels"] == true;
+  // A transcript made up in place of real audio that could not be read
+  // would take the place of the meeting's own.
+  if ((*meeting)->unread_audio) return refuse((*meeting)->unread_audio_error());
   if (!failure) {
     // The transcript it will have: its audio script's text (a recognition's
     // is measured as it lands).
@@ -479,7 +525,7 @@ Answer App::transcribe_meeting(const Args& args, bool detach, Lock& lock) {
     transcribed.cleaned_transcript.reset();
     auto size = fits(transcribed, *meeting);
     if (!size) return refuse(size.error());
-    (*meeting)->kept_bytes = std::max((*meeting)->kept_bytes, *size);
+    (*meeting)->reserve_sizes(*size);
   }
   transcribe(**meeting, chosen, labels, std::move(failure));
 
@@ -639,7 +685,7 @@ Answer App::generate_notes(const Args& args, bool detach, Lock& lock) {
   noted.notes = notes;
   auto size = fits(noted, &m);
   if (!size) return refuse(size.error());
-  m.kept_bytes = std::max(m.kept_bytes, *size);
+  m.reserve_sizes(*size);
   m.start_job({"processingNotes"}, job_step_,
               [notes = std::move(notes)](Meeting& done) { done.notes = notes; });
   if (detach) return m.to_json();
@@ -663,6 +709,8 @@ Answer write_export(const std::string& path, const std::string& bytes);
 // joined meeting without audio gets no tone: it is said to have none.
 std::expected<std::string, std::string> meeting_wav(const Meeting& meeting) {
   if (meeting.audio) return wav_bytes(*meeting.audio);
+  // Real audio that could not be read is never replaced by a tone.
+  if (meeting.unread_audio) return std::unexpected(meeting.unread_audio_error());
   if (meeting.source == "join") {
     return std::unexpected("The meeting has no audio: its parts' audio could not be joined.");
   }

@@ -2,6 +2,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 #include <thread>
@@ -282,8 +283,8 @@ TEST_F(KeptLibrary, TheKeptFileHoldsEveryChangeAndReadsAsOnePrintedLibrary) {
         EXPECT_EQ(meeting[key], now[key]) << what << ": " << key;
       }
       // A job under way is not kept: the meeting is kept as it rests.
-      const std::set<std::string> busy = {"recording",       "importing",      "finalizing",
-                                          "transcribing",    "processingNotes", "generatingTitle"};
+      const std::set<std::string> busy = {"recording",    "importing",       "finalizing",
+                                          "transcribing", "processingNotes", "generatingTitle"};
       if (!busy.contains(now["status"].get<std::string>())) {
         EXPECT_EQ(meeting["status"], now["status"]) << what;
       }
@@ -544,6 +545,86 @@ TEST_F(KeptLibrary, AFailedExportLeavesTheFileItWasToReplace) {
   ASSERT_EQ(::prlimit(app, RLIMIT_FSIZE, &room, nullptr), 0) << std::strerror(errno);
   cli_json({"meetings", "export-audio", "3f1c", earlier});
   EXPECT_TRUE(read_file_text(earlier).starts_with("RIFF"));
+}
+
+// Audio that cannot be read at one start (its folder a link to a disk not
+// there, the file damaged or gone) is the meeting's still: changes meanwhile
+// keep naming it, nothing removes it, no made-up tone is exported in its
+// place, and once it is back the meeting has it again.
+TEST_F(KeptLibrary, AudioUnreadableAtOneStartIsKeptAndNeverMadeUp) {
+  stop();
+  const Wav sound{16000, 1, std::vector<std::int16_t>(8000, 777)};
+  const std::string file = "0123456789abcdef0123456789abcde1.wav";
+  const std::string folder = data_folder() + "/audio";
+  const std::string audio = folder + "/" + file;
+  const std::string away = home / "away";
+  home.write(".local/share/Murmela/audio/" + file, wav_file_bytes(sound));
+  const json library = {{"meetings",
+                         {{{"id", "rec1"},
+                           {"title", "Rec"},
+                           {"durationSeconds", 0.5},
+                           {"audio", true},
+                           {"audioFile", file}},
+                          {{"id", "other"}, {"title", "Other"}}}}};
+  home.write(".local/share/Murmela/stand-in-library.json", library.dump());
+  const std::string wav_bytes = read_file_text(audio);
+  struct Case {
+    const char* name;
+    std::function<void()> spoil;
+    std::function<void()> mend;
+  };
+  const std::vector<Case> cases = {
+      {"audio folder a dangling link",
+       [&] {
+         fs::rename(folder, away);
+         fs::create_directory_symlink(home / "unplugged-disk/audio", folder);
+       },
+       [&] {
+         fs::remove(folder);
+         fs::rename(away, folder);
+       }},
+      {"audio file damaged", [&] { home.write(".local/share/Murmela/audio/" + file, "RIFF?"); },
+       [&] { home.write(".local/share/Murmela/audio/" + file, wav_bytes); }},
+      {"audio file gone", [&] { fs::rename(audio, away); }, [&] { fs::rename(away, audio); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    stop();
+    c.spoil();
+    restart();
+    auto shown = cli_json({"meetings", "show", "rec1"});
+    ASSERT_EQ(shown["recognitionWarnings"].size(), 1u) << shown;
+    EXPECT_TRUE(shown["recognitionWarnings"][0].get<std::string>().starts_with(
+        "The audio file " + file + " could not be read ("))
+        << shown;
+    for (const auto& command :
+         {std::vector<std::string>{"meetings", "export-audio", "rec1", home / "out.wav",
+                                   "--no-launch"},
+          {"meetings", "export", "rec1", home / "out.wav", "--format", "wav", "--no-launch"},
+          {"meetings", "transcribe", "rec1", "--detach", "--no-launch"}}) {
+      auto refused = run(command);
+      EXPECT_EQ(refused.exit_code, 1) << command[1];
+      EXPECT_TRUE(refused.err.starts_with("error: The meeting's audio file " + file +
+                                          " could not be read when Murmela started ("))
+          << refused.err;
+    }
+    EXPECT_FALSE(fs::exists(home / "out.wav"));
+    cli_json({"meetings", "rename", "other", std::string("Renamed: ") + c.name});
+    const auto kept_library = json::parse(read_file_text(kept()));
+    ASSERT_EQ(kept_library["meetings"][0]["id"], "rec1");
+    EXPECT_EQ(kept_library["meetings"][0]["audio"], true);
+    EXPECT_EQ(kept_library["meetings"][0]["audioFile"], file);
+    EXPECT_EQ(kept_library["meetings"][0]["recognitionWarnings"], json::array());
+    kill_app();
+
+    c.mend();
+    restart();
+    EXPECT_EQ(read_file_text(audio), wav_bytes);
+    cli_json({"meetings", "export-audio", "rec1", home / "back.wav"});
+    EXPECT_EQ(read_wav(read_file_text(home / "back.wav")).samples, sound.samples);
+    EXPECT_EQ(cli_json({"meetings", "show", "rec1"})["recognitionWarnings"], json::array());
+    EXPECT_EQ(cli_json({"meetings", "show", "other"})["title"], std::string("Renamed: ") + c.name);
+  }
 }
 
 // Whatever the loader would refuse is refused as a request first, with the
