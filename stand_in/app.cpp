@@ -25,11 +25,11 @@ App::App(std::string data_folder, std::string socket_path, Clock::duration job_s
       models_(demo_models()) {
   if (library) own_audio_ = audio_files_of(library->meetings);
   for (auto& meeting : library ? std::move(library->meetings) : demo_meetings()) {
-    add_meeting(std::move(meeting));
+    meetings_.add(std::move(meeting));
   }
   // Each meeting's text for the file is made now, before any client is
   // served, instead of all at once under the lock at the first change.
-  if (!library_path_.empty()) (void)snapshot_library(meetings_, settings_);
+  if (!library_path_.empty()) (void)snapshot_library(meetings_.all(), settings_);
 }
 
 void App::save() {
@@ -44,7 +44,7 @@ void App::save() {
 std::optional<LibrarySnapshot> App::snapshot_locked() {
   if (library_path_.empty()) return std::nullopt;
   advance_jobs();
-  LibrarySnapshot snapshot = snapshot_library(meetings_, settings_);
+  LibrarySnapshot snapshot = snapshot_library(meetings_.all(), settings_);
   snapshot.sequence = ++snapshots_taken_;
   return snapshot;
 }
@@ -128,7 +128,7 @@ const std::vector<App::Command>& App::commands() {
       {app_command("get_snapshot"),
        Kept::Shows,
        [](App& app, Call) -> Answer {
-         return Json{{"state", app.state()}, {"meetings", app.meeting_list()}};
+         return Json{{"state", app.state()}, {"meetings", app.meetings_.list_json()}};
        }},
       {AppCommand{"acknowledge_download_terms", {"model"}},
        Kept::Untouched,
@@ -150,7 +150,7 @@ const std::vector<App::Command>& App::commands() {
        [](App& app, Call) { return app.copy_last_dictation(); }},
       {app_command("list_meetings"),
        Kept::Shows,
-       [](App& app, Call) -> Answer { return app.meeting_list(); }},
+       [](App& app, Call) -> Answer { return app.meetings_.list_json(); }},
       {app_command("get_meeting"),
        Kept::Shows,
        [](App& app, Call c) { return app.get_meeting(c.args); }},
@@ -271,9 +271,7 @@ App::Unlocked::~Unlocked() {
 
 Json App::state() {
   Json active;
-  for (const auto& m : meetings_) {
-    if (m.status() == "recording") active = m.id;
-  }
+  if (const Meeting* recording = meetings_.recording()) active = recording->id;
   return {{"version", std::string(murmela::kCliVersion) + "-stand-in"},
           {"state", dictation_state_},
           {"meetingRecording", !active.is_null()},
@@ -300,7 +298,7 @@ Answer App::save_settings(const Args& args) {
         fmt::format("The settings would take {:.1f} MiB, more than the {} MiB they may take.",
                     static_cast<double>(bytes) / (1 << 20), kMaxSettingsBytes >> 20));
   }
-  if (bytes > settings_bytes_ && library_bytes() - settings_bytes_ + bytes > max_library_bytes()) {
+  if (bytes > settings_bytes_ && meetings_.library_bytes(bytes) > max_library_bytes()) {
     return refuse(
         fmt::format("The settings do not fit: the library would take more than the {} "
                     "MiB it may take to be loaded again.",

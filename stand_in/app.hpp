@@ -4,7 +4,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <list>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -15,6 +14,7 @@
 #include "args.hpp"
 #include "library.hpp"
 #include "meeting.hpp"
+#include "meetings.hpp"
 
 namespace stand_in {
 
@@ -90,20 +90,11 @@ class App {
   };
 
   // Meetings.
-  std::expected<Meeting*, std::string> find_meeting(const Args& args);
-  std::expected<Meeting*, std::string> find_idle_meeting(const Args& args);
-  Meeting& add_meeting(Meeting meeting);
-  // Whether a meeting as a change would make it (in place of `replacing`,
-  // or as a new one) stays within what a record, the meeting list and the
-  // kept library may hold: its entries' sizes, or why the change is refused.
+  // Whether a change fits, as `Meetings::fits` with the settings kept now.
   std::expected<EntrySizes, std::string> fits(const Meeting& changed,
                                               const Meeting* replacing) const;
-  std::size_t library_bytes() const;
-  // The meeting list's size, as `list_meetings` answers it.
-  std::size_t list_bytes() const;
   // Puts `changed` in the place of `meeting` where it fits.
   Answer replace_meeting(Meeting& meeting, Meeting changed);
-  Json meeting_list();
   Answer get_meeting(const Args& args);
   Answer meeting_speakers(const Args& args);
   Answer start_meeting(const Args& args);
@@ -182,8 +173,7 @@ class App {
   Json settings_;
   std::size_t settings_bytes_ = 0;
   Json models_;
-  std::list<Meeting> meetings_;  // a list: handlers keep pointers across unlocks
-  std::uint64_t next_sequence_ = 1;
+  Meetings meetings_;
   std::string dictation_state_ = "idle";
   std::vector<Dictation> dictations_;
   std::map<std::string, int> at_work_;  // requests working outside the lock, by command
