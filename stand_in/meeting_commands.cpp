@@ -378,7 +378,7 @@ Answer App::join_meetings(const Args& args, Lock& lock) {
 
 Answer App::transcribe_meeting(const Args& args, bool detach, Lock& lock) {
   // A meeting still being imported or joined is transcribed right after that.
-  auto meeting = meetings_.find(args);
+  auto meeting = meetings_.find_to_change(args);
   if (!meeting) return refuse(meeting.error());
   if ((*meeting)->status() == "recording")
     return refuse("Stop the recording before transcribing it.");
@@ -433,7 +433,7 @@ Answer App::await_job(std::string id, Lock& lock, const std::string& what) {
 }
 
 Answer App::cancel_meeting(const Args& args) {
-  auto meeting = meetings_.find(args);
+  auto meeting = meetings_.find_to_change(args);
   if (!meeting) return refuse(meeting.error());
   if (!(*meeting)->busy() || (*meeting)->status() == "recording") {
     return refuse("Nothing to cancel: no job is running on this meeting.");

@@ -39,7 +39,16 @@ void Meetings::remove(const std::string& id) {
   std::erase_if(meetings_, [&](const Meeting& m) { return m.id == id; });
 }
 
-std::expected<Meeting*, std::string> Meetings::find(const Args& args) {
+std::expected<const Meeting*, std::string> Meetings::find(const Args& args) const {
+  auto id = args.string("id");
+  if (!id) return std::unexpected(id.error());
+  for (const auto& m : meetings_) {
+    if (m.id == *id) return &m;
+  }
+  return std::unexpected(fmt::format("No meeting with ID {}.", *id));
+}
+
+std::expected<Meeting*, std::string> Meetings::find_to_change(const Args& args) {
   auto id = args.string("id");
   if (!id) return std::unexpected(id.error());
   for (auto& m : meetings_) {
@@ -51,7 +60,7 @@ std::expected<Meeting*, std::string> Meetings::find(const Args& args) {
 }
 
 std::expected<Meeting*, std::string> Meetings::find_idle(const Args& args) {
-  auto meeting = find(args);
+  auto meeting = find_to_change(args);
   if (meeting && (*meeting)->busy()) {
     return std::unexpected(fmt::format("The meeting is busy ({}); wait for it or cancel it first.",
                                        (*meeting)->status()));

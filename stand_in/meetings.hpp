@@ -21,8 +21,11 @@ class Meetings {
   // Removes the meeting with this ID, if there is one.
   void remove(const std::string& id);
 
-  // The meeting named by the `id` argument.
-  std::expected<Meeting*, std::string> find(const Args& args);
+  // The meeting named by the `id` argument, to read.
+  std::expected<const Meeting*, std::string> find(const Args& args) const;
+  // The same, to change: its kept text is dropped, to be made again at the
+  // next save.
+  std::expected<Meeting*, std::string> find_to_change(const Args& args);
   // The same, refused while a job runs on it.
   std::expected<Meeting*, std::string> find_idle(const Args& args);
   // The meeting with this ID, or null.
