@@ -7,6 +7,7 @@
 #include <list>
 
 #include "app.hpp"
+#include "kept_library.hpp"
 #include "library.hpp"
 #include "meetings.hpp"
 #include "temp_dir.hpp"
@@ -109,6 +110,41 @@ TEST(KeptLibrary, AChangeThatWouldOutgrowWhatIsLoadedIsRefused) {
   shrunk.transcript.clear();
   shrunk.notes.clear();
   EXPECT_TRUE(meetings.fits(shrunk, &first, full).has_value());
+}
+
+// Snapshots are taken in one order and may be written in another: a late
+// older one is not written over a newer one, nor is its outcome reported.
+TEST(KeptLibrary, ASnapshotWrittenLateLeavesTheNewerOneInPlace) {
+  TempDir dir;
+  KeptLibrary kept(dir / "library.json", dir / "audio", {});
+  std::list<Meeting> meetings{demo_meetings().front()};
+  const auto older = kept.snapshot(meetings, demo_settings());
+  meetings.front().title = "Renamed";
+  meetings.front().changed();
+  const auto newer = kept.snapshot(meetings, demo_settings());
+  ASSERT_TRUE(older && newer);
+  EXPECT_EQ(kept.snapshots_taken(), 2u);
+
+  const auto written = kept.write(*newer);
+  ASSERT_TRUE(written.has_value()) << written.error();
+  EXPECT_TRUE(kept.write(*older).has_value());
+  kept.await_written(2);
+  auto library = read_library(dir / "library.json", dir / "audio", demo_settings());
+  ASSERT_TRUE(library.has_value()) << library.error();
+  EXPECT_EQ(library->meetings.front().title, "Renamed");
+
+  kept.remember(2, std::unexpected(std::string("disk full")));
+  kept.remember(1, {});
+  EXPECT_EQ(kept.save_error(), "disk full");
+  kept.remember(3, {});
+  EXPECT_EQ(kept.save_error(), std::nullopt);
+}
+
+TEST(KeptLibrary, NothingIsTakenWhereNothingIsKept) {
+  KeptLibrary kept("", "", {});
+  std::list<Meeting> meetings{demo_meetings().front()};
+  EXPECT_FALSE(kept.kept());
+  EXPECT_FALSE(kept.snapshot(meetings, demo_settings()).has_value());
 }
 
 }  // namespace
