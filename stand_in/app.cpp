@@ -1,7 +1,6 @@
 #include "app.hpp"
 
 #include <algorithm>
-#include <cstdio>
 #include <set>
 
 #include <unistd.h>
@@ -19,17 +18,17 @@ App::App(std::string data_folder, std::string socket_path, Clock::duration job_s
     : data_folder_(std::move(data_folder)),
       socket_path_(std::move(socket_path)),
       job_step_(job_step),
-      library_path_(std::move(library_path)),
+      kept_(std::move(library_path), data_folder_ + "/audio",
+            library ? audio_files_of(library->meetings) : OwnAudio()),
       settings_(library ? library->settings : demo_settings()),
       settings_bytes_(settings_bytes(settings_)),
       models_(demo_models()) {
-  if (library) own_audio_ = audio_files_of(library->meetings);
   for (auto& meeting : library ? std::move(library->meetings) : demo_meetings()) {
-    add_meeting(std::move(meeting));
+    meetings_.add(std::move(meeting));
   }
   // Each meeting's text for the file is made now, before any client is
   // served, instead of all at once under the lock at the first change.
-  if (!library_path_.empty()) (void)snapshot_library(meetings_, settings_);
+  if (kept_.kept()) (void)snapshot_library(meetings_.all(), settings_);
 }
 
 void App::save() {
@@ -42,38 +41,16 @@ void App::save() {
 }
 
 std::optional<LibrarySnapshot> App::snapshot_locked() {
-  if (library_path_.empty()) return std::nullopt;
+  if (!kept_.kept()) return std::nullopt;
   advance_jobs();
-  LibrarySnapshot snapshot = snapshot_library(meetings_, settings_);
-  snapshot.sequence = ++snapshots_taken_;
-  return snapshot;
+  return kept_.snapshot(meetings_.all(), settings_);
 }
 
 std::expected<void, std::string> App::write_unlocked(const LibrarySnapshot& snapshot) {
-  std::unique_lock saving(save_mutex_);
-  // A newer snapshot was written first: it holds this one's changes too.
-  if (snapshot.sequence <= written_through_) return last_write_;
-  last_write_ = write_library(library_path_, snapshot, data_folder_ + "/audio", own_audio_);
-  written_through_ = snapshot.sequence;
-  const auto written = last_write_;
-  saving.unlock();
-  written_.notify_all();
-
-  if (!written) {
-    std::fprintf(stderr, "murmela (stand-in): cannot keep the library: %s\n",
-                 written.error().c_str());
-  }
+  auto written = kept_.write(snapshot);
   Lock lock(mutex_);
-  if (snapshot.sequence > save_error_sequence_) {
-    save_error_sequence_ = snapshot.sequence;
-    save_error_ = written ? std::nullopt : std::optional(written.error());
-  }
+  kept_.remember(snapshot.sequence, written);
   return written;
-}
-
-void App::await_written(std::uint64_t sequence) {
-  std::unique_lock saving(save_mutex_);
-  written_.wait(saving, [&] { return written_through_ >= sequence; });
 }
 
 // Every command: its name and the arguments it reads (the CLI's row of
@@ -128,7 +105,7 @@ const std::vector<App::Command>& App::commands() {
       {app_command("get_snapshot"),
        Kept::Shows,
        [](App& app, Call) -> Answer {
-         return Json{{"state", app.state()}, {"meetings", app.meeting_list()}};
+         return Json{{"state", app.state()}, {"meetings", app.meetings_.list_json()}};
        }},
       {AppCommand{"acknowledge_download_terms", {"model"}},
        Kept::Untouched,
@@ -150,7 +127,7 @@ const std::vector<App::Command>& App::commands() {
        [](App& app, Call) { return app.copy_last_dictation(); }},
       {app_command("list_meetings"),
        Kept::Shows,
-       [](App& app, Call) -> Answer { return app.meeting_list(); }},
+       [](App& app, Call) -> Answer { return app.meetings_.list_json(); }},
       {app_command("get_meeting"),
        Kept::Shows,
        [](App& app, Call c) { return app.get_meeting(c.args); }},
@@ -243,14 +220,14 @@ Answer App::handle(const std::string& command, const Json& args, bool detach) {
     // writing is done without the lock: other clients go on meanwhile.
     std::optional<LibrarySnapshot> snapshot;
     if (landed || found->kept == Kept::Changes) snapshot = snapshot_locked();
-    const std::uint64_t shown = snapshots_taken_;
+    const std::uint64_t shown = kept_.snapshots_taken();
     lock.unlock();
     if (snapshot) {
       if (auto saved = write_unlocked(*snapshot); !saved && answer) {
         return refuse(fmt::format("The change was made but could not be kept: {}", saved.error()));
       }
     } else if (found->kept == Kept::Shows) {
-      await_written(shown);
+      kept_.await_written(shown);
     }
     return answer;
   } catch (const std::exception& error) {
@@ -271,9 +248,7 @@ App::Unlocked::~Unlocked() {
 
 Json App::state() {
   Json active;
-  for (const auto& m : meetings_) {
-    if (m.status() == "recording") active = m.id;
-  }
+  if (const Meeting* recording = meetings_.recording()) active = recording->id;
   return {{"version", std::string(murmela::kCliVersion) + "-stand-in"},
           {"state", dictation_state_},
           {"meetingRecording", !active.is_null()},
@@ -300,7 +275,7 @@ Answer App::save_settings(const Args& args) {
         fmt::format("The settings would take {:.1f} MiB, more than the {} MiB they may take.",
                     static_cast<double>(bytes) / (1 << 20), kMaxSettingsBytes >> 20));
   }
-  if (bytes > settings_bytes_ && library_bytes() - settings_bytes_ + bytes > max_library_bytes()) {
+  if (bytes > settings_bytes_ && meetings_.library_bytes(bytes) > max_library_bytes()) {
     return refuse(
         fmt::format("The settings do not fit: the library would take more than the {} "
                     "MiB it may take to be loaded again.",
@@ -376,12 +351,12 @@ bool App::model_installed(const std::string& id) const {
 Json App::diagnostics() {
   return {
       {"app", "Murmela stand-in"},
-      {"note", library_path_.empty()
+      {"note", !kept_.kept()
                    ? "This is a stand-in app for development and testing. This run is throwaway: "
                      "its meetings live in memory only."
                    : fmt::format("This is a stand-in app for development and testing. Its library "
                                  "is kept in {}.",
-                                 library_path_)},
+                                 kept_.path())},
       {"speechRecognition",
        recognizer_installed()
            ? "pocketsphinx-en-us: imported audio is recognised (English)"
@@ -393,8 +368,8 @@ Json App::diagnostics() {
       {"uptimeSeconds",
        std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - started_).count()},
       {"meetings", meetings_.size()},
-      {"library", library_path_.empty() ? Json() : Json(library_path_)},
-      {"librarySaveError", save_error_ ? Json(*save_error_) : Json()},
+      {"library", !kept_.kept() ? Json() : Json(kept_.path())},
+      {"librarySaveError", kept_.save_error() ? Json(*kept_.save_error()) : Json()},
       {"requestsAtWork", at_work_}};
 }
 

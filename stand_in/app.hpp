@@ -2,9 +2,7 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <list>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -13,8 +11,10 @@
 
 #include "app_link/app_commands.hpp"
 #include "args.hpp"
+#include "kept_library.hpp"
 #include "library.hpp"
 #include "meeting.hpp"
+#include "meetings.hpp"
 
 namespace stand_in {
 
@@ -90,20 +90,11 @@ class App {
   };
 
   // Meetings.
-  std::expected<Meeting*, std::string> find_meeting(const Args& args);
-  std::expected<Meeting*, std::string> find_idle_meeting(const Args& args);
-  Meeting& add_meeting(Meeting meeting);
-  // Whether a meeting as a change would make it (in place of `replacing`,
-  // or as a new one) stays within what a record, the meeting list and the
-  // kept library may hold: its entries' sizes, or why the change is refused.
+  // Whether a change fits, as `Meetings::fits` with the settings kept now.
   std::expected<EntrySizes, std::string> fits(const Meeting& changed,
                                               const Meeting* replacing) const;
-  std::size_t library_bytes() const;
-  // The meeting list's size, as `list_meetings` answers it.
-  std::size_t list_bytes() const;
   // Puts `changed` in the place of `meeting` where it fits.
   Answer replace_meeting(Meeting& meeting, Meeting changed);
-  Json meeting_list();
   Answer get_meeting(const Args& args);
   Answer meeting_speakers(const Args& args);
   Answer start_meeting(const Args& args);
@@ -121,17 +112,10 @@ class App {
   void transcribe(Meeting& meeting, const ModelChoice& model, bool labels,
                   std::optional<std::string> failure = {});
   std::shared_ptr<BackgroundJob> start_recognition(std::shared_ptr<const Audio> audio);
-  // Saving is in two halves, so that no request waits for the disk: the
-  // library is taken as it stands under the lock (nothing where none is
-  // kept), then written without it. Writes go in the order snapshots were
-  // taken; one older than a snapshot already written is not written again,
-  // since the newer one holds its changes. A failure is also remembered for
-  // `get_diagnostics` until a save goes through.
+  // The two halves of a save (see `KeptLibrary`): the library as it stands
+  // with every job moved on, under the lock; its writing without it.
   std::optional<LibrarySnapshot> snapshot_locked();
   std::expected<void, std::string> write_unlocked(const LibrarySnapshot& snapshot);
-  // Waits, without the lock, until every snapshot up to `sequence` has been
-  // written (or has failed to be).
-  void await_written(std::uint64_t sequence);
   Answer cancel_meeting(const Args& args);
   Answer save_meeting(const Args& args);
   Answer rename_meeting_speaker(const Args& args);
@@ -166,24 +150,12 @@ class App {
   Clock::duration job_step_;
   Clock::time_point started_ = Clock::now();
   std::atomic<bool> quit_requested_{false};
-  std::string library_path_;  // empty: nothing is kept
-  std::uint64_t snapshots_taken_ = 0;
-  std::optional<std::string> save_error_;
-  std::uint64_t save_error_sequence_ = 0;  // the snapshot `save_error_` is about
-
-  // Writes are ordered by `save_mutex_`, which guards what follows; it and
-  // `mutex_` are never held together.
-  std::mutex save_mutex_;
-  std::condition_variable written_;
-  std::uint64_t written_through_ = 0;
-  std::expected<void, std::string> last_write_;
-  OwnAudio own_audio_;
+  KeptLibrary kept_;
 
   Json settings_;
   std::size_t settings_bytes_ = 0;
   Json models_;
-  std::list<Meeting> meetings_;  // a list: handlers keep pointers across unlocks
-  std::uint64_t next_sequence_ = 1;
+  Meetings meetings_;
   std::string dictation_state_ = "idle";
   std::vector<Dictation> dictations_;
   std::map<std::string, int> at_work_;  // requests working outside the lock, by command

@@ -11,6 +11,7 @@
 #include "common/system_error.hpp"
 #include "common/text.hpp"
 #include "exports.hpp"
+#include "meetings.hpp"
 #include "open_file.hpp"
 #include "recognizer.hpp"
 
@@ -69,20 +70,6 @@ constexpr std::size_t kMaxJoinParts = 1000;
 
 double mib(std::size_t bytes) { return static_cast<double>(bytes) / (1 << 20); }
 
-std::string too_large_record(std::size_t bytes) {
-  return fmt::format(
-      "The change is too large: the meeting would take {:.1f} MiB, more than the {} MiB a "
-      "meeting may take so that the CLI can read it back.",
-      mib(bytes), kMaxRecordBytes >> 20);
-}
-
-std::string too_large_speakers(std::size_t bytes) {
-  return fmt::format(
-      "The meeting's speakers would take {:.1f} MiB to list, more than the {} MiB a reply may "
-      "take so that the CLI can read it back.",
-      mib(bytes), kMaxRecordBytes >> 20);
-}
-
 // The bytes of lines as one text.
 std::size_t text_size(const std::vector<std::string>& lines) {
   std::size_t size = 0;
@@ -98,13 +85,13 @@ std::string import_refusal(const std::string& path, const AudioError& error) {
 }  // namespace
 
 Answer App::get_meeting(const Args& args) {
-  auto meeting = find_meeting(args);
+  auto meeting = meetings_.find(args);
   if (!meeting) return refuse(meeting.error());
   return (*meeting)->to_json();
 }
 
 Answer App::meeting_speakers(const Args& args) {
-  auto meeting = find_meeting(args);
+  auto meeting = meetings_.find(args);
   if (!meeting) return refuse(meeting.error());
   // Changes are refused before they would pass this; a library kept before
   // may still hold such a meeting.
@@ -114,90 +101,10 @@ Answer App::meeting_speakers(const Args& args) {
   return speakers_json(**meeting);
 }
 
-bool App::advance_jobs() {
-  const auto now = Clock::now();
-  bool landed = false;
-  for (auto& meeting : meetings_) {
-    if (!meeting.advance(now)) continue;
-    landed = true;
-    meeting.take_sizes({stored_bytes(meeting), listed_bytes(meeting)});
-  }
-  return landed;
-}
+bool App::advance_jobs() { return meetings_.advance_jobs(Clock::now()); }
 
 // Every running job moves on by one status.
-Answer App::step_jobs() {
-  int stepped = 0;
-  for (auto& meeting : meetings_) {
-    if (!meeting.busy() || meeting.status() == "recording") continue;
-    // Background work (recognition) ends when it is done, not when told.
-    if (meeting.stages.front().work) continue;
-    meeting.stages.front().until = Clock::time_point::min();
-    meeting.advance(Clock::now());
-    ++stepped;
-  }
-  return Json{{"stepped", stepped}};
-}
-
-Meeting& App::add_meeting(Meeting meeting) {
-  meeting.sequence = next_sequence_++;
-  if (meeting.kept_bytes == 0) meeting.kept_bytes = stored_bytes(meeting);
-  if (meeting.listed_bytes == 0) meeting.listed_bytes = listed_bytes(meeting);
-  meetings_.push_back(std::move(meeting));
-  return meetings_.back();
-}
-
-std::size_t App::library_bytes() const {
-  constexpr std::size_t kFrame = 64;  // the braces and names around meetings and settings
-  std::size_t bytes = kFrame + settings_bytes_;
-  for (const auto& m : meetings_) bytes += m.kept_bytes;
-  return bytes;
-}
-
-std::size_t App::list_bytes() const {
-  std::size_t bytes = 2;  // the brackets
-  for (const auto& m : meetings_) bytes += m.listed_bytes;
-  return bytes;
-}
-
-std::expected<EntrySizes, std::string> App::fits(const Meeting& changed,
-                                                 const Meeting* replacing) const {
-  if (changed.title.size() > kMaxTitleBytes) {
-    return std::unexpected(
-        fmt::format("A meeting's title may take at most {} bytes.", kMaxTitleBytes));
-  }
-  if (!duration_in_bounds(changed.duration_seconds)) {
-    return std::unexpected(
-        fmt::format("The meeting would last {} s, more than the {} s a "
-                    "meeting may last.",
-                    changed.duration_seconds, kMaxDurationSeconds));
-  }
-  if (const std::size_t record = record_bytes(changed); record > kMaxRecordBytes) {
-    return std::unexpected(too_large_record(record));
-  }
-  const std::size_t stored = stored_bytes(changed);
-  const std::size_t now = library_bytes();
-  const std::size_t after = now - (replacing ? replacing->kept_bytes : 0) + stored;
-  if (after > max_library_bytes() && after > now) {
-    return std::unexpected(fmt::format(
-        "The change is too large: the library would take {:.1f} MiB, more than the {} MiB it may "
-        "take to be loaded again.",
-        mib(after), max_library_bytes() >> 20));
-  }
-  const std::size_t listed = listed_bytes(changed);
-  const std::size_t list_now = list_bytes();
-  const std::size_t list_after = list_now - (replacing ? replacing->listed_bytes : 0) + listed;
-  if (list_after > kMaxListBytes && list_after > list_now) {
-    return std::unexpected(fmt::format(
-        "The change is too large: the meeting list would take {:.1f} MiB, more than the {} MiB "
-        "it may take so that the CLI can read it back.",
-        mib(list_after), kMaxListBytes >> 20));
-  }
-  if (const std::size_t speakers = speakers_bytes(changed); speakers > kMaxRecordBytes) {
-    return std::unexpected(too_large_speakers(speakers));
-  }
-  return EntrySizes{stored, listed};
-}
+Answer App::step_jobs() { return Json{{"stepped", meetings_.step_jobs()}}; }
 
 Answer App::replace_meeting(Meeting& meeting, Meeting changed) {
   auto size = fits(changed, &meeting);
@@ -207,33 +114,9 @@ Answer App::replace_meeting(Meeting& meeting, Meeting changed) {
   return meeting.to_json();
 }
 
-Json App::meeting_list() {
-  std::vector<const Meeting*> order;
-  for (const auto& m : meetings_) order.push_back(&m);
-  std::ranges::sort(order, [](auto* a, auto* b) { return a->sequence > b->sequence; });
-  Json list = Json::array();
-  for (const auto* m : order) list.push_back(m->list_json());
-  return list;
-}
-
-std::expected<Meeting*, std::string> App::find_meeting(const Args& args) {
-  auto id = args.string("id");
-  if (!id) return std::unexpected(id.error());
-  for (auto& m : meetings_) {
-    if (m.id != *id) continue;
-    m.changed();  // the handler may change it
-    return &m;
-  }
-  return std::unexpected(fmt::format("No meeting with ID {}.", *id));
-}
-
-std::expected<Meeting*, std::string> App::find_idle_meeting(const Args& args) {
-  auto meeting = find_meeting(args);
-  if (meeting && (*meeting)->busy()) {
-    return std::unexpected(fmt::format("The meeting is busy ({}); wait for it or cancel it first.",
-                                       (*meeting)->status()));
-  }
-  return meeting;
+std::expected<EntrySizes, std::string> App::fits(const Meeting& changed,
+                                                 const Meeting* replacing) const {
+  return meetings_.fits(changed, replacing, settings_bytes_);
 }
 
 Answer App::start_meeting(const Args& args) {
@@ -245,9 +128,7 @@ Answer App::start_meeting(const Args& args) {
   if (chosen != "both" && chosen != "microphone" && chosen != "system") {
     return refuse(fmt::format("Unknown source `{}`: use both, microphone or system.", chosen));
   }
-  for (const auto& m : meetings_) {
-    if (m.status() == "recording") return refuse("A meeting is already being recorded.");
-  }
+  if (meetings_.recording()) return refuse("A meeting is already being recorded.");
   Meeting meeting;
   meeting.id = new_meeting_id();
   meeting.title = title->value_or("").empty() ? "New meeting" : **title;
@@ -260,11 +141,11 @@ Answer App::start_meeting(const Args& args) {
   auto size = fits(meeting, nullptr);
   if (!size) return refuse(size.error());
   meeting.take_sizes(*size);
-  return add_meeting(std::move(meeting)).to_json();
+  return meetings_.add(std::move(meeting)).to_json();
 }
 
 Answer App::stop_meeting() {
-  for (auto& m : meetings_) {
+  for (auto& m : meetings_.all()) {
     if (m.status() != "recording") continue;
     m.changed();
     m.duration_seconds = static_cast<std::uint64_t>(
@@ -319,7 +200,7 @@ Answer App::import_media(const Args& args, Lock& lock) {
   meeting.take_sizes(*size);
   meeting.start_job({"importing"}, job_step_, nullptr);
   transcribe(meeting, model_in_settings(), true);
-  return add_meeting(std::move(meeting)).to_json();
+  return meetings_.add(std::move(meeting)).to_json();
 }
 
 // Recognises the meeting's real audio on a thread of its own; the result is
@@ -413,7 +294,7 @@ Answer App::join_meetings(const Args& args, Lock& lock) {
   std::size_t script_bytes = 0;
   for (const auto& id : *ids) {
     const Json one = {{"id", id}};
-    auto part = find_idle_meeting(Args(one));
+    auto part = meetings_.find_idle(Args(one));
     if (!part) return refuse(part.error());
     found.push_back(*part);
     seconds += (*part)->duration_seconds;
@@ -492,12 +373,12 @@ Answer App::join_meetings(const Args& args, Lock& lock) {
   if (!size) return refuse(size.error());
   joined.take_sizes(*size);
   joined.start_job({"finalizing"}, job_step_, nullptr);
-  return add_meeting(std::move(joined)).to_json();
+  return meetings_.add(std::move(joined)).to_json();
 }
 
 Answer App::transcribe_meeting(const Args& args, bool detach, Lock& lock) {
   // A meeting still being imported or joined is transcribed right after that.
-  auto meeting = find_meeting(args);
+  auto meeting = meetings_.find_to_change(args);
   if (!meeting) return refuse(meeting.error());
   if ((*meeting)->status() == "recording")
     return refuse("Stop the recording before transcribing it.");
@@ -542,8 +423,8 @@ Answer App::await_job(std::string id, Lock& lock, const std::string& what) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     advance_jobs();
-    auto current = std::ranges::find_if(meetings_, [&](auto& m) { return m.id == id; });
-    if (current == meetings_.end()) return refuse("The meeting was deleted.");
+    const Meeting* current = meetings_.with_id(id);
+    if (!current) return refuse("The meeting was deleted.");
     if (current->busy()) continue;
     if (current->status() == "failed") return refuse(current->error.value_or("The job failed."));
     if (current->status() == "cancelled") return refuse("The job was cancelled.");
@@ -552,7 +433,7 @@ Answer App::await_job(std::string id, Lock& lock, const std::string& what) {
 }
 
 Answer App::cancel_meeting(const Args& args) {
-  auto meeting = find_meeting(args);
+  auto meeting = meetings_.find_to_change(args);
   if (!meeting) return refuse(meeting.error());
   if (!(*meeting)->busy() || (*meeting)->status() == "recording") {
     return refuse("Nothing to cancel: no job is running on this meeting.");
@@ -562,7 +443,7 @@ Answer App::cancel_meeting(const Args& args) {
 }
 
 Answer App::save_meeting(const Args& args) {
-  auto meeting = find_idle_meeting(args);
+  auto meeting = meetings_.find_idle(args);
   if (!meeting) return refuse(meeting.error());
   auto title = args.string("title");
   auto transcript = args.optional_string("transcript");
@@ -579,7 +460,7 @@ Answer App::save_meeting(const Args& args) {
 }
 
 Answer App::rename_meeting_speaker(const Args& args) {
-  auto meeting = find_idle_meeting(args);
+  auto meeting = meetings_.find_idle(args);
   if (!meeting) return refuse(meeting.error());
   auto from = args.string("from");
   auto to = args.string("to");
@@ -617,7 +498,7 @@ Answer App::rename_meeting_speaker(const Args& args) {
 }
 
 Answer App::set_meeting_speaker_labels(const Args& args) {
-  auto meeting = find_idle_meeting(args);
+  auto meeting = meetings_.find_idle(args);
   if (!meeting) return refuse(meeting.error());
   auto enabled = args.boolean("enabled");
   auto confirmed = args.boolean("confirmed", false);
@@ -637,7 +518,7 @@ Answer App::set_meeting_speaker_labels(const Args& args) {
 }
 
 Answer App::clean_meeting(const Args& args) {
-  auto meeting = find_idle_meeting(args);
+  auto meeting = meetings_.find_idle(args);
   if (!meeting) return refuse(meeting.error());
   if ((*meeting)->transcript.empty())
     return refuse("The meeting has no transcript yet; transcribe it first.");
@@ -647,7 +528,7 @@ Answer App::clean_meeting(const Args& args) {
 }
 
 Answer App::generate_notes(const Args& args, bool detach, Lock& lock) {
-  auto meeting = find_idle_meeting(args);
+  auto meeting = meetings_.find_idle(args);
   if (!meeting) return refuse(meeting.error());
   auto preset = args.string("preset");
   auto instructions = args.optional_string("instructions");
@@ -693,10 +574,10 @@ Answer App::generate_notes(const Args& args, bool detach, Lock& lock) {
 }
 
 Answer App::delete_meeting(const Args& args) {
-  auto meeting = find_idle_meeting(args);
+  auto meeting = meetings_.find_idle(args);
   if (!meeting) return refuse(meeting.error());
   const std::string id = (*meeting)->id;
-  std::erase_if(meetings_, [&](const Meeting& m) { return m.id == id; });
+  meetings_.remove(id);
   return Json{{"deleted", id}};
 }
 
@@ -742,7 +623,7 @@ Answer write_export(const std::string& path, const std::string& bytes) {
 }  // namespace
 
 Answer App::export_meeting(const Args& args, Lock& lock) {
-  auto meeting = find_idle_meeting(args);
+  auto meeting = meetings_.find_idle(args);
   if (!meeting) return refuse(meeting.error());
   auto path = args.path("path");
   auto format = args.string("format");
@@ -771,7 +652,7 @@ Answer App::export_meeting(const Args& args, Lock& lock) {
 }
 
 Answer App::export_meeting_audio(const Args& args, Lock& lock) {
-  auto meeting = find_idle_meeting(args);
+  auto meeting = meetings_.find_idle(args);
   if (!meeting) return refuse(meeting.error());
   auto path = args.path("path");
   if (!path) return refuse(path.error());
