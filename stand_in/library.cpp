@@ -188,6 +188,15 @@ std::expected<std::shared_ptr<const Audio>, std::string> kept_audio(const std::s
   return std::make_shared<const Audio>(*std::move(audio));
 }
 
+// A kept file that still opens but holds less than its meeting lasted (cut
+// by a full disk, or swapped for another) is as good as unreadable: taken as
+// the meeting's audio, it would export and transcribe a fragment as the
+// whole. What the stand-in writes holds the meeting's length, give or take
+// the rounding of a conversion.
+bool cut_short(const Audio& audio, double meeting_seconds) {
+  return audio.seconds() < meeting_seconds * 0.99 - 0.05;
+}
+
 std::expected<Meeting, std::string> meeting_from(const Json& object,
                                                  const std::string& audio_folder) {
   if (!object.is_object()) return std::unexpected("it is not a JSON object");
@@ -218,7 +227,10 @@ std::expected<Meeting, std::string> meeting_from(const Json& object,
     // from starting. The meeting still names its file.
     m.audio_file = **file;
     auto audio = kept_audio(murmela::join_path(audio_folder, **file));
-    if (audio) {
+    if (audio && cut_short(**audio, m.duration_seconds)) {
+      m.unread_audio = fmt::format("it holds {:.2f} s of the meeting's {:.2f} s",
+                                   (*audio)->seconds(), m.duration_seconds);
+    } else if (audio) {
       m.audio = *std::move(audio);
     } else {
       m.unread_audio = audio.error();

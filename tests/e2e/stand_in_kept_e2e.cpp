@@ -586,6 +586,9 @@ TEST_F(KeptLibrary, AudioUnreadableAtOneStartIsKeptAndNeverMadeUp) {
       {"audio file damaged", [&] { home.write(".local/share/Murmela/audio/" + file, "RIFF?"); },
        [&] { home.write(".local/share/Murmela/audio/" + file, wav_bytes); }},
       {"audio file gone", [&] { fs::rename(audio, away); }, [&] { fs::rename(away, audio); }},
+      {"audio file cut short, its header whole",
+       [&] { home.write(".local/share/Murmela/audio/" + file, wav_bytes.substr(0, 100)); },
+       [&] { home.write(".local/share/Murmela/audio/" + file, wav_bytes); }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -43,6 +43,7 @@ TEST(KeptLibrary, WhatIsWrittenIsReadBackTheSame) {
   audio->samples = {0, 1200, -1200, 32767, -32768, 7};
   heard.audio = audio;
   heard.audio_file = "0123456789abcdef0123456789abcdef.wav";
+  heard.duration_seconds = audio->seconds();
   meetings.back().start_job({"transcribing"}, kManualSteps, nullptr);
   Json settings = demo_settings();
   settings["meetingSpeakerLabels"] = !settings["meetingSpeakerLabels"].get<bool>();
