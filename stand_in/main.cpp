@@ -4,7 +4,6 @@
 // real, and recognised where the speech model is installed.
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -17,6 +16,7 @@
 #include "options.hpp"
 #include "recognizer.hpp"
 #include "server.hpp"
+#include "shutdown.hpp"
 #include "start_up.hpp"
 
 namespace {
@@ -58,11 +58,13 @@ int main(int argc, char** argv) {
 
   stand_in::App app(started->folder, started->socket, stand_in::job_step(),
                     std::move(started->library), started->kept);
+  // Returns once every connection's thread has been joined.
   stand_in::serve(app, started->listener.get(), options.verbose);
+  // The recognitions still running use the app and the recogniser's shared
+  // decoders: they end before either is torn down.
+  stand_in::background_threads().join_all();
   app.save();
   started->listener.close();
   ::unlink(started->socket.c_str());
-  // Connection threads may still run; end without tearing down what they use.
-  std::fflush(nullptr);
-  std::_Exit(0);
+  return 0;
 }
