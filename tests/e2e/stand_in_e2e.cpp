@@ -676,6 +676,48 @@ TEST_F(StandIn, EndsItsConnectionsAndKeepsTheLibraryWhenItQuits) {
   }
 }
 
+// A recognition running when the app quits is stopped and joined before the
+// app is torn down; what it was cut short of is not the meeting's result.
+TEST_F(StandIn, QuittingStopsARecognitionAndKeepsItsMeeting) {
+  if (!fs::exists("/usr/bin/flite") ||
+      !fs::exists("/usr/share/pocketsphinx/model/en-us/en-us/mdef")) {
+    GTEST_SKIP() << "flite or the speech model is not installed";
+  }
+  const std::string spoken = home / "spoken.wav";
+  auto made = run_program("/usr/bin/flite",
+                          {"-voice", "slt", "-t", "The budget review moves to Friday.", "-o",
+                           spoken},
+                          {env, "", home.path()});
+  ASSERT_EQ(made.exit_code, 0) << made.err;
+  const Wav sentence = read_wav(read_file_text(spoken));
+  // A minute of speech: long enough that the quit lands while it is heard.
+  Wav minute = sentence;
+  while (minute.samples.size() < 60u * 16000) {
+    minute.samples.insert(minute.samples.end(), sentence.samples.begin(), sentence.samples.end());
+  }
+  home.write("long.wav", wav_file_bytes(minute));
+  const std::string id = cli_json({"meetings", "import", home / "long.wav"})["id"];
+  step();  // past importing: now it is transcribing
+  ASSERT_EQ(cli_json({"meetings", "show", id})["status"], "transcribing");
+
+  EXPECT_TRUE(app_answers("quit_app"));
+  int status = 0;
+  ASSERT_EQ(::waitpid(app, &status, 0), app);
+  app = -1;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  const json library =
+      json::parse(home.read(".local/share/Murmela/stand-in-library.json"), nullptr, false);
+  ASSERT_TRUE(library.is_object());
+  bool found = false;
+  for (const json& meeting : library.value("meetings", json::array())) {
+    if (meeting.value("id", "") != id) continue;
+    found = true;
+    EXPECT_NE(meeting.value("status", ""), "failed") << meeting.dump();
+    EXPECT_NE(meeting.value("status", ""), "cancelled") << meeting.dump();
+  }
+  EXPECT_TRUE(found);
+}
+
 // The request deadline made short, so that the test need not wait out the
 // ten seconds a client has by default.
 class StandInQuickDeadline : public StandIn {
