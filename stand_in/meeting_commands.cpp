@@ -14,6 +14,7 @@
 #include "meetings.hpp"
 #include "open_file.hpp"
 #include "recognizer.hpp"
+#include "shutdown.hpp"
 
 namespace stand_in {
 
@@ -207,7 +208,8 @@ Answer App::import_media(const Args& args, Lock& lock) {
 // handed back under the app's mutex, where the meeting's stage waits for it.
 std::shared_ptr<BackgroundJob> App::start_recognition(std::shared_ptr<const Audio> audio) {
   auto work = std::make_shared<BackgroundJob>();
-  std::thread([this, audio = std::move(audio), work] {
+  // Joined before the app ends; asked to stop through the job's cancel.
+  background_threads().start([this, audio = std::move(audio), work] {
     std::expected<std::string, std::string> transcript = std::unexpected(std::string());
     try {
       auto segments = recognize(*audio, work->cancelled);
@@ -219,6 +221,8 @@ std::shared_ptr<BackgroundJob> App::start_recognition(std::shared_ptr<const Audi
     } catch (const std::exception& error) {
       transcript = std::unexpected(fmt::format("The recognition failed: {}", error.what()));
     }
+    // Cut short by the app's end: the meeting is kept as it was.
+    if (quit_is_requested()) return;
     // The result is kept as it lands, not at the next change.
     try {
       std::optional<LibrarySnapshot> snapshot;
@@ -232,7 +236,7 @@ std::shared_ptr<BackgroundJob> App::start_recognition(std::shared_ptr<const Audi
     } catch (const std::exception&) {
       // Kept at the next change, whose client then hears of any failure.
     }
-  }).detach();
+  }, [work] { work->cancelled = true; });
   return work;
 }
 
@@ -422,6 +426,7 @@ Answer App::await_job(std::string id, Lock& lock, const std::string& what) {
       Unlocked unlocked(*this, lock, what);
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+    if (quit_requested_ || quit_is_requested()) return refuse("Murmela quit before the job ended.");
     advance_jobs();
     const Meeting* current = meetings_.with_id(id);
     if (!current) return refuse("The meeting was deleted.");

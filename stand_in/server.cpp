@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <system_error>
-#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -24,6 +24,8 @@
 #include "common/descriptor.hpp"
 #include "common/environment.hpp"
 #include "connection_limits.hpp"
+#include "shutdown.hpp"
+#include "thread_set.hpp"
 
 namespace stand_in {
 
@@ -258,19 +260,19 @@ void answer(App& app, murmela::FileDescriptor connection, const std::string& lin
 
 // A request handed to a thread of its own, or turned away when as many are
 // being answered as the app serves at once.
-void dispatch(App& app, murmela::FileDescriptor connection, std::string line, bool verbose) {
+void dispatch(App& app, ThreadSet& threads, murmela::FileDescriptor connection, std::string line,
+              bool verbose) {
   if (!g_pools.take(Pool::Answering))
     return tell_and_close(std::move(connection), busy_line(g_pools.limit(Pool::Answering)));
+  auto handed = std::make_shared<std::pair<murmela::FileDescriptor, std::string>>(
+      std::move(connection), std::move(line));
   try {
-    std::thread(
-        [&app, verbose](murmela::FileDescriptor fd, std::string request) {
-          answer(app, std::move(fd), request, verbose);
-        },
-        std::move(connection), std::move(line))
-        .detach();
+    threads.start([&app, verbose, handed] {
+      answer(app, std::move(handed->first), handed->second, verbose);
+    });
   } catch (const std::system_error&) {
     // No thread to be had: this client is turned away (the descriptor went
-    // with the failed thread's arguments), the rest go on.
+    // with the failed thread's work), the rest go on.
     g_pools.release(Pool::Answering);
   }
 }
@@ -341,8 +343,9 @@ Read read_more(Incoming& incoming) {
 // answered on a thread of its own.
 class Acceptor {
  public:
-  Acceptor(App& app, int listener, bool verbose)
+  Acceptor(App& app, ThreadSet& threads, int listener, bool verbose)
       : app_(app),
+        threads_(threads),
         listener_(listener),
         verbose_(verbose),
         budget_(connection_budget()),
@@ -362,6 +365,8 @@ class Acceptor {
       turn_away_late();
       if (watched.front().revents & POLLIN) accept_waiting();
     }
+    // Requests not yet complete are never answered.
+    incoming_.clear();
   }
 
  private:
@@ -389,12 +394,12 @@ class Acceptor {
           still.push_back(std::move(incoming));
           break;
         case Read::Line:
-          dispatch(app_, std::move(incoming.connection), std::move(incoming.received), verbose_);
+          dispatch(app_, threads_, std::move(incoming.connection), std::move(incoming.received), verbose_);
           break;
         case Read::Ended:
           // What came before the end is the request, when anything came.
           if (!incoming.received.empty()) {
-            dispatch(app_, std::move(incoming.connection), std::move(incoming.received), verbose_);
+            dispatch(app_, threads_, std::move(incoming.connection), std::move(incoming.received), verbose_);
           }
           break;
       }
@@ -435,7 +440,7 @@ class Acceptor {
     incoming_.pop_front();
     const Read read = read_more(oldest);
     if (read == Read::Line || (read == Read::Ended && !oldest.received.empty())) {
-      dispatch(app_, std::move(oldest.connection), std::move(oldest.received), verbose_);
+      dispatch(app_, threads_, std::move(oldest.connection), std::move(oldest.received), verbose_);
     } else if (read == Read::More) {
       tell_and_close(std::move(oldest.connection), busy_line(limits_.reading));
     }
@@ -451,6 +456,7 @@ class Acceptor {
   }
 
   App& app_;
+  ThreadSet& threads_;
   int listener_;
   bool verbose_;
   std::size_t budget_;
@@ -474,7 +480,12 @@ int serve(App& app, int listener, bool verbose) {
   std::signal(SIGTERM, on_signal);
   // Accepted until none is waiting, never waited for.
   ::fcntl(listener, F_SETFL, ::fcntl(listener, F_GETFL) | O_NONBLOCK);
-  Acceptor(app, listener, verbose).run();
+  ThreadSet connections;
+  Acceptor(app, connections, listener, verbose).run();
+  // Requests waiting for a job stop waiting; the answers being sent go out
+  // within their deadline.
+  request_quit();
+  connections.join_all();
   return 0;
 }
 

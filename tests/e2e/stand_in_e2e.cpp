@@ -619,6 +619,105 @@ TEST_F(StandIn, WaitsUnderALowDescriptorLimitLeaveRoomToCancel) {
   }
 }
 
+// However it is ended, the app ends its connections before it exits: a
+// request still being sent is dropped, a request waiting for a job hears
+// why it will not end, and what it was told before is kept.
+TEST_F(StandIn, EndsItsConnectionsAndKeepsTheLibraryWhenItQuits) {
+  const std::string kept = data_folder() + "/stand-in-library.json";
+  const std::string id = "3f1c9a2e7b8d4c6f9e0a1b2c3d4e5f60";
+  const std::string line =
+      R"({"version":1,"command":"transcribe_meeting","args":{"id":")" + id + "\"}}\n";
+  struct Case {
+    const char* how;
+    int signal;  // 0: asked with quit_app
+  };
+  for (const Case& c : {Case{"quit_app", 0}, Case{"SIGTERM", SIGTERM}, Case{"SIGINT", SIGINT}}) {
+    SCOPED_TRACE(c.how);
+    if (app <= 0) {
+      app = start();
+      ASSERT_TRUE(answers_ping());
+    }
+    cli_json({"meetings", "rename", id, std::string("Renamed before ") + c.how});
+    const int sending = connect_to(socket_path());
+    ASSERT_GE(sending, 0);
+    const std::string started = R"({"version":1,"command":)";
+    ASSERT_EQ(::send(sending, started.data(), started.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(started.size()));
+    const int waiting = send_line(socket_path(), line);
+    ASSERT_GE(waiting, 0);
+    int seen = 0;
+    for (int i = 0; i < 3000 && seen != 1; ++i) {
+      auto diagnostics = run({"diagnostics", "--no-launch"});
+      if (diagnostics.exit_code == 0) {
+        seen = json::parse(diagnostics.out)
+                   .value("/requestsAtWork/transcribe_meeting"_json_pointer, 0);
+      }
+      if (seen != 1) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_EQ(seen, 1);
+
+    if (c.signal == 0) {
+      EXPECT_TRUE(app_answers("quit_app"));
+    } else {
+      ::kill(app, c.signal);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(app, &status, 0), app);
+    app = -1;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(read_to_end(waiting), R"({"error":"Murmela quit before the job ended.","ok":false})"
+                                    "\n");
+    EXPECT_EQ(read_to_end(sending), "");
+    ::close(waiting);
+    ::close(sending);
+    EXPECT_FALSE(fs::exists(socket_path()));
+    const json library = json::parse(home.read(kept.substr(home.path().size() + 1)), nullptr, false);
+    EXPECT_NE(library.dump().find(std::string("Renamed before ") + c.how), std::string::npos);
+  }
+}
+
+// A recognition running when the app quits is stopped and joined before the
+// app is torn down; what it was cut short of is not the meeting's result.
+TEST_F(StandIn, QuittingStopsARecognitionAndKeepsItsMeeting) {
+  if (!fs::exists("/usr/bin/flite") ||
+      !fs::exists("/usr/share/pocketsphinx/model/en-us/en-us/mdef")) {
+    GTEST_SKIP() << "flite or the speech model is not installed";
+  }
+  const std::string spoken = home / "spoken.wav";
+  auto made = run_program("/usr/bin/flite",
+                          {"-voice", "slt", "-t", "The budget review moves to Friday.", "-o",
+                           spoken},
+                          {env, "", home.path()});
+  ASSERT_EQ(made.exit_code, 0) << made.err;
+  const Wav sentence = read_wav(read_file_text(spoken));
+  // A minute of speech: long enough that the quit lands while it is heard.
+  Wav minute = sentence;
+  while (minute.samples.size() < 60u * 16000) {
+    minute.samples.insert(minute.samples.end(), sentence.samples.begin(), sentence.samples.end());
+  }
+  home.write("long.wav", wav_file_bytes(minute));
+  const std::string id = cli_json({"meetings", "import", home / "long.wav"})["id"];
+  step();  // past importing: now it is transcribing
+  ASSERT_EQ(cli_json({"meetings", "show", id})["status"], "transcribing");
+
+  EXPECT_TRUE(app_answers("quit_app"));
+  int status = 0;
+  ASSERT_EQ(::waitpid(app, &status, 0), app);
+  app = -1;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  const json library =
+      json::parse(home.read(".local/share/Murmela/stand-in-library.json"), nullptr, false);
+  ASSERT_TRUE(library.is_object());
+  bool found = false;
+  for (const json& meeting : library.value("meetings", json::array())) {
+    if (meeting.value("id", "") != id) continue;
+    found = true;
+    EXPECT_NE(meeting.value("status", ""), "failed") << meeting.dump();
+    EXPECT_NE(meeting.value("status", ""), "cancelled") << meeting.dump();
+  }
+  EXPECT_TRUE(found);
+}
+
 // The request deadline made short, so that the test need not wait out the
 // ten seconds a client has by default.
 class StandInQuickDeadline : public StandIn {
