@@ -21,7 +21,7 @@ struct SystemError {
 
   friend bool operator==(const SystemError&, const SystemError&) = default;
   // Whether it is that error number, whatever was being done.
-  friend bool operator==(const SystemError& error, int number) { return error.number == number; }
+  friend bool operator==(const SystemError& error, int wanted) { return error.number == wanted; }
 };
 
 // The failure of a system call, as the error of an `std::expected`:
