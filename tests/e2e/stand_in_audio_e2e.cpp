@@ -338,10 +338,7 @@ TEST_F(StandInAudio, CancelStopsARecognition) {
   skip_without_recogniser();
   // A minute of speech: long enough that the cancel lands while it runs.
   const Wav sentence = spoken("The quarterly budget review moves to Friday morning.");
-  Wav minute = sentence;
-  while (minute.samples.size() < 60u * 16000) {
-    minute.samples.insert(minute.samples.end(), sentence.samples.begin(), sentence.samples.end());
-  }
+  const Wav minute = repeated_for(sentence, 60);
   home.write("long.wav", wav_file_bytes(minute));
   const std::string id = cli_json({"meetings", "import", home / "long.wav"})["id"];
   step();  // past importing: now it is transcribing

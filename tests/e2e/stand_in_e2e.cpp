@@ -691,10 +691,7 @@ TEST_F(StandIn, QuittingStopsARecognitionAndKeepsItsMeeting) {
   ASSERT_EQ(made.exit_code, 0) << made.err;
   const Wav sentence = read_wav(read_file_text(spoken));
   // A minute of speech: long enough that the quit lands while it is heard.
-  Wav minute = sentence;
-  while (minute.samples.size() < 60u * 16000) {
-    minute.samples.insert(minute.samples.end(), sentence.samples.begin(), sentence.samples.end());
-  }
+  const Wav minute = repeated_for(sentence, 60);
   home.write("long.wav", wav_file_bytes(minute));
   const std::string id = cli_json({"meetings", "import", home / "long.wav"})["id"];
   step();  // past importing: now it is transcribing

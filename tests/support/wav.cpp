@@ -83,4 +83,13 @@ Wav delayed(const Wav& audio, double seconds) {
   return out;
 }
 
+Wav repeated_for(const Wav& audio, double seconds) {
+  const auto wanted = static_cast<std::size_t>(seconds * audio.sample_rate * audio.channels);
+  Wav repeated = audio;
+  while (!audio.samples.empty() && repeated.samples.size() < wanted) {
+    repeated.samples.insert(repeated.samples.end(), audio.samples.begin(), audio.samples.end());
+  }
+  return repeated;
+}
+
 }  // namespace testing_support

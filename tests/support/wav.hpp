@@ -25,4 +25,8 @@ Wav stereo(const Wav& left, const Wav& right);
 // `seconds` of silence before the audio.
 Wav delayed(const Wav& audio, double seconds);
 
+// The audio said again and again until it lasts at least `seconds`: speech
+// long enough that a cancel or a quit lands while it is being heard.
+Wav repeated_for(const Wav& audio, double seconds);
+
 }  // namespace testing_support
